@@ -12,7 +12,13 @@
 // (cpu_seconds: user and system, one computation thread), how the fit ended
 // (FitEnd of ResultParameters.xml: 1 reached, 2 a limit, 3 undetermined,
 // 4 not reached) and whether it said which quantities the data leave
-// undetermined.
+// undetermined. An unattended run knows no annealing: its variants fit in
+// this process, on scans the size of the example's (36 scans of 390 radii,
+// 6.0-7.2 cm, fitted 6.05-7.1 cm, 50000 rpm from 600 s, 300 s apart, or two
+// scans 3 hours apart), every value 0.5 plus noise of 0.01, TI and RI
+// noise, f/f0, meniscus and bottom floated, by annealing at its defaults
+// (then Levenberg-Marquardt), one thread: CPU seconds of the fit, its
+// evaluations and how it ended.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -27,6 +33,16 @@
 #include <string>
 
 #include "bench_child_run.h"
+#include "bench_experiment.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_fit.h"
+#include "distributions/conti_lamm_list.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/stalled_steps.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/random.h"
 
 namespace {
 
@@ -149,8 +165,76 @@ void BM_FeaturelessFit(benchmark::State& state, const std::string& method, Varia
   state.counters["said_undetermined"] = log.find("the data do not determine") != std::string::npos ? 1 : 0;
 }
 
+// Featureless scans in this process, fitted by annealing.
+void BM_FeaturelessAnnealing(benchmark::State& state, bool hoursApart) {
+  double cpu = 0.0;
+  int end = 0, evaluations = 0;
+  for (auto _ : state) {
+    const double apart = hoursApart ? 10200.0 : 300.0;
+    bench::MakeCommonGridScans(hoursApart ? 2 : 36, 390, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
+                               [apart](int j) { return 600.0 + apart * (j - 1); });
+    ScanSet& ss = CurrentScanSet();
+    std::mt19937 engine(7);
+    std::normal_distribution<float> noise(0.0f, 0.01f);
+    for (int j = 1; j <= ss.count; ++j)
+      for (int i = 1; i <= ss.points[j]; ++i) ss.signals[j][i] = ss.gridSignals[j][i] = 0.5f + noise(engine);
+    LammSettings() = LammSolverSettings{};
+    gSolutionConditions = SolutionConditions{};
+    gSolutionConditions.vbar = 0.73f;
+    gSolutionConditions.density = 0.99823f;
+    gSolutionConditions.vbarRho = 0.73f * 0.99823f;
+    gSolutionConditions.temperature = 293.15f;
+    ContiSettings& cs = bench::UseCs(100.0f, 1.3f);
+    cs.maxEntropy = 1;
+    cs.confidenceLevel = 0.68f;
+    cs.multipleThreads = 0;
+    cs.normalEquationThreads = 1;
+    cs.fitFfValue = 1;
+    LammListThreads() = 1;
+    ContiContext().infoMessages = false;
+    ContiContext().drawingEnabled = false;
+    gFitEngineState = FitEngineState{};
+    FitEngineState& fs = gFitEngineState;
+    fs.useAnnealing = 1;
+    fs.useSimplex = fs.useMarquardt = 0;
+    fs.fitTINoise = 1;
+    fs.meniscusMin = 5.8f;
+    fs.meniscusMax = 6.04f;
+    fs.bottomMin = 7.11f;
+    fs.bottomMax = 7.6f;
+    gModelParams.riNoiseFit = 1;
+    gModelParams.meniscus = 6.0f;
+    gModelParams.meniscusFit = 1;
+    gModelParams.bottom = 7.2f;
+    gModelParams.bottomFit = 1;
+    PackModelParameters();
+    SeedGaussRandom(3);
+    bench::QuietFitHost host;
+    LastFitEnd() = FitEndRecord{};
+    const double before = bench::ProcessCpuAndFaults().first;
+    ContiFit(&host);
+    cpu = bench::ProcessCpuAndFaults().first - before;
+    evaluations = fs.evaluationsTotal;
+    const FitEndKind kind = LastFitEnd().kind;
+    end = kind == FitEndKind::Reached ? 1 : kind == FitEndKind::Limit ? 2 : kind == FitEndKind::Undetermined ? 3 : 4;
+    state.SetIterationTime(cpu);
+    bench::FreeCommonGridScans();
+  }
+  state.counters["cpu_seconds"] = cpu;
+  state.counters["evaluations"] = evaluations;
+  state.counters["fit_end"] = end;
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(BM_FeaturelessAnnealing, annealing, false)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessAnnealing, hours_apart_annealing, true)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
 BENCHMARK_CAPTURE(BM_FeaturelessFit, marquardt, std::string("Levenberg-Marquardt"), Variant::Featureless)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)

@@ -67,6 +67,56 @@ struct LastEvaluation {
 };
 LastEvaluation gLastEvaluation;
 
+// The lowest misfit a fit has evaluated so far, beside what the systematic
+// noise terms alone leave of the data (the normal equations' sum of squares
+// of the centred data) and the count of its amplitudes: whether the data
+// show any material at all (FallWithinNoise). Every amplitude counts, not
+// only the positive ones: the non-negative solve picks from all of them
+// those that fit the noise best, and a few picked from a hundred lower
+// chi-square by far more than a few chosen in advance. Forgotten at every
+// fit's start.
+struct MaterialEvidence {
+  double sumSquares = 0.0, noiseOnly = 0.0, points = 0.0, noiseParameters = 0.0;
+  int amplitudes = 0;
+  bool valid = false;
+};
+MaterialEvidence gBestEvidence;
+
+// Records the evidence of the evaluation just solved when it is the lowest
+// of the fit. Not for the models whose noise-only misfit is not the centred
+// data's alone (a fixed buffer component, time courses, groups of scans,
+// DLS data).
+void RecordMaterialEvidence(const ScanSet& sc, double points) {
+  const NormalEquationBlock& b = NeqBlock();
+  const NormalEquationInputs& in = NeqInputs();
+  if (!b.block || !b.solution || b.fixedComponent || in.timeCourse || in.groupFirst != 0 ||
+      CurrentDataTypeFlags().dls || !(points > 0.0))
+    return;
+  if (gBestEvidence.valid && !(gSumSquares < gBestEvidence.sumSquares)) return;
+  const double radii = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1), scans = sc.count;
+  double noise = 0.0;
+  switch (ChooseNoiseModel(in)) {
+    case NoiseModel::TIRI: noise = radii + scans - 1.0; break;
+    case NoiseModel::TI: noise = radii; break;
+    case NoiseModel::RI: noise = scans; break;
+    case NoiseModel::Baseline: noise = 1.0; break;
+    case NoiseModel::Plain: noise = 0.0; break;
+    default: return;
+  }
+  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, true};
+}
+
+// Whether the best evaluation so far shows no material beyond the noise
+// (FallWithinNoise, with the n fitted quantities): then no fitted quantity
+// of the fit is determined by the data. `fall` receives the fall of
+// chi-square the distribution gave.
+bool DataShowNoMaterial(int n, double* fall) {
+  const MaterialEvidence& e = gBestEvidence;
+  *fall = 0.0;
+  return e.valid && FallWithinNoise(e.noiseOnly, e.sumSquares, e.points, e.noiseParameters, e.amplitudes, n,
+                                    RmsdResolution(), fall);
+}
+
 float Evaluated(float* p, FitHost* host, float rmsd);
 
 // Whether an evaluation depends on the fitted parameters alone: not so for a
@@ -110,6 +160,12 @@ void RecordResiduals(const float* p, float rmsd) {
 // ---- the drivers' shared steps ------------------------------------------------
 
 void Trace(const char* text) { platform::WriteDiagnostics(text); }
+
+std::vector<int> AllEntries(int n) {
+  std::vector<int> entries;
+  for (int i = 1; i <= n; ++i) entries.push_back(i);
+  return entries;
+}
 
 std::vector<std::string> ContiEntryNames(const std::vector<int>& entries) {
   std::vector<std::string> names;
@@ -179,6 +235,19 @@ float FrictionalRatioCeiling() {
   return std::min(ceiling, kMaxFrictionalRatio);
 }
 
+// The smallest f/f0 a fit takes: kMinFrictionalRatio, or the value it
+// starts from when lower (never a value the user entered moved by the
+// start); none where the value the entry holds is a D (c(v) with its
+// constant D, c(M) with invariant D) or the data are DLS data.
+float FrictionalRatioFloor() {
+  const ContiSettings& cs = Conti();
+  if (F().ElectrophoresisCVModel || F().CMInvariantDModel || CurrentDataTypeFlags().dls) return 0.0f;
+  float floor = kMinFrictionalRatio;
+  if (cs.fitFfValue && cs.ffValue < floor) floor = cs.ffValue;
+  if (Bimodal() && cs.fitSecondFf && cs.secondFf < floor) floor = cs.secondFf;
+  return std::max(floor, 0.0f);
+}
+
 // Whether a fitted f/f0 stands at its ceiling.
 bool AtFrictionalRatioCeiling() {
   const ContiSettings& cs = Conti();
@@ -199,7 +268,9 @@ bool CommonStart(FitHost* host, unsigned char* redraw) {
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
   gLastEvaluation.valid = false;
+  gBestEvidence.valid = false;
   SetContiFrictionalRatioCeiling(FrictionalRatioCeiling());
+  SetContiFrictionalRatioFloor(FrictionalRatioFloor());
   DisplayBestContiParams(host);
   return true;
 }
@@ -502,17 +573,33 @@ int NelderMeadRestarts(FitHost* host) {
   // The entries the residual steps or the restarts found the data not to
   // determine (see StalledSteps): the fit ends where they stalled.
   std::vector<int> undetermined;
+  // Data that show no material beyond the noise determine none of the
+  // fitted quantities: the fit ends at the best point seen, at its start
+  // or after any run (each step would only fit the noise a little better,
+  // f/f0 sharpening boundaries without end at growing cost).
+  double noMaterialFall = 0.0;
+  bool noMaterial = false;
+  auto checkMaterial = [&] {
+    if (!noMaterial && !fs.stopRequested && DataShowNoMaterial(n, &noMaterialFall)) {
+      noMaterial = true;
+      undetermined = AllEntries(n);
+    }
+    return noMaterial;
+  };
   // The residual steps start from the best vertex of the starting simplex:
   // damped, they find the valley from there at the cost of a few Jacobians,
   // where a first simplex run spends as many evaluations to approach it. A
   // simplex run approaches it when they cannot be taken there.
-  bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
-  if (!haveGaussNewton && !fs.stopRequested) {
+  bool haveGaussNewton =
+      !checkMaterial() && MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
+  if (!haveGaussNewton && !fs.stopRequested && !checkMaterial()) {
     NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
     b = LowestVertex(y, n);
-    haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
-    if (!haveGaussNewton) QuadraticModelSteps(host, p, y, n, b, evaluated);
+    haveGaussNewton = !checkMaterial() &&
+                      MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
+    if (!haveGaussNewton && !noMaterial) QuadraticModelSteps(host, p, y, n, b, evaluated);
   }
+  checkMaterial();
   ContiFitVectorToParameters(p[b], host);
   ContiParametersToFitVector(n, q);
   float r = y[b];
@@ -583,7 +670,7 @@ int NelderMeadRestarts(FitHost* host) {
       undetermined = stalledRestarts.Moved();
     // The next restart is judged from where the quadratic step took it.
     bool stepped = false;
-    if (!settled && undetermined.empty()) {
+    if (!settled && undetermined.empty() && !checkMaterial()) {
       const bool formed = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
       haveGaussNewton = haveGaussNewton || formed;
       stepped = formed || QuadraticModelSteps(host, p, y, n, b, evaluated);
@@ -595,6 +682,7 @@ int NelderMeadRestarts(FitHost* host) {
     for (int i = 1; i <= n; ++i) q[i] = now[i];
     r = y[b];
     if (settled) break;
+    checkMaterial();
   }
   // The best vertex is never given up by a restart, so p[b] is the best point seen.
   if (!settled && undetermined.empty() && !fs.stopRequested) ReportRestartsExhausted(host);
@@ -611,7 +699,10 @@ int NelderMeadRestarts(FitHost* host) {
   FinishDistribution();
   gSimulationSwitches.redrawDuringSimulation = redraw;
   SaveBest(host);
-  if (!undetermined.empty()) ReportUndetermined(host, ContiEntryNames(undetermined));
+  if (noMaterial)
+    ReportNoMaterial(host, ContiEntryNames(undetermined), noMaterialFall, gBestEvidence.amplitudes);
+  else if (!undetermined.empty())
+    ReportUndetermined(host, ContiEntryNames(undetermined));
   return 1;
 }
 
@@ -674,7 +765,10 @@ float ContiSimplexSim(float* p, FitHost* host) {
   // must never count as the best vertex.
   if (cs.lastRunFailed) return 1e10f;
   const double points = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1) * sc.count;
-  if (NeqBlock().block && points > 0) gSumSquares = ChiSquareFromNormalEquations();
+  if (NeqBlock().block && points > 0) {
+    gSumSquares = ChiSquareFromNormalEquations();
+    if (fs.fitRunning && !cs.finalEvaluation) RecordMaterialEvidence(sc, points);
+  }
   gFittedPoints = points;
   const float rmsd = DetectionObjectiveRmsd(
       static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0))));
@@ -747,7 +841,8 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
   const int n = ContiParametersToFitVector(0, nullptr);
   if (n == 0) return NothingFloats(host, redraw);
   const float t0 = fs.annealStartTemperature;
-  bool interrupted = false;
+  bool interrupted = false, noMaterial = false;
+  double noMaterialFall = 0.0;
   fs.annealTemperature = t0;
   fs.minimiserRuns = 0;
   host->RequestRepaint();
@@ -767,7 +862,11 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     ContiParametersToFitVector(n, pb);
     float yb = y[b];
     fs.startRmsd = fs.startRmsdCopy = yb;
-    RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0);
+    // Data that show no material beyond the noise determine none of the
+    // fitted quantities: no schedule and no finishing pass (see
+    // NelderMeadRestarts); the best vertex of the start is the result.
+    noMaterial = !fs.stopRequested && DataShowNoMaterial(n, &noMaterialFall);
+    if (!noMaterial) RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0);
     interrupted = fs.stopRequested != 0;
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;
@@ -780,7 +879,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
   gSimulationSwitches.redrawDuringSimulation = redraw;
   fs.annealTemperature = 0.0f;
   // A fit the user stopped is not started again for its finishing pass.
-  if (!interrupted && (fs.annealFinalMarquardt || fs.annealFinalSimplex)) {
+  if (!interrupted && !noMaterial && (fs.annealFinalMarquardt || fs.annealFinalSimplex)) {
     Conti().finalEvaluation = 0;
     ContiFit(host);
   } else {
@@ -788,7 +887,10 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     SaveBest(host);
     host->RequestRepaint();
     DisplayBestContiParams(host);
-    if (!FitStoppedByBudget() && !interrupted) ReportAnnealingEnd(host, false);
+    if (!FitStoppedByBudget() && !interrupted && noMaterial)
+      ReportNoMaterial(host, ContiEntryNames(AllEntries(n)), noMaterialFall, gBestEvidence.amplitudes);
+    else if (!FitStoppedByBudget() && !interrupted)
+      ReportAnnealingEnd(host, false);
   }
   fs.annealTemperature = t0;
   return 1;
@@ -879,11 +981,17 @@ int MLContiFit(FitHost* host) {
   for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
   bool undetermined = false, shrunk = false, done = false;
-  if (completed) {
+  // Data that show no material beyond the noise determine none of the
+  // fitted quantities: the fit ends at its last accepted point, from its
+  // start on (see NelderMeadRestarts).
+  double noMaterialFall = 0.0;
+  bool noMaterial = completed && DataShowNoMaterial(n, &noMaterialFall);
+  if (completed && !noMaterial) {
     fs.minimiserRuns = 0;
     bool pending = false;
     DoubleVec before(1, n);
-    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
+    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations &&
+           !(noMaterial = DataShowNoMaterial(n, &noMaterialFall))) {
       const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
       ++fs.minimiserRuns;
       for (int i = 1; i <= n; ++i) before[i] = a[i];
@@ -968,7 +1076,10 @@ int MLContiFit(FitHost* host) {
     gSimulationSwitches.redrawDuringSimulation = redraw;
     SaveBest(host);
     Trace(" --> MLContiFit done.");
-    if (!budget) ReportMarquardtEnd(host, undetermined, ContiEntryNames(stalled.Moved()), shrunk, done);
+    if (!budget && noMaterial)
+      ReportNoMaterial(host, ContiEntryNames(AllEntries(n)), noMaterialFall, gBestEvidence.amplitudes);
+    else if (!budget)
+      ReportMarquardtEnd(host, undetermined, ContiEntryNames(stalled.Moved()), shrunk, done);
     return 1;
   }
   // A budget spent before the first curvature was whole ends without the

@@ -222,6 +222,7 @@ double PackValue(const Entry& e) {
 }
 
 float gFrictionalRatioCeiling = kMaxFrictionalRatio;
+float gFrictionalRatioFloor = 0.0f;
 
 // Unpacking limits; returns the value written into the model.
 double UnpackValue(const Entry& e, double x) {
@@ -230,6 +231,7 @@ double UnpackValue(const Entry& e, double x) {
     case kFf0:
     case kSecondFf0:
       if (x < 0.0) x = 0.0;
+      if (x < gFrictionalRatioFloor) x = gFrictionalRatioFloor;
       if (x > gFrictionalRatioCeiling) x = gFrictionalRatioCeiling;
       break;
     case kVbar:
@@ -285,6 +287,8 @@ double UnpackValue(const Entry& e, double x) {
 
 void SetContiFrictionalRatioCeiling(float ceiling) { gFrictionalRatioCeiling = ceiling; }
 float ContiFrictionalRatioCeilingInUse() { return gFrictionalRatioCeiling; }
+void SetContiFrictionalRatioFloor(float floor) { gFrictionalRatioFloor = floor; }
+float ContiFrictionalRatioFloorInUse() { return gFrictionalRatioFloor; }
 
 const conti_fit_vector::Positions& conti_fit_vector::EntryPositions() { return gPositions; }
 

@@ -19,6 +19,10 @@ void ContiFitVectorToParameters(float* p, FitHost* host = nullptr);
 // unpacking holds f/f0 and the second f/f0 at it.
 void SetContiFrictionalRatioCeiling(float ceiling);
 float ContiFrictionalRatioCeilingInUse();
+// The smallest f/f0 a fit may take (0 until set): the fits set it at their
+// start and the unpacking holds f/f0 and the second f/f0 at it.
+void SetContiFrictionalRatioFloor(float floor);
+float ContiFrictionalRatioFloorInUse();
 // Simplex spread factor of entry i: 0.01 meniscus and bottom, 0.1 lamella
 // thickness and f/f0, 0.2 the nonideality parameters, 1 otherwise.
 float ContiSimplexSpread(int i);

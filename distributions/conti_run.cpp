@@ -24,6 +24,7 @@
 #include "distributions/hydrodynamics.h"
 #include "distributions/max_entropy.h"
 #include "distributions/ms_table.h"
+#include "distributions/nnls.h"
 #include "distributions/normal_equations.h"
 #include "distributions/prior_assembly.h"
 #include "distributions/regularization_scaling.h"
@@ -638,6 +639,7 @@ void RunContiSedSteps() {
   cs.msTablePlot = 0;
   // Every way out before the regularisation leaves no result.
   cs.lastRunFailed = 1;
+  TakeNNLSTrialFailure();
   ls.discretizationError = 0;
 
   if (ls.timesFromW2t && f.NonidealCSModel) {
@@ -861,11 +863,12 @@ void RunContiSedSteps() {
     interrupted = Stopped();
   }
   if (!interrupted) {
-    cs.lastRunFailed = 0;
+    // A solve that could not go on inside a fit's trial rejects the trial.
+    cs.lastRunFailed = TakeNNLSTrialFailure() ? 1 : 0;
     // A fixed buffer concentration stays what it was: its kernel is not
     // among the solved amplitudes.
     ContiRunHooks& hooks = ContiHooks();
-    if (hooks.bufferCorrection && NeqBlock().solution && !NeqBlock().fixedComponent) {
+    if (!cs.lastRunFailed && hooks.bufferCorrection && NeqBlock().solution && !NeqBlock().fixedComponent) {
       hooks.bufferConcentration = NeqBlock().solution[1];
       if (hooks.bufferConcentrationSolved) hooks.bufferConcentrationSolved(hooks.bufferConcentration);
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <immintrin.h>
 #include <thread>
 
 #include "distributions/conti_context.h"
@@ -18,6 +19,7 @@
 #include "fit/serial_fit_settings.h"
 #include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
+#include "numerics/triangular_solve.h"
 #include "numerics/vector_kernel.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
@@ -191,11 +193,72 @@ struct CholeskyKernel {
   void (*substitute)(double**, const double*, double*, int, const int*);
 };
 
+// The AVX-512 copy of BlockColumnsBody takes two columns j, j + 1 at once:
+// a 512-bit register holds a row's four lanes against both, so that one
+// multiplication and one addition serve two of the 256-bit ones. Each
+// lane adds the same products in the same order as there (multiplied and
+// added apart, the last few terms fused, as that copy compiles).
+__attribute__((optimize("O3", "fp-contract=off"))) TARNEL_TARGET_AVX512 void BlockColumnsAvx512(double** l, int i0,
+                                                                           int jFrom, int jTo) {
+  constexpr int kRows = kCholeskyRows;
+  double* rows[kRows];
+  for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
+  // Column j from its lanes (the first four doubles at lanes) and its tail.
+  auto finish = [&](const double* lanes, int r, const double* lj, int k, int j) {
+    double s = (lanes[0] + lanes[2]) + (lanes[1] + lanes[3]);
+    for (int t = k; t <= j - 1; ++t) s = __builtin_fma(rows[r][t], lj[t], s);
+    rows[r][j] = (rows[r][j] - s) / lj[j];
+  };
+  int j = jFrom;
+  for (; j + 1 <= jTo; j += 2) {
+    const double* lj = l[j];
+    const double* lj1 = l[j + 1];
+    const int m = j - 1;
+    __m512d acc[kRows];
+    for (int r = 0; r < kRows; ++r) acc[r] = _mm512_setzero_pd();
+    int k = 1;
+    for (; k + 3 <= m; k += 4) {
+      // (The zero-masked forms: the plain ones start from an undefined register.)
+      const __m512d lo = _mm512_maskz_insertf64x4(0xFF, _mm512_setzero_pd(), _mm256_loadu_pd(lj + k), 0);
+      const __m512d b = _mm512_maskz_insertf64x4(0xFF, lo, _mm256_loadu_pd(lj1 + k), 1);
+      for (int r = 0; r < kRows; ++r) {
+        const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(rows[r] + k));
+        acc[r] = _mm512_add_pd(acc[r], _mm512_mul_pd(x, b));
+      }
+    }
+    alignas(64) double lanes[kRows][8];
+    for (int r = 0; r < kRows; ++r) _mm512_store_pd(lanes[r], acc[r]);
+    for (int r = 0; r < kRows; ++r) finish(lanes[r], r, lj, k, j);
+    // Column j + 1 runs one element further: one more group of four when
+    // that completes it (element j, just found, among them).
+    if (k + 3 <= m + 1) {
+      const __m256d b = _mm256_loadu_pd(lj1 + k);
+      for (int r = 0; r < kRows; ++r) {
+        const __m256d hi = _mm256_loadu_pd(lanes[r] + 4);
+        _mm256_storeu_pd(lanes[r] + 4, _mm256_add_pd(hi, _mm256_mul_pd(_mm256_loadu_pd(rows[r] + k), b)));
+      }
+      k += 4;
+    }
+    for (int r = 0; r < kRows; ++r) finish(lanes[r] + 4, r, lj1, k, j + 1);
+  }
+  for (; j <= jTo; ++j) {
+    const double* lj = l[j];
+    const int m = j - 1;
+    __m256d acc[kRows];
+    for (int r = 0; r < kRows; ++r) acc[r] = _mm256_setzero_pd();
+    int k = 1;
+    for (; k + 3 <= m; k += 4) {
+      const __m256d b = _mm256_loadu_pd(lj + k);
+      for (int r = 0; r < kRows; ++r)
+        acc[r] = _mm256_add_pd(acc[r], _mm256_mul_pd(_mm256_loadu_pd(rows[r] + k), b));
+    }
+    alignas(32) double lanes[kRows][4];
+    for (int r = 0; r < kRows; ++r) _mm256_store_pd(lanes[r], acc[r]);
+    for (int r = 0; r < kRows; ++r) finish(lanes[r], r, lj, k, j);
+  }
+}
+
 #define CHOLESKY_KERNEL(Name, Target)                                                        \
-  __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
-                                                                int b) {                    \
-    BlockColumnsBody(l, i0, a, b);                                                           \
-  }                                                                                          \
   __attribute__((optimize("O3"))) Target bool RowsByDot##Name(double** l, int f, int a,     \
                                                             int b) {                        \
     return RowsByDotBody(l, f, a, b);                                                        \
@@ -206,6 +269,14 @@ struct CholeskyKernel {
   }                                                                                          \
   const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, Substitute##Name};
 
+#define BLOCK_COLUMNS(Name, Target)                                                           \
+  __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
+                                                                int b) {                    \
+    BlockColumnsBody(l, i0, a, b);                                                           \
+  }
+BLOCK_COLUMNS(Generic, )
+BLOCK_COLUMNS(Avx2, TARNEL_TARGET_AVX2)
+#undef BLOCK_COLUMNS
 CHOLESKY_KERNEL(Generic, )
 CHOLESKY_KERNEL(Avx2, TARNEL_TARGET_AVX2)
 CHOLESKY_KERNEL(Avx512, TARNEL_TARGET_AVX512)
@@ -360,16 +431,6 @@ __attribute__((always_inline)) inline void UnitColumnsBody(double** l, int n, co
       w[i] = -Dot(li + k - 1, w + k - 1, i - k) / li[i];
     }
   }
-  // L' w = y by columns of L', i.e. along the rows of L.
-  for (int i = n; i >= 1; --i) {
-    const double* li = l[i];
-    for (int c = 0; c < count; ++c) {
-      double* w = ws[c];
-      const double wi = w[i] / li[i];
-      w[i] = wi;
-      for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
-    }
-  }
 }
 
 // Each kernel's copy of the unit-column solve, chosen by the active kernel.
@@ -390,14 +451,8 @@ __attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnsAvx512(doub
 }
 void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws) {
   ForActiveKernel(UnitColumnsGeneric, UnitColumnsAvx2, UnitColumnsAvx512)(l, n, ks, count, ws);
-}
-
-// y_j -= a x_j for j in [from, to); each element on its own, so that its
-// vectors give what one element at a time gives.
-__attribute__((optimize("O3"))) void SubtractScaled(double* __restrict y, double a,
-                                                   const double* __restrict x, int from,
-                                                   int to) {
-  for (int j = from; j < to; ++j) y[j] -= a * x[j];
+  // L' w = y along the rows of L.
+  SolveTransposedLower(l, n, ws, count);
 }
 
 // Holding variables at their bound in the step d of A d = g (A = L L' in
@@ -519,18 +574,29 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   int* order = me.heldOrder.data();
   if (!me.unitReady[k]) PrepareUnitColumns(l, n, k);
   const double* w = me.unitColumns.data() + static_cast<size_t>(k) * stride;
-  // Row p of R by forward substitution, its columns taken in turn: each
-  // element still subtracts its terms in ascending order. R' is kept
-  // beside R so that its columns lie contiguous.
+  // Row p of R by forward substitution, its columns taken in turn in
+  // blocks of eight: each element still subtracts its terms in ascending
+  // order, those of a block in one pass. R' is kept beside R so that its
+  // columns lie contiguous.
   double* R = me.heldFactor.data();
   double* Rt = me.heldFactorTransposed.data();
   double* Rp = R + static_cast<size_t>(p) * stride;
   for (int q = 1; q < p; ++q) Rp[q] = w[order[q]];
-  for (int m = 1; m < p; ++m) {
-    const double* Rtm = Rt + static_cast<size_t>(m) * stride;
-    const double r = Rp[m] / Rtm[m];
-    Rp[m] = r;
-    SubtractScaled(Rp, r, Rtm, m + 1, p);
+  constexpr int kBlock = 8;
+  for (int m0 = 1; m0 < p; m0 += kBlock) {
+    const int end = std::min(m0 + kBlock, p);
+    const double* columns[kBlock];
+    for (int m = m0; m < end; ++m) {
+      const double* Rtm = Rt + static_cast<size_t>(m) * stride;
+      columns[m - m0] = Rtm;
+      const double r = Rp[m] / Rtm[m];
+      Rp[m] = r;
+      for (int q = m + 1; q < end; ++q) {
+        const double t = r * Rtm[q];
+        Rp[q] -= t;
+      }
+    }
+    SubtractTerms(Rp, Rp, Rp + m0, columns, end - m0, end, p);
   }
   double sum = 0.0;
   for (int q = 1; q < p; ++q) sum += Rp[q] * Rp[q];
@@ -557,10 +623,10 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
   for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
   double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
-  std::copy(wc, wc + nc, qc);
+  const double** terms = me.termColumns.data();
   for (int a = 1; a < p; ++a)
-    SubtractScaled(qc, Rp[a], me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride,
-                   0, nc);
+    terms[a - 1] = me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride;
+  SubtractTerms(qc, wc, Rp + 1, terms, p - 1, 0, nc);
   double* dc = me.candidateStep.data();
   double* scale = me.candidateScale.data();
   for (int j = 0; j < nc; ++j) {
@@ -579,10 +645,10 @@ void FinishHolds(int n, int p, double* d) {
   const int* order = me.heldOrder.data();
   HeldMultipliers(n);
   const double* z = me.heldMultipliers.data();
-  std::copy(me.freeStep.begin() + 1, me.freeStep.begin() + n + 1, d + 1);
+  const double** terms = me.termColumns.data();
   for (int a = 1; a <= p; ++a)
-    SubtractScaled(d, z[a], me.unitColumns.data() + static_cast<size_t>(order[a]) * stride, 1,
-                   n + 1);
+    terms[a - 1] = me.unitColumns.data() + static_cast<size_t>(order[a]) * stride;
+  SubtractTerms(d, me.freeStep.data(), z + 1, terms, p, 1, n + 1);
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
@@ -869,6 +935,7 @@ void MaxEntSolve(double alpha) {
     me.unitReady.assign(n1, 0);
     me.unitBatch.assign(n1, 0);
     me.unitBatchColumns.assign(n1, nullptr);
+    me.termColumns.assign(n1, nullptr);
   }
   if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
     me.apartMatrix.assign(square, 0.0);

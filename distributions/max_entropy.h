@@ -46,6 +46,7 @@ struct MaxEntState {
   std::vector<int> heldOrder, candidates, unitBatch;
   std::vector<char> unitReady;
   std::vector<double*> unitBatchColumns;
+  std::vector<const double*> termColumns;  // the columns a sum of terms takes, in order
   int candidateCount = 0, holdCount = 0;
   bool multipliersCurrent = true, holdsConditioned = true;
   // The step solved apart from the variables at their bound whose entropy

@@ -1,9 +1,13 @@
 #include "distributions/nnls.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "distributions/conti_context.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
 #include "numerics/linear_solvers.h"
 #include "distributions/work_blocks.h"
 
@@ -55,7 +59,25 @@ void SolvePassive(NormalEquationBlock& b, int m) {
   }
 }
 
+// Set by a solve that could not go on inside a fit's trial.
+bool gTrialFailed = false;
+
+// An evaluation of a fit that is one of its trials (not the evaluation of
+// its result, which is a Run's).
+bool InFitTrial() {
+  const ContiSettings& cs = Conti();
+  return gFitEngineState.fitRunning && cs.silent && !cs.finalEvaluation && !cs.monteCarloRun;
+}
+
 bool Fallback(NormalEquationBlock& b, int n, const char* message, int serialCode) {
+  // Inside a fit's trial the failure is the trial's: it is rejected (its
+  // amplitudes 0), with no box and no error code of a series, and the fit
+  // goes on from its other points.
+  if (InFitTrial()) {
+    gTrialFailed = true;
+    for (int i = 1; i <= n; ++i) b.solution[i] = 0.0;
+    return false;
+  }
   ContiErrorOrCode(message, serialCode);
   // Rows of amplitudes whose kernels vanish over the data carry nothing and
   // would make the matrix singular: the solve leaves them at 0.
@@ -63,6 +85,12 @@ bool Fallback(NormalEquationBlock& b, int n, const char* message, int serialCode
 }
 
 }  // namespace
+
+bool TakeNNLSTrialFailure() {
+  const bool failed = gTrialFailed;
+  gTrialFailed = false;
+  return failed;
+}
 
 int SolvedAmplitudeCount() {
   const NormalEquationBlock& b = NeqBlock();
@@ -145,6 +173,8 @@ bool Solve(NormalEquationBlock& b, int n, bool warm) {
   // rounding, x is that minimum as far as double precision can tell.
   double lowest = std::numeric_limits<double>::infinity();
   int flat = 0;
+  // Kernels found dependent on the passive set since it last grew.
+  std::vector<char> dependent(static_cast<size_t>(n) + 1, 0);
   for (;;) {
     counter += 1.0;
     if (poll && RunStopRequested()) return true;
@@ -165,12 +195,24 @@ bool Solve(NormalEquationBlock& b, int n, bool warm) {
     }
     int t = 0;
     for (int i = 1; i <= n; ++i)
-      if (!P[i] && w[i] > 1e-10 && (t == 0 || w[i] > w[t])) t = i;
+      if (!P[i] && !dependent[i] && w[i] > 1e-10 && (t == 0 || w[i] > w[t])) t = i;
     if (t == 0) return true;
     if (counter > limit) return Fallback(b, n, "max #iteration exceeded in NNLS", 1);
     P[t] = 1;
     order[++m] = t;
-    if (!FactorFrom(b, m, m)) return Fallback(b, n, "matrix not positive definite in NNLS", 2);
+    if (!FactorFrom(b, m, m)) {
+      // A kernel that is, to rounding, a combination of the passive ones
+      // (on featureless data many are) has no pivot left: the passive
+      // solution already fits the data along it, and its gradient is
+      // rounding. It stays out until the passive set changes. (A row of
+      // no diagonal is no sum of squares: a matrix of no kernels.)
+      if (!(M[t][t] > 0.0)) return Fallback(b, n, "matrix not positive definite in NNLS", 2);
+      P[t] = 0;
+      --m;
+      dependent[t] = 1;
+      continue;
+    }
+    std::fill(dependent.begin(), dependent.end(), 0);
     bool firstPass = true;
     for (;;) {
       SolvePassive(b, m);

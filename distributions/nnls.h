@@ -7,7 +7,12 @@
 struct NormalEquationBlock;
 
 // On the module's block over all of its grid points. True when converged
-// or when the unconstrained fallback solve succeeded.
+// or when the unconstrained fallback solve succeeded. A solve that cannot go
+// on (its iterations spent, a passive block not positive definite) shows
+// its box and falls back to the unconstrained solve, except inside a fit's
+// trial (an evaluation of a fit other than that of its result): there it
+// returns false with the amplitudes 0, shows nothing, and the trial is
+// rejected (TakeNNLSTrialFailure).
 bool NNLS();
 // The same on any block and system size n (n <= the block's grid points).
 bool NNLS(NormalEquationBlock& block, int n);
@@ -24,6 +29,9 @@ bool NNLSFromSolution(NormalEquationBlock& block, int n);
 // fixed component).
 double ChiSquareFromNormalEquations();
 double ChiSquareFromNormalEquations(const NormalEquationBlock& block, int n);
+
+// Whether a solve failed inside a fit's trial since the last call; clears it.
+bool TakeNNLSTrialFailure();
 
 // The size of the system that the solvers work on for the module's block.
 int SolvedAmplitudeCount();

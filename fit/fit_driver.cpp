@@ -29,9 +29,6 @@ constexpr float kAbsentSpeciesSpread = 0.3f;
 // The end spread LearntSpread is given for a restart: none, so the restart
 // keeps the size the run before ended with (see RestartSpread).
 constexpr float kUnscaledEndSpread = 0.0f;
-// The part of the way a quantity has come from its start that the widened
-// probe before the end draws it with (see TravelSpread).
-constexpr float kProbeTravelFraction = 0.1f;
 // The scale of a quantity held at 0 whose start lies at or beyond the clamp:
 // an absolute spread, where a relative one would vanish.
 constexpr float kHeldScaleAtClamp = 1.0f;
@@ -156,17 +153,28 @@ bool StillImproving(float previousRmsd, float rmsd, double resolution) {
 // what is left of it says nothing of a change.
 float Resolved(float rmsd, double resolution) { return rmsd > resolution ? rmsd : 0.0f; }
 
+// The restart that confirms an end lowered the rmsd by more than the runs
+// resolve: by more than the spread they end at, and by at least a unit of
+// chi-square in noise terms (sigma the rmsd), which the data can tell.
+bool ConfirmationLowered(float previousRmsd, float rmsd, double resolution, double points) {
+  return StillImproving(previousRmsd, rmsd, resolution) &&
+         ChiSquareFall(previousRmsd, rmsd, points, resolution) >= kStalledChiSquare;
+}
+
+// The restarts of a new fit's size in a row that must find nothing lower
+// before a fit has reached its minimum: each is one random draw, and over
+// an objective with a rough floor (the nonideal models) one draw can miss
+// the way down that the next one finds.
+constexpr int kConfirmingRestarts = 2;
+// The part of the way a quantity has come from its start that the
+// restart confirming an end draws it with besides (see TravelSpread).
+constexpr float kProbeTravelFraction = 0.1f;
+
 // kProbeTravelFraction of the way coordinate j has come from `start`, where
 // that is more than the starting spread of a simplex around `at`; 0 elsewhere.
 float TravelSpread(const float* at, const float* start, int j) {
   const float spread = kProbeTravelFraction * std::fabs(at[j] - start[j]);
   return spread > gFitEngineState.initialRandomization * std::fabs(at[j]) ? spread : 0.0f;
-}
-
-bool Travelled(int n, const float* at, const float* start) {
-  for (int j = 1; j <= n; ++j)
-    if (TravelSpread(at, start, j) > 0.0f) return true;
-  return false;
 }
 
 // Vertices 2..n+1 moved further by Gaussian steps of the travel spread.
@@ -177,25 +185,6 @@ void WidenSimplex(int n, float** p, const float* start) {
       for (int i = 2; i <= n + 1; ++i) p[i][j] += GaussRandom(spread);
   }
 }
-
-// A restart that converged was one of the size the run before it ended
-// with; before the fit ends, one restart widened by the travel spread tries
-// again (once per fit, when the fit has come far enough for that to be wider
-// than the starting spread). Along a narrow valley, or with a quantity near
-// a clamp at 0, a small simplex settles where a wider one walks on.
-struct WidenedProbe {
-  bool made = false;     // the probe has run or was found not needed
-  bool running = false;  // the restart about to start is the probe
-  // After each restart: true when the probe runs next instead of the fit ending.
-  bool Follows(bool converged, int n, const float* best, const float* start) {
-    running = false;
-    if (converged && !made) {
-      made = true;
-      running = Travelled(n, best, start);
-    }
-    return running;
-  }
-};
 
 }  // namespace
 
@@ -232,62 +221,81 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   EvaluateSimplexFromStart(host, p, y, n, SimplexSim);
   // The first run approaches the minimum; the restarts end where the values
   // of the simplex agree to kFitSimplexTolerance.
-  NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+  NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk, nullptr, 0, false);
   FloatVec extent(1, n), spread(1, n), runStart(1, n);
   int best = EndRun(n, p, y, extent, previous);
   float previousRmsd = y[best];
   if (afterFirstRun) afterFirstRun();
 
   AbsentSpecies absent(n);
-  WidenedProbe probe;
+  // The restart about to run confirms an end: it starts from a simplex of a
+  // new fit's own size around the best vertex, not of the size the runs
+  // before shrank to. A small simplex settles on the slope of a narrow
+  // curved valley (or beside a quantity held at 0) where a wider one walks
+  // on, as a second Fit would: the fit has reached its minimum only when
+  // such a restart no longer lowers the rmsd by what the data can tell.
+  bool confirming = false;
+  int confirmations = 0;
   bool settled = false;
   StalledSteps stalled(n, start);
   const double resolution = RmsdResolution();
   FloatVec judged(1, n);
   std::vector<int> undetermined;
-  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
+  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested && nfunk < kMaxNelderMeadEvaluations; ++restart) {
     if (beforeRestart) beforeRestart();
     RestartAroundBest(n, p, best);
     // The best vertex first: its evaluation tells which species are absent there.
     y[1] = SimplexSim(p[1], host);
     absent.MarkAtBest();
-    for (int j = 1; j <= n; ++j) spread[j] = RestartSpread(absent.Absent(j), extent[j], p[1][j]);
-    MakeInitialSimplex(n, p, heldScale, spread);
-    if (probe.running) WidenSimplex(n, p, start);
-    if (restart > 0) RepeatLastStep(n, p, runStart, spread);
+    if (confirming) {
+      MakeInitialSimplex(n, p, heldScale);
+      WidenSimplex(n, p, start);
+    } else {
+      for (int j = 1; j <= n; ++j) spread[j] = RestartSpread(absent.Absent(j), extent[j], p[1][j]);
+      MakeInitialSimplex(n, p, heldScale, spread);
+      if (restart > 0) RepeatLastStep(n, p, runStart, spread);
+    }
     for (int j = 1; j <= n; ++j) runStart[j] = p[1][j];
     for (int i = 2; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk);
+    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk, nullptr, 0, false);
     best = EndRun(n, p, y, extent, current);
+    // A run cut short by the count of evaluations tells nothing of an end.
+    if (nfunk >= kMaxNelderMeadEvaluations) break;
 
-    // Settled when the restart moved nothing by more than the tolerance and
-    // was no longer improving: one that still improves is followed by
-    // another, of the size this one ended with (or by the widened probe,
-    // which then confirms the end).
+    // A restart of the size the run before ended with has settled when it
+    // moved nothing by more than the tolerance and was no longer improving;
+    // one that still improves is followed by another. A settled one is
+    // confirmed by a restart of a new fit's size, which ends the fit unless
+    // it lowered the rmsd; where it did, the restarts go on from there.
     const bool converged =
         RestartConverged(n, previous, current, kinds.get(), Resolved(previousRmsd, resolution),
                          Resolved(y[best], resolution), maxRelativeChange, absent.Ignored());
-    settled = converged && !StillImproving(previousRmsd, y[best], resolution);
+    if (confirming)
+      settled = !ConfirmationLowered(previousRmsd, y[best], resolution, fs.rmsdPointCount);
+    else
+      settled = converged && !StillImproving(previousRmsd, y[best], resolution);
     // A restart that moves a quantity for almost nothing is no step towards
     // a minimum the data determine; an absent species' s and M move freely.
     const unsigned char* ignored = absent.Ignored();
     for (int j = 1; j <= n; ++j) judged[j] = ignored[j] ? previous[j] : current[j];
-    if (!converged && stalled.Accepted(static_cast<const float*>(previous), static_cast<const float*>(judged),
-                                       previousRmsd, y[best], maxRelativeChange, fs.rmsdPointCount)) {
+    if (!converged && !(confirming && settled) &&
+        stalled.Accepted(static_cast<const float*>(previous), static_cast<const float*>(judged), previousRmsd,
+                         y[best], maxRelativeChange, fs.rmsdPointCount)) {
       undetermined = stalled.Moved();
       break;
     }
     for (int j = 1; j <= n; ++j) previous[j] = current[j];
     absent.NextRestart();
     previousRmsd = y[best];
-    if (probe.Follows(converged, n, p[best], start)) {
-      settled = false;
-      continue;
-    }
-    if (settled) break;
+    if (settled && confirming && ++confirmations >= kConfirmingRestarts) break;
+    if (!settled || !confirming) confirmations = 0;
+    confirming = settled;
+    settled = false;
   }
   if (!undetermined.empty())
     ReportUndetermined(host, FitVectorEntryNames(undetermined));
+  else if (!settled && !fs.stopRequested && nfunk >= kMaxNelderMeadEvaluations)
+    ReportSimplexEvaluationsExhausted(host);
   else if (!settled && !fs.stopRequested)
     ReportRestartsExhausted(host);
   return best;

@@ -7,17 +7,21 @@
 class FitHost;
 
 // Nelder-Mead over the n floated quantities from their current values,
-// restarted around the best vertex until a restart changes the rmsd and
-// every quantity by at most maxRelativeChange and lowers the rmsd by less
-// than kFitSimplexTolerance of itself, a stop is requested, or
-// kMaxNelderMeadRestarts restarts did not settle (said, best vertex kept).
-// Each restart starts with the size per quantity the run before ended with
-// (LearntSpread), and the s and M of a species without amplitude widely;
-// from the second restart on, its last vertex repeats the step the run
-// before made where that step was longer than the spread. Once per fit, the
-// restart after the first that converged is widened by a tenth of the way
-// the fit has come from its start, where that is wider than the starting
-// spread, and the fit ends only after it.
+// restarted around the best vertex. Each restart starts with the size per
+// quantity the run before ended with (LearntSpread), and the s and M of a
+// species without amplitude widely; from the second restart on, its last
+// vertex repeats the step the run before made where that step was longer
+// than the spread. A restart that changes the rmsd and every quantity by at
+// most maxRelativeChange and lowers the rmsd by less than
+// kFitSimplexTolerance of itself has settled; it is confirmed by restarts of
+// a new fit's own size (MakeInitialSimplex, widened by a tenth of the way
+// each quantity has come from its start): the fit has reached its minimum
+// when two of them in a row lower the rmsd by no more than that tolerance
+// or than one unit of chi-square; one that does lower it is followed by
+// the small restarts again. The fit also ends at a stop, when
+// kMaxNelderMeadRestarts restarts did not settle or a run spent
+// kMaxNelderMeadEvaluations (either said, best vertex kept), or where two
+// restarts in a row moved a quantity the data do not determine (named).
 // p[1..n+1][1..n] and y[1..n+1] are the caller's work arrays; afterFirstRun
 // runs once after the first minimisation, beforeRestart before each
 // restart. The best vertex is written back for display; returns its index.

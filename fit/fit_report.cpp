@@ -397,6 +397,8 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
     // Where a fit pressed it against the end of its range.
     if (c.ffCeiling > 0.0f && c.ffValue >= c.ffCeiling)
       Appendf(l5, "(at its upper limit %.2f)  ", static_cast<double>(c.ffCeiling));
+    else if (c.ffFloor > 0.0f && c.ffValue <= c.ffFloor)
+      Appendf(l5, "(at its lower limit %.2f)  ", static_cast<double>(c.ffFloor));
   }
   const bool discrete = sel.BimodalFF0With1DiscreteCSModel || (sel.HybridCSLsgModel && !c.hybridDiscreteOff) ||
                         sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent ||

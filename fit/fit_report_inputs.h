@@ -61,6 +61,7 @@ struct FitReportInputs {
     float ffMin = 1, ffMax = 2, ffResolution = 10;
     float ffValue = 1.2f;       // f/f0 (D for c(M) with invariant D and c(v))
     float ffCeiling = 0;        // the largest f/f0 a fit of it may take (0: f/f0 not fitted)
+    float ffFloor = 0;          // the smallest (0: f/f0 not fitted, or no floor)
     float invariantD = 0;
     float secondFf = 0, secondSMin = 0, secondSMax = 0;
     float sMin = 0, sMax = 0;

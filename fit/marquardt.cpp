@@ -132,6 +132,24 @@ bool StepNegligible(const double* a, const int* flags, int n) {
   return true;
 }
 
+// The step in w.delta, by the linearised misfit, lowers chi-square by at
+// least one unit (sigma from the rmsd of the accepted point): a step short
+// against its entries' values can still be one the data ask for (the
+// meniscus, whose few microns tell against its 6 cm).
+bool StepLowersByAUnit(int n) {
+  const MarquardtWorkArrays& w = Work();
+  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
+  const double resolution = RmsdResolution();
+  const double sigma2 = std::max(w.acceptedChiSquare / points, resolution * resolution);
+  double fall = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    double curvature = 0.0;
+    for (int k = 1; k <= n; ++k) curvature += w.alpha[j][k] * w.delta[k];
+    fall += w.delta[j] * (2.0 * w.beta[j] - curvature);
+  }
+  return std::isfinite(fall) && fall >= kStalledChiSquare * sigma2;
+}
+
 // A point whose linearised misfit lies within a unit of chi-square of its
 // minimum is one as far as the data tell (sigma from the rmsd there).
 bool WithinUnitOfMinimum(int n) {
@@ -139,6 +157,22 @@ bool WithinUnitOfMinimum(int n) {
   const double sigma2 = std::max(Work().acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
   const double expected = MarquardtExpectedFall(n);
   return expected >= 0.0 && expected < kStalledChiSquare * sigma2;
+}
+
+// The rmsd of an exact fit, in roundings of the signals (RmsdResolution):
+// the Lamm solution of a model that fits exactly carries the rounding of its
+// single-precision steps, some tens of the signals' roundings, and below it
+// the steps only chase that rounding, each "falling" by a few per cent.
+constexpr double kExactFitRoundings = 25.0;
+
+// A sum of squares at which the fit is exact as far as its model can be
+// computed: below the absolute tiny sum, or an rmsd within the rounding of
+// the model's solution.
+bool ExactFitChiSquare(double chisq) {
+  const FitEngineState& fs = gFitEngineState;
+  const double points = std::max(fs.mlPointCount, 1.0);
+  const double exact = kExactFitRoundings * RmsdResolution();
+  return chisq < fs.mlTinyChiSquare || chisq / points <= exact * exact;
 }
 
 }  // namespace
@@ -160,7 +194,7 @@ bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, d
   if (!(lambda > kMarquardtStartLambda)) return false;
   MarquardtWorkArrays& w = Work();
   if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return false;
-  if (StepNegligible(a, flags, n)) return false;
+  if (StepNegligible(a, flags, n) && !StepLowersByAUnit(n)) return false;
   return !WithinUnitOfMinimum(n);
 }
 
@@ -463,7 +497,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     *chisq = w.acceptedChiSquare;
     return;
   }
-  fs.mlStepNegligible = StepNegligible(a, flags, n) ? 1 : 0;
+  fs.mlStepNegligible = StepNegligible(a, flags, n) && !StepLowersByAUnit(n) ? 1 : 0;
   if (fs.mlStepNegligible) return;
 
   for (int j = 1; j <= n; ++j) {
@@ -516,7 +550,7 @@ std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* uni
   const double points = std::max(fs.mlPointCount, 1.0);
   const double resolution = RmsdResolution();
   const double sigma2 = std::max(chisq / points, resolution * resolution);
-  if (!(chisq / points > resolution * resolution)) return open;  // an exact fit
+  if (ExactFitChiSquare(chisq)) return open;
   for (int j = 1; j <= n; ++j) {
     // No slope at all: an entry the model does not read at this point (an
     // amplitude the linear solve sets), not one the data leave open.
@@ -599,10 +633,12 @@ int MLOptimize(FitHost* host) {
       fs.mlChiSquare = chisq;
       if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
       if (fs.mlError) break;
+      // An exact fit is a minimum: no step can lower what rounding is left.
+      const bool exact = ExactFitChiSquare(chisq);
       if (fs.mlStepNegligible) {
         // A step the rejections before it shrank is no end by small change:
         // every trial from here was rejected, the point is no minimum.
-        if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
+        if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
           shrunk = true;
           break;
         }
@@ -619,11 +655,11 @@ int MLOptimize(FitHost* host) {
         undetermined = true;
         break;
       }
-      const bool clearFall =
-          oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && chisq >= fs.mlTinyChiSquare;
-      if (rejected || clearFall) continue;
+      const bool clearFall = oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && !exact;
+      // At an exact fit a rejected step is one more sign of the end.
+      if ((rejected && !exact) || clearFall) continue;
       // A small fall of a step the damping shrank tells nothing of a minimum.
-      if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
+      if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
       if (armed)
         done = true;
       else

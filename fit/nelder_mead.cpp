@@ -48,8 +48,6 @@ float RelativeSpread(float lo, float hi) {
 
 namespace {
 
-constexpr int kMaxEvaluations = 5000;
-
 void ShowBestVertex(FitHost* host, float* vertex, float value) {
   if (!host) return;
   FitEngineState& fs = gFitEngineState;
@@ -86,7 +84,7 @@ float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n,
 }
 
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
-                        int* nfunk, const EvaluatedPoints* seen, int stall) {
+                        int* nfunk, const EvaluatedPoints* seen, int stall, bool reportLimit) {
   FitEngineState& fs = gFitEngineState;
   fs.simplexCollapsed = 0;
   ++fs.minimiserRuns;
@@ -115,10 +113,10 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
       for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
       return;
     }
-    if (*nfunk >= kMaxEvaluations) {
-      if (gSerialFitSettings.running)
+    if (*nfunk >= kMaxNelderMeadEvaluations) {
+      if (reportLimit && gSerialFitSettings.running)
         gSerialFitSettings.errorCode = 10;
-      else if (host)
+      else if (reportLimit && host)
         host->ErrorBox("Nelder-Mead not converged");
       return;
     }
@@ -154,6 +152,13 @@ void ReportRestartsExhausted(FitHost* host) {
   if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
   RecordFitEnd(host, FitEndKind::Limit,
                LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) + " restarts"));
+}
+
+void ReportSimplexEvaluationsExhausted(FitHost* host) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  RecordFitEnd(host, FitEndKind::Limit,
+               LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadEvaluations) +
+                            " simplex evaluations"));
 }
 
 FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {

@@ -23,9 +23,13 @@ using FitTarget = float (*)(float* v, FitHost* host);
 // evaluations in a row have not lowered the best value by more than ftol
 // relative: on an objective rough at the tolerance a simplex around a
 // minimum it cannot improve shrinks without end towards the roughness.
+// A run that reaches kMaxNelderMeadEvaluations says so ("Nelder-Mead not
+// converged", error code 10 in a serial fit) unless reportLimit is false:
+// a caller that ends its whole fit there names that end itself.
 struct EvaluatedPoints;
+constexpr int kMaxNelderMeadEvaluations = 5000;
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
-                        int* nfunk, const EvaluatedPoints* seen = nullptr, int stall = 0);
+                        int* nfunk, const EvaluatedPoints* seen = nullptr, int stall = 0, bool reportLimit = true);
 
 // Evaluates a fresh simplex p[1..n+1], the starting point p[1] first, and
 // returns its lowest vertex (LowestVertex). A fit stopped at once has then
@@ -50,6 +54,9 @@ constexpr int kMaxNelderMeadRestarts = 50;
 // Tells that the restarts ran out without settling (error code 10 in a
 // serial fit, a message otherwise).
 void ReportRestartsExhausted(FitHost* host);
+// Tells, likewise, that the fit's simplex runs spent their
+// kMaxNelderMeadEvaluations without settling.
+void ReportSimplexEvaluationsExhausted(FitHost* host);
 
 // Each minimiser keeps to its own cap: a Nelder-Mead run to 5000
 // evaluations, an annealing step to its iterations, Marquardt-Levenberg to

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstdio>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/serial_fit_settings.h"
+#include "numerics/statistics.h"
 
 double RmsdResolution() {
   const ScanSet& ss = CurrentScanSet();
@@ -30,6 +32,24 @@ double ChiSquareFall(double oldRmsd, double newRmsd, double points, double resol
   const double o = oldRmsd > resolution ? oldRmsd : resolution;
   const double n = newRmsd > resolution ? newRmsd : resolution;
   return points * (o * o - n * n) / (sigma * sigma);
+}
+
+bool FallWithinNoise(double noiseOnly, double fit, double points, double noiseParameters, int amplitudes,
+                     int nonlinear, double resolution, double* chiSquareFall) {
+  const double nu1 = static_cast<double>(amplitudes) + nonlinear;
+  const double nu2 = points - noiseParameters - nu1;
+  const double rounding = points * resolution * resolution;
+  const double fall = noiseOnly - fit;
+  if (chiSquareFall) *chiSquareFall = 0.0;
+  // Nothing lowered beyond rounding: the noise terms take the data whole,
+  // or no amplitude came out positive.
+  if (!(fall > rounding)) return true;
+  if (!(nu1 > 0.0) || !(nu2 > 0.0)) return false;
+  // The species take up all the noise terms leave: an exact fit is material.
+  if (!(fit > rounding)) return false;
+  const double sigma2 = fit / nu2;
+  if (chiSquareFall) *chiSquareFall = fall / sigma2;
+  return FDistributionProbability((fall / nu1) / sigma2, nu1, nu2) > kNoMaterialProbability;
 }
 
 bool StalledSteps::Judge(double oldRmsd, double newRmsd, double points, double expected) {
@@ -102,6 +122,18 @@ void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
   RecordFitEnd(host, FitEndKind::Undetermined,
                "the data do not determine " + list +
                    ": moving it changes chi-square by less than the noise; the best parameters found are kept");
+}
+
+void ReportNoMaterial(FitHost* host, const std::vector<std::string>& names, double fall, int amplitudes) {
+  if (names.empty()) return;
+  char why[200];
+  std::snprintf(why, sizeof why,
+                "the data show no sedimenting material beyond the noise (the %d amplitudes of the distribution "
+                "lower chi-square by %.1f, no more than they would fitting noise alone): ",
+                amplitudes, fall);
+  RecordFitEnd(host, FitEndKind::Undetermined,
+               why + std::string("the data do not determine ") + NameList(names) +
+                   "; the best parameters found are kept");
 }
 
 void ReportIterationLimit(FitHost* host) {

@@ -46,6 +46,10 @@ FitEndRecord& LastFitEnd();
 // resolves, and each evaluation grows slower without telling the data apart.
 // A fit that presses against it stays there and the report says so.
 constexpr float kMaxFrictionalRatio = 100.0f;
+// The smallest: that of a sphere. A fit takes no f/f0 below it (nor below
+// the value it starts from, when that is lower): below it D grows beyond any
+// particle's, and over featureless scans a fit would walk f/f0 towards 0.
+constexpr float kMinFrictionalRatio = 1.0f;
 
 constexpr double kStalledChiSquare = 1.0;
 constexpr double kStalledMove = 0.1;
@@ -59,6 +63,29 @@ double RmsdResolution();
 // Units of chi-square by which a step from oldRmsd to newRmsd over `points`
 // points lowered the misfit, sigma from newRmsd (at least `resolution`).
 double ChiSquareFall(double oldRmsd, double newRmsd, double points, double resolution);
+
+// Whether the species of a distribution fit explain no more of the data
+// than noise would: `noiseOnly` is the sum of squares the systematic noise
+// terms alone leave (no species at all, a linear solve), `fit` the fit's,
+// over `points` points of which the noise terms take `noiseParameters`
+// degrees of freedom; the species have `amplitudes` amplitudes and
+// `nonlinear` quantities were fitted around them. The fall from
+// noiseOnly to fit is judged by the F test against what that many free
+// parameters lower the sum of squares by when they fit noise alone: true
+// when noise alone gives a fall that large with a probability above
+// kNoMaterialProbability (also when nothing fell beyond the rounding of
+// `resolution`, the smallest rmsd the fit tells from 0, as over scans the
+// noise terms take whole). Without degrees of freedom left to judge by,
+// false. `chiSquareFall` (optional) receives the fall in units of
+// chi-square, sigma^2 from the fit's sum of squares per degree of freedom.
+// The probability is small: the non-negative solve picks, and the fitted
+// quantities shape, the boundaries that match the noise best, so a fall
+// in noise alone exceeds the test's plain quantiles far more often than
+// they say, while a boundary of real material lowers chi-square by
+// orders of magnitude more.
+constexpr double kNoMaterialProbability = 1e-6;
+bool FallWithinNoise(double noiseOnly, double fit, double points, double noiseParameters, int amplitudes,
+                     int nonlinear, double resolution, double* chiSquareFall = nullptr);
 
 class StalledSteps {
  public:
@@ -117,6 +144,11 @@ std::string LimitEndText(const std::string& what);
 // Tells that the fit ended because the data do not determine the named
 // quantities.
 void ReportUndetermined(FitHost* host, const std::vector<std::string>& names);
+// Tells that the fit ended because its species' `amplitudes` amplitudes
+// lower chi-square by no more (`fall` units) than they would fitting noise
+// alone: the data show no sedimenting material, and so do not determine the
+// named quantities.
+void ReportNoMaterial(FitHost* host, const std::vector<std::string>& names, double fall, int amplitudes);
 // Tells that Marquardt-Levenberg ran its iterations out.
 void ReportIterationLimit(FitHost* host);
 // Tells that no step from the best point could be taken: it is no minimum

@@ -148,6 +148,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   // The report's D of c(v) stands where c(M) with invariant D keeps its D.
   c.ffValue = gModelSelectorFlags.ElectrophoresisCVModel ? cs.constantD : cs.ffValue;
   c.ffCeiling = cs.fitFfValue && !gModelSelectorFlags.ElectrophoresisCVModel ? ContiFrictionalRatioCeilingInUse() : 0.0f;
+  c.ffFloor = cs.fitFfValue && !gModelSelectorFlags.ElectrophoresisCVModel ? ContiFrictionalRatioFloorInUse() : 0.0f;
   c.invariantD = cs.invariantD;
   c.secondFf = cs.secondFf;
   c.secondSMin = cs.secondFfSMin;

@@ -233,6 +233,9 @@ const std::string kFeaturelessCell =
     "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n<BottomLowerLimit>7.11</BottomLowerLimit>\n"
     "<BottomUpperLimit>7.6</BottomUpperLimit>\n<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n";
 
+// How a fit over featureless scans ends.
+constexpr const char* kNoMaterialEnd = "Fit ended (undetermined): the data show no sedimenting material beyond the noise";
+
 // Every signal `level`, plus noise of 0.01 drawn from `seed` (none for 0),
 // with the meniscus and f/f0 floated as well.
 void MakeFeatureless(const fs::path& d, double level, unsigned seed) {
@@ -499,21 +502,31 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
       // Featureless scans (0.5 + noise of 0.01) with f/f0, meniscus, bottom
       // and baseline floated by Levenberg-Marquardt on one thread: f/f0
       // would walk up for almost no fall of the rmsd, every evaluation
-      // slower than the last. The fit ends by itself, status 0, and the log
-      // says how (reached, or the quantities the data do not determine).
+      // slower than the last. The distribution lowers chi-square no more
+      // than its amplitudes do by fitting noise: the fit ends at once by
+      // itself, status 0, and the log says that the data show no material
+      // and do not determine the quantities fitted.
       {"featureless scans", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n" + kFeaturelessCell,
-       [](const fs::path& d) { MakeFeatureless(d, 0.5, 5); }, 0, true, "Fit ended ("},
+       [](const fs::path& d) { MakeFeatureless(d, 0.5, 5); }, 0, true, kNoMaterialEnd},
       // The same by the simplex on scans of every value 0.5 (a blank cell the
-      // TI noise takes whole: an exact fit, rmsd 0; the simplex starts from a
-      // scatter drawn anew in every run), and by Levenberg-Marquardt
-      // on the first two scans (600 and 900 s): f/f0 walks to its ceiling, where
-      // every evaluation is slowest, and the fit ends there by itself.
+      // TI noise takes whole: an exact fit, rmsd 0) and of noise alone, by
+      // Levenberg-Marquardt on the first two scans (600 and 900 s), and by
+      // the simplex on the first and the last (35 minutes apart).
       {"flat scans by the simplex", "<AutoFit>TRUE</AutoFit>\n" + kFeaturelessCell,
-       [](const fs::path& d) { MakeFeatureless(d, 0.5, 0); }, 0, true, "Fit ended ("},
+       [](const fs::path& d) { MakeFeatureless(d, 0.5, 0); }, 0, true, kNoMaterialEnd},
+      {"noise alone by the simplex", "<AutoFit>TRUE</AutoFit>\n" + kFeaturelessCell,
+       [](const fs::path& d) { MakeFeatureless(d, 0.0, 3); }, 0, true, kNoMaterialEnd},
       {"two featureless scans",
        "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n<LastScan>2</LastScan>\n" +
            kFeaturelessCell,
-       [](const fs::path& d) { MakeFeatureless(d, 0.5, 7); }, 0, true, "Fit ended ("},
+       [](const fs::path& d) { MakeFeatureless(d, 0.5, 7); }, 0, true, kNoMaterialEnd},
+      {"the first and the last featureless scan by the simplex",
+       "<AutoFit>TRUE</AutoFit>\n" + kFeaturelessCell,
+       [](const fs::path& d) {
+         EditParameters(d, "<ScanInterval>1<", "<ScanInterval>" + std::to_string(kScans - 1) + "<");
+         MakeFeatureless(d, 0.5, 9);
+       },
+       0, true, kNoMaterialEnd},
       // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
       // 6.04 cm: the window's report and its wizard's notes go to the log.
       {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"

@@ -188,6 +188,116 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
   }
 }
 
+// The same at a user's size: 24 scans of 480 radii (some 10 000 points in
+// the fit limits), f/f0 1.3, noise 0.01 and 0.005, fitted by every method
+// from f/f0 1.0 and 2.5 and from the meniscus on its lower limit: each fit
+// ends within 1 % of the lowest rmsd any of them reached on the set, or its
+// end names the limit that stopped it; none says that the data, which
+// determine f/f0 and the meniscus here, do not determine them.
+class ContiFitAtUserSize : public ContiFitTest {
+ protected:
+  void SetUp() override {
+    e_.scans = 24;
+    e_.points = 480;
+    ContiFitTest::SetUp();
+  }
+};
+
+TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
+  struct Method {
+    const char* name;
+    unsigned char simplex, marquardt, annealing, finalSimplex, finalMarquardt;
+  };
+  const Method methods[] = {
+      {"simplex", 1, 0, 0, 0, 0},
+      {"marquardt", 0, 1, 0, 0, 0},
+      {"annealing, then marquardt", 0, 0, 1, 0, 1},
+  };
+  struct Start {
+    float meniscus, ff0;
+  };
+  const Start starts[] = {{6.012f, 1.0f}, {6.012f, 2.5f}, {5.9f, 1.0f}};
+  for (float noise : {0.01f, 0.005f}) {
+    Conti().ffValue = 1.3f;
+    gModelParams.meniscus = e_.meniscus;
+    PackModelParameters();
+    ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
+    e_.AddGaussianNoise(noise, noise > 0.0075f ? 21 : 22);
+    ASSERT_GT(CurrentScanSet().count * (CurrentScanSet().lastGridPoint - CurrentScanSet().firstGridPoint + 1), 10000);
+    struct Outcome {
+      std::string what;
+      float rmsd;
+      FitEndKind end;
+      std::string text;
+    };
+    std::vector<Outcome> outcomes;
+    float best = 1e30f;
+    for (const Start& st : starts)
+      for (const Method& m : methods) {
+        const std::string what = testing::PrintToString(noise) + ", " + m.name + " from meniscus " +
+                                 testing::PrintToString(st.meniscus) + ", f/f0 " + testing::PrintToString(st.ff0);
+        SCOPED_TRACE(what);
+        FitEngineState& fs = gFitEngineState;
+        fs.useSimplex = m.simplex;
+        fs.useMarquardt = m.marquardt;
+        fs.useAnnealing = m.annealing;
+        fs.annealFinalSimplex = m.finalSimplex;
+        fs.annealFinalMarquardt = m.finalMarquardt;
+        fs.annealSteps = 3;
+        fs.annealIterations = 20;
+        fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+        SeedGaussRandom(7);
+        Float(st.meniscus, st.ff0);
+        ContiHost host;
+        EXPECT_EQ(ContiFit(&host), 1);
+        const Outcome o{what, fs.currentRmsd, LastFitEnd().kind, LastFitEnd().text};
+        std::printf("%s: rmsd %.6f, f/f0 %.4f, meniscus %.4f, %d evaluations: %s\n", what.c_str(), o.rmsd,
+                    Conti().ffValue, gModelParams.meniscus, fs.fitEvaluations, o.text.c_str());
+        EXPECT_TRUE(std::isfinite(o.rmsd));
+        EXPECT_NE(o.end, FitEndKind::Undetermined) << o.text;
+        EXPECT_NE(o.end, FitEndKind::None);
+        EXPECT_LE(host.messages.size(), 1u);
+        outcomes.push_back(o);
+        best = std::min(best, o.rmsd);
+      }
+    for (const Outcome& o : outcomes) {
+      if (o.end == FitEndKind::Limit || o.end == FitEndKind::NotReached) continue;
+      EXPECT_LE(o.rmsd, 1.01f * best) << o.what << ": " << o.text;
+    }
+  }
+}
+
+// Boundaries broader than those of a sphere (data of f/f0 0.8): a fit
+// takes no f/f0 below that of a sphere, 1, or below its start when it
+// starts lower, and ends there, whichever method.
+TEST_F(ContiFitTest, AFrictionalRatioStaysAtOrAboveThatOfASphereOrItsStart) {
+  Conti().ffValue = 0.8f;
+  ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
+  e_.AddGaussianNoise(0.005f, 3);
+  struct Row {
+    const char* name;
+    unsigned char marquardt;
+    float start, floor;
+  };
+  const Row rows[] = {
+      {"simplex from 1.2", 0, 1.2f, 1.0f},
+      {"marquardt from 1.2", 1, 1.2f, 1.0f},
+      {"simplex from 0.9", 0, 0.9f, 0.9f},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    FitEngineState& fs = gFitEngineState;
+    fs.useSimplex = !r.marquardt;
+    fs.useMarquardt = r.marquardt;
+    Float(6.0f, r.start);
+    ContiHost host;
+    EXPECT_EQ(ContiFit(&host), 1);
+    EXPECT_FLOAT_EQ(Conti().ffValue, r.floor) << LastFitEnd().text;
+    EXPECT_EQ(ContiFrictionalRatioFloorInUse(), r.floor);
+    EXPECT_EQ(gModelParameterVector.P[11], Conti().ffValue);
+  }
+}
+
 // The best meniscus (6.0) lies outside the limits the fit may use. Every
 // method ends pinned at the nearer limit within a bounded number of
 // evaluations; a key press beyond the bound stops a fit that would run for
@@ -247,29 +357,31 @@ int CountedList(const LammListJob& job) {
   return DefaultLammListSolver()(job);
 }
 
-// Featureless scans (0.5 + noise of 0.01) give a fit nothing to settle on:
-// meniscus, bottom, f/f0 and baseline float over a flat misfit, and a
-// frictional ratio walked far up makes every evaluation slow. Every method,
-// with either regularisation, ends by itself at the defaults of its
-// minimisers, once its steps move a quantity for almost no fall of the
-// rmsd: at a point within the limits whose misfit is about the noise,
-// saying which quantities the data do not determine (nothing in a series,
+// Featureless scans (0.5 + noise of 0.01, every value 0.5, noise alone)
+// give a fit nothing to settle on: meniscus, bottom, f/f0 and baseline
+// float over a flat misfit, and a frictional ratio walked far up makes
+// every evaluation slow. The distribution lowers chi-square no more than
+// its amplitudes do by fitting noise, so every method, with either
+// regularisation, ends at once, from its start, at a point within the
+// limits whose misfit is about the noise, saying that the data show no
+// material and do not determine any of the three (nothing in a series,
 // which asks nothing), and passes no interruption on. A key press beyond
 // the bound stops a fit that would run on, so that it fails here instead of
 // hanging. A fit whose time bound has passed (0 s here) starts no
 // evaluation, ends at its start and says that it did not settle.
-TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) {
+TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsAtOnceAtItsBestPointSayingItShowsNoMaterial) {
   constexpr int kBound = 1500;
+  enum class Data { Noisy, Flat, NoiseAlone };
   struct Case {
     const char* name;
     unsigned char marquardt, annealing, finalSimplex, finalMarquardt, maxEntropy;
     bool serial, outOfTime;
     // Started from f/f0 at its ceiling (the limit of 100), where every
-    // evaluation is slowest: Levenberg-Marquardt ends there, reached, at its
-    // first step that lowers chi-square by less than a unit, in few
-    // evaluations, and the points it asks for twice (the derivative taken
-    // outwards at the ceiling) are not solved again.
+    // evaluation is slowest: the fit ends there as well, in few
+    // evaluations, and the points Levenberg-Marquardt asks for twice (the
+    // derivative taken outwards at the ceiling) are not solved again.
     bool atCeiling = false;
+    Data data = Data::Noisy;
   };
   const Case cases[] = {
       {"simplex, Tikhonov", 0, 0, 0, 0, 0, false, false},
@@ -282,14 +394,24 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
       {"simplex, out of time", 0, 0, 0, 0, 0, false, true},
       {"marquardt, out of time", 1, 0, 0, 0, 1, false, true},
       {"marquardt from the f/f0 ceiling", 1, 0, 0, 0, 0, false, false, true},
+      {"simplex from the f/f0 ceiling", 0, 0, 0, 0, 0, false, false, true},
+      {"simplex, every value 0.5", 0, 0, 0, 0, 0, false, false, false, Data::Flat},
+      {"marquardt, every value 0.5", 1, 0, 0, 0, 1, false, false, false, Data::Flat},
+      {"annealing, every value 0.5", 0, 1, 0, 1, 0, false, false, false, Data::Flat},
+      {"simplex, noise alone", 0, 0, 0, 0, 1, false, false, false, Data::NoiseAlone},
+      {"marquardt, noise alone", 1, 0, 0, 0, 0, false, false, false, Data::NoiseAlone},
+      {"annealing, noise alone", 0, 1, 1, 0, 0, false, false, false, Data::NoiseAlone},
   };
-  std::mt19937 random(11);
-  std::normal_distribution<float> noise(0.0f, 0.01f);
-  ScanSet& scans = CurrentScanSet();
-  for (int j = 1; j <= e_.scans; ++j)
-    for (int i = 1; i <= e_.points; ++i) scans.signals[j][i] = scans.gridSignals[j][i] = 0.5f + noise(random);
+  const std::string tail = "the data do not determine f/f0, meniscus and bottom; the best parameters found are kept";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    std::mt19937 random(11);
+    std::normal_distribution<float> noise(0.0f, 0.01f);
+    ScanSet& scans = CurrentScanSet();
+    for (int j = 1; j <= e_.scans; ++j)
+      for (int i = 1; i <= e_.points; ++i)
+        scans.signals[j][i] = scans.gridSignals[j][i] =
+            (c.data == Data::NoiseAlone ? 0.0f : 0.5f) + (c.data == Data::Flat ? 0.0f : noise(random));
     FitEngineState& fs = gFitEngineState;
     fs.maxFitSeconds = c.outOfTime ? 0.0 : kMaxFitSeconds;
     fs.useSimplex = !c.marquardt && !c.annealing;
@@ -314,6 +436,7 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
     host.drawing = true;
     host.keyAtEvaluation = kBound + 1;
     gListsSolved = 0;
+    LastFitEnd() = FitEndRecord{};
     SetLammListSolver(CountedList);
     EXPECT_EQ(ContiFit(&host), 1);
     SetLammListSolver(nullptr);
@@ -323,10 +446,11 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
                 Conti().ffValue, gModelParams.meniscus, gModelParams.bottom,
                 host.messages.empty() ? "" : host.messages.front().c_str());
     if (c.atCeiling) {
-      EXPECT_TRUE(host.messages.empty()) << host.messages.front();
       EXPECT_EQ(Conti().ffValue, kMaxFrictionalRatio);
       EXPECT_LE(host.evaluationsDrawn, 20);
-      EXPECT_LT(gListsSolved, host.evaluationsDrawn);
+      if (c.marquardt) {
+        EXPECT_LT(gListsSolved, host.evaluationsDrawn);
+      }
     }
     if (c.outOfTime) {
       EXPECT_EQ(fs.fitEvaluations, 0);
@@ -338,12 +462,24 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
       EXPECT_FLOAT_EQ(Conti().ffValue, 1.4f);
     } else {
       EXPECT_EQ(fs.budgetSpent, 0);
-      // A fit whose restarts settled says nothing.
+      // The starting simplex (or the start and its derivatives) and the
+      // evaluation of the result: nothing beyond.
+      if (!c.atCeiling) {
+        EXPECT_LE(host.evaluationsDrawn, 8);
+      }
+      EXPECT_EQ(LastFitEnd().kind, FitEndKind::Undetermined);
       if (c.serial) {
         EXPECT_TRUE(host.messages.empty()) << host.messages.front();
       } else {
-        ASSERT_LE(host.messages.size(), 1u);
-        for (const std::string& m : host.messages) EXPECT_EQ(m.rfind("the data do not determine ", 0), 0u) << m;
+        ASSERT_EQ(host.messages.size(), 1u);
+        const std::string& m = host.messages.front();
+        EXPECT_EQ(m.rfind("the data show no sedimenting material beyond the noise (the 37 amplitudes of the "
+                          "distribution lower chi-square by ",
+                          0),
+                  0u)
+            << m;
+        EXPECT_EQ(m.size() > tail.size() ? m.substr(m.size() - tail.size()) : m, tail);
+        EXPECT_EQ(m, LastFitEnd().text);
       }
     }
     EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
@@ -358,8 +494,12 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
     EXPECT_LE(gModelParams.meniscus, fs.meniscusMax);
     EXPECT_GE(gModelParams.bottom, fs.bottomMin);
     EXPECT_LE(gModelParams.bottom, fs.bottomMax);
-    EXPECT_GT(fs.currentRmsd, 0.008f);
-    EXPECT_LT(fs.currentRmsd, 0.02f);
+    if (c.data == Data::Flat) {
+      EXPECT_LT(fs.currentRmsd, 1e-5f);
+    } else {
+      EXPECT_GT(fs.currentRmsd, 0.008f);
+      EXPECT_LT(fs.currentRmsd, 0.02f);
+    }
     while (platform::TakeKeyDown()) {
     }
   }
@@ -599,8 +739,15 @@ TEST_F(ContiFitVectorTest, OrderLimitsMirrorsAndSpreads) {
   EXPECT_EQ(ContiSimplexSpread(3), 0.01f);
   EXPECT_EQ(ContiSimplexSpread(4), 0.01f);
 
-  // Unpacking: a negative f/f0 becomes 0 in the model and the vector, the
-  // meniscus and bottom stay inside their limits.
+  // Unpacking: a negative f/f0 becomes 0 in the model and the vector (no
+  // fit has set a floor; one that has holds it there), the meniscus and
+  // bottom stay inside their limits.
+  SetContiFrictionalRatioFloor(1.0f);
+  float floored[5] = {0.0f, 0.5f, 0.0f, 6.0f, 7.2f};
+  ContiFitVectorToParameters(floored);
+  EXPECT_EQ(cs.ffValue, 1.0f);
+  EXPECT_EQ(floored[1], 1.0f);
+  SetContiFrictionalRatioFloor(0.0f);
   float q[5] = {0.0f, -0.2f, 4.5f, 6.5f, 7.0f};
   ContiFitVectorToParameters(q);
   EXPECT_EQ(cs.ffValue, 0.0f);

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <limits>
 
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/serial_fit_settings.h"
 #include "numerics/linear_solvers.h"
 #include "platform/scripted_ui.h"
 #include "test_support.h"
@@ -186,6 +189,64 @@ TEST(Nnls, NonPositivePivotFallsBackToUnconstrainedSolve) {
   EXPECT_NEAR(b.solution[2], 1.0, 1e-12);
   EXPECT_TRUE(ui.failures.empty());
   EXPECT_TRUE(ui.AllConsumed());
+}
+
+// A kernel that the passive one spans to rounding (its pivot a rounding
+// below 0) while its gradient is a rounding above the entry threshold stays
+// out: the solution is the passive one's, with no box and no fallback.
+TEST(Nnls, AKernelDependentOnThePassiveOnesStaysOut) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  AllocNormalEquationBlock(2, 1, 1);
+  NormalEquationBlock& b = NeqBlock();
+  // Kernel 2 is half of kernel 1.
+  b.regularizedMatrix[1][1] = 4.0;
+  b.regularizedMatrix[1][2] = b.regularizedMatrix[2][1] = 2.0;
+  b.regularizedMatrix[2][2] = 1.0 - 1e-12;
+  b.rhs[1] = 2.0;
+  b.rhs[2] = 1.0 + 1e-9;
+  EXPECT_TRUE(NNLS());
+  EXPECT_DOUBLE_EQ(b.solution[1], 0.5);
+  EXPECT_EQ(b.solution[2], 0.0);
+  EXPECT_TRUE(ui.transcript.empty());
+  EXPECT_TRUE(ui.failures.empty());
+}
+
+// A solve with no pivot inside a fit's trial: the trial is rejected, with no box,
+// no unconstrained solution and no error code of a series; the evaluation
+// of a fit's result is a Run's and falls back as above.
+TEST(Nnls, NonPositivePivotInsideAFitsTrialRejectsItWithoutABox) {
+  const FitEngineState savedEngine = gFitEngineState;
+  const ContiSettings savedSettings = Conti();
+  for (const bool serial : {false, true}) {
+    SCOPED_TRACE(serial ? "in a series" : "alone");
+    platform::ScriptedUserInterface ui;
+    platform::ScopedUI scope(ui);
+    gSerialFitSettings = SerialFitSettings{};
+    gSerialFitSettings.running = serial ? 1 : 0;
+    gFitEngineState.fitRunning = 1;
+    Conti().silent = 1;
+    Conti().finalEvaluation = 0;
+    AllocNormalEquationBlock(2, 1, 1);
+    NormalEquationBlock& b = NeqBlock();
+    b.regularizedMatrix[1][1] = 0.0;
+    b.regularizedMatrix[1][2] = b.regularizedMatrix[2][1] = 1.0;
+    b.regularizedMatrix[2][2] = 1.0;
+    b.rhs[1] = 1.0;
+    b.rhs[2] = 0.0;
+    EXPECT_FALSE(NNLS());
+    EXPECT_EQ(b.solution[1], 0.0);
+    EXPECT_EQ(b.solution[2], 0.0);
+    EXPECT_TRUE(TakeNNLSTrialFailure());
+    EXPECT_FALSE(TakeNNLSTrialFailure());
+    EXPECT_EQ(gSerialFitSettings.errorCode, 0);
+    EXPECT_TRUE(ui.transcript.empty());
+    EXPECT_TRUE(ui.failures.empty());
+  }
+  gSerialFitSettings = SerialFitSettings{};
+  gFitEngineState = savedEngine;
+  Conti().silent = savedSettings.silent;
+  Conti().finalEvaluation = savedSettings.finalEvaluation;
 }
 
 TEST(Nnls, ChiSquareIsTheSumOfSquaredResiduals) {

@@ -118,6 +118,38 @@ TEST_F(FitReportTest, TheCsVariantsReportAsTheCsFamily) {
   EXPECT_NE(lines.line[5].find(" - [s1 = "), std::string::npos) << lines.line[5];
 }
 
+// A fitted f/f0 pressed against either end of its range says which.
+TEST_F(FitReportTest, AFrictionalRatioAtAnEndOfItsRangeSaysWhichEnd) {
+  fittest::LoadScans({{6.1f, 6.2f}}, {{0, 0}});
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  struct Row {
+    float value, ceiling, floor;
+    const char* line;
+  };
+  const Row rows[] = {
+      {1.3f, 100.0f, 1.0f, "frict ratio = 1.300000        "},
+      {100.0f, 100.0f, 1.0f, "frict ratio = 100.000000        (at its upper limit 100.00)  "},
+      {1.0f, 100.0f, 1.0f, "frict ratio = 1.000000        (at its lower limit 1.00)  "},
+      {0.9f, 100.0f, 0.9f, "frict ratio = 0.900000        (at its lower limit 0.90)  "},
+      {1.0f, 0.0f, 0.0f, "frict ratio = 1.000000        "},  // not fitted
+  };
+  for (const Row& r : rows) {
+    struct RangeHost : fittest::AnalyticHost {
+      Row row{};
+      void FillFitReportInputs(FitReportInputs& in) override {
+        in.conti.ffValue = row.value;
+        in.conti.ffCeiling = row.ceiling;
+        in.conti.ffFloor = row.floor;
+      }
+    } host;
+    host.row = r;
+    FitInfoLines lines;
+    ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+    EXPECT_EQ(lines.line[5], r.line);
+  }
+}
+
 // The species caption stands only before species: with no model chosen, or
 // a distribution outside the c(s) family, line 4 stays empty.
 TEST_F(FitReportTest, ACaptionWithoutSpeciesIsNoLine) {

@@ -490,6 +490,46 @@ TEST_F(MinimiserTest, AQuantityTheDataDoNotDetermineEndsTheFitWhereItsStepsStall
                                                  "less than the noise; the best parameters found are kept"});
 }
 
+// The fall of chi-square from the noise terms alone to a distribution's fit,
+// judged against what its amplitudes and fitted quantities give by fitting
+// noise: 20 000 points, sigma^2 1e-4, 97 amplitudes and 3 quantities (100
+// degrees of freedom, whose fall in pure noise exceeds 182.1 units of
+// chi-square with probability 1e-6), no noise terms unless a row says so.
+TEST(NoMaterial, AFallOfChiSquareIsMaterialOnlyBeyondWhatNoiseGives) {
+  struct Row {
+    const char* name;
+    double noiseOnly, fit, noiseParameters;
+    int amplitudes;
+    bool withinNoise;
+    double units;  // the fall in units of chi-square; < 0: not checked
+  };
+  const double sigma2 = 1e-4, points = 20000.0;
+  const double fit = sigma2 * (points - 100.0);
+  const Row rows[] = {
+      {"exact: the noise terms take the data whole", 0.0, 0.0, 0.0, 97, true, 0.0},
+      {"no fall at all", fit, fit, 0.0, 97, true, 0.0},
+      {"a fall of rounding", fit + 1e-14, fit, 0.0, 97, true, 0.0},
+      {"the mean fall in noise", fit + 100.0 * sigma2, fit, 0.0, 97, true, 100.0},
+      {"a fall below the point of 1e-6", fit + 170.0 * sigma2, fit, 0.0, 97, true, 170.0},
+      {"a fall beyond the point of 1e-6", fit + 200.0 * sigma2, fit, 0.0, 97, false, 200.0},
+      {"the noise terms' degrees of freedom less", fit - 900.0 * sigma2, fit - 1000.0 * sigma2, 1000.0, 97, true,
+       100.0},
+      {"a few amplitudes judged as few", fit + 100.0 * sigma2, fit, 0.0, 7, false, 100.0 * 19990.0 / 19900.0},
+      {"a boundary far above the noise", 100.0 * fit, fit, 0.0, 97, false, 99.0 * (points - 100.0)},
+      {"an exact fit of the species", fit, 0.0, 0.0, 97, false, -1.0},
+      {"no degrees of freedom left", fit, fit / 2.0, points - 100.0, 97, false, -1.0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    double units = -2.0;
+    EXPECT_EQ(FallWithinNoise(r.noiseOnly, r.fit, points, r.noiseParameters, r.amplitudes, 3, 1e-12, &units),
+              r.withinNoise);
+    if (r.units >= 0.0) {
+      EXPECT_NEAR(units, r.units, 1e-6 * std::max(1.0, r.units));
+    }
+  }
+}
+
 // A exp(-k t) on noiseless data, A = P[5], k = P[6].
 void SetUpExponential(AnalyticHost& host, float a0, float k0) {
   host.model = [](const float* P, float t, int) { return P[5] * std::exp(-P[6] * t); };

@@ -11,6 +11,8 @@
 #include "numerics/arrays.h"
 #include "numerics/eigen.h"
 #include "numerics/statistics.h"
+#include "numerics/triangular_solve.h"
+#include "numerics/vector_kernel.h"
 #include "platform/fatal_error.h"
 #include "platform/scripted_ui.h"
 
@@ -184,6 +186,77 @@ TEST(LinearSolvers, CholeskyOfTheTwoByTwoExample) {
   EXPECT_TRUE(cholsolve(af, bf, 2));
   EXPECT_NEAR(bf[1], 0.5f, 1e-6);
   EXPECT_TRUE(choldc(af, 0, p)) << "an empty matrix counts as positive definite";
+}
+
+TEST(LinearSolvers, TransposedTriangularSolveOnEveryKernel) {
+  // L' w = y for seeded random L with a dominant diagonal: the residual
+  // against the plain product, and a column solved alone bit-equal to the
+  // same column among others (columns go eight to a group). Sizes on either
+  // side of the blocks of eight rows.
+  const VectorKernel active = ActiveVectorKernel();
+  for (VectorKernel k : kAllVectorKernels) {
+    if (!SetActiveVectorKernel(k)) continue;
+    SCOPED_TRACE(VectorKernelName(k));
+    std::mt19937_64 gen(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int n : {1, 7, 8, 9, 16, 17, 40, 101}) {
+      SCOPED_TRACE(n);
+      std::vector<std::vector<double>> rows(n + 1, std::vector<double>(n + 1, 0.0));
+      std::vector<double*> l(n + 1, nullptr);
+      for (int i = 1; i <= n; ++i) {
+        for (int j = 1; j < i; ++j) rows[i][j] = u(gen) / std::sqrt(static_cast<double>(n));
+        rows[i][i] = 2.0 + u(gen);
+        l[i] = rows[i].data();
+      }
+      constexpr int kColumns = 11;
+      std::vector<std::vector<double>> y(kColumns, std::vector<double>(n + 1, 0.0)), w = y;
+      std::vector<double*> ws;
+      for (int c = 0; c < kColumns; ++c) {
+        for (int i = 1; i <= n; ++i) y[c][i] = w[c][i] = u(gen);
+        ws.push_back(w[c].data());
+      }
+      SolveTransposedLower(l.data(), n, ws.data(), kColumns);
+      for (int c = 0; c < kColumns; ++c) {
+        for (int m = 1; m <= n; ++m) {
+          double back = 0.0;
+          for (int i = m; i <= n; ++i) back += rows[i][m] * w[c][i];
+          EXPECT_NEAR(back, y[c][m], 1e-13) << c << " " << m;
+        }
+      }
+      std::vector<double> alone = y[9];
+      double* a = alone.data();
+      SolveTransposedLower(l.data(), n, &a, 1);
+      EXPECT_EQ(alone, w[9]);
+    }
+    // Sums of terms: the same bits as one pass per term, on lengths about
+    // the blocks of eight and thirty-two elements, in place and apart.
+    for (int count : {0, 1, 5, 40}) {
+      for (int len : {0, 1, 7, 8, 31, 32, 33, 70}) {
+        std::vector<std::vector<double>> v(count, std::vector<double>(len + 1));
+        std::vector<const double*> vp;
+        std::vector<double> c(count), x(len + 1);
+        for (int a = 0; a < count; ++a) {
+          c[a] = u(gen);
+          for (double& e : v[a]) e = u(gen);
+          vp.push_back(v[a].data());
+        }
+        for (double& e : x) e = u(gen);
+        std::vector<double> expected = x, apart(len + 1, 0.0), inPlace = x;
+        for (int a = 0; a < count; ++a)
+          for (int j = 1; j <= len; ++j) {
+            volatile double t = c[a] * v[a][j];  // rounded apart from the subtraction
+            expected[j] -= t;
+          }
+        expected[0] = 0.0;
+        SubtractTerms(apart.data(), x.data(), c.data(), vp.data(), count, 1, len + 1);
+        SubtractTerms(inPlace.data(), inPlace.data(), c.data(), vp.data(), count, 1, len + 1);
+        inPlace[0] = 0.0;
+        EXPECT_EQ(apart, expected) << count << " terms, " << len;
+        EXPECT_EQ(inPlace, expected) << count << " terms, " << len;
+      }
+    }
+  }
+  SetActiveVectorKernel(active);
 }
 
 TEST(LinearSolvers, IndefiniteMatricesFallBackToLu) {
