@@ -9,6 +9,7 @@
 #include "fit/fit_report.h"
 #include "fit/fit_target.h"
 #include "fit/fit_vector.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "fit/simulation_switches.h"
@@ -143,6 +144,7 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
   ran1(&fs.annealSeed);
   const int steps = fs.annealSteps;
   UnsolvedMasslessTrialsScope unsolved;
+  OutlyingSpeciesScope outlying;
   for (int k = 0; k < steps && !fs.stopRequested; ++k) {
     ++fs.minimiserRuns;
     fs.evaluationsThisRun = 0;

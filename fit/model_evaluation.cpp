@@ -1,5 +1,6 @@
 #include "fit/model_evaluation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -111,7 +112,28 @@ void SquareDlsIntensityModels() {
   }
 }
 
+// Nested OutlyingSpeciesScopes, and the species they left unsolved.
+int gOutlyingDepth = 0;
+long gUnsolvedEmptyCount = 0;
+
+// Slot k's curves on the common grid 0, or nothing added to the models: the
+// profile of a species gone from the fit range, as the fit reads it.
+void LeaveSpeciesOutEmpty(int k) {
+  ScanSet& ss = CurrentScanSet();
+  if (!CurvesOnCommonGrid() || ss.gridLength < 1) return;
+  EnsureSpeciesCurves(k);
+  const std::vector<float*>& curves = ss.species[k].onGridPerScan;
+  for (int j = 1; j <= ss.count && j < static_cast<int>(curves.size()); ++j)
+    if (curves[j]) std::fill(curves[j] + 1, curves[j] + 1 + ss.gridLength, 0.0f);
+}
+
 }  // namespace
+
+OutlyingSpeciesScope::OutlyingSpeciesScope() { ++gOutlyingDepth; }
+
+OutlyingSpeciesScope::~OutlyingSpeciesScope() { --gOutlyingDepth; }
+
+long UnsolvedEmptySpeciesCount() { return gUnsolvedEmptyCount; }
 
 void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitude) {
   ScanSet& ss = CurrentScanSet();
@@ -196,6 +218,14 @@ void SimulateDiscreteSpecies(FitHost* host) {
 
     auto solver = std::make_unique<CLammIdeal>();
     LoadSpeciesSolver(*solver, k, s, D, amplitude);
+    if (gOutlyingDepth > 0) {
+      if (solver->FitRangeEmptyInEveryScan()) {
+        LeaveSpeciesOutEmpty(k);
+        ++gUnsolvedEmptyCount;
+        continue;
+      }
+      solver->SetWideEndLayersOnStaticGrid(true);
+    }
     const int code = solver->CheckAndRun();
     gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
     if (host) ReportSimulationError(host, code);

@@ -19,6 +19,27 @@ void SimulateDiscreteSpecies(FitHost* host);
 // The selected model over all scans.
 void SimulateModel(FitHost* host);
 
+// For as long as it lives (the annealing schedule), a discrete species far
+// out in s costs no more than one near the data. Such a schedule walks
+// species to the ends of their s range, where the moving frame the solver
+// chooses for a large s takes a step per element the boundary travels
+// (tens of thousands over the run). A species that has left the fit range
+// before the first scan (CLammIdeal::FitRangeEmptyInEveryScan) is not
+// solved: its curves are 0 in every scan, which is all the fit reads of it.
+// One that has crossed the cell and collects in a layer wider than the
+// grid's spacing is solved on the static grid
+// (CLammIdeal::SetWideEndLayersOnStaticGrid). The result's own evaluation,
+// outside the scope, solves every species as any other evaluation does.
+class OutlyingSpeciesScope {
+ public:
+  OutlyingSpeciesScope();
+  ~OutlyingSpeciesScope();
+  OutlyingSpeciesScope(const OutlyingSpeciesScope&) = delete;
+  OutlyingSpeciesScope& operator=(const OutlyingSpeciesScope&) = delete;
+};
+// Species the evaluations under such a scope took as gone, not solving them.
+long UnsolvedEmptySpeciesCount();
+
 // Set at every evaluation.
 extern unsigned char gModelEvaluated;
 

@@ -251,6 +251,15 @@ std::vector<double> NodesFromSpacings(const std::vector<double>& x, const Bounda
 }
 }  // namespace
 
+bool CLammIdeal::WideEndLayerAfterCrossing(double rpm) const {
+  if (!wideEndLayersStatic_ || schedule_ || !(D_ > 0) || s_ == 0 || !(bottom_ > meniscus_) || !(meniscus_ > 0))
+    return false;
+  const double sw2 = std::fabs(s_) * 1e-13 * Omega2(rpm);
+  const double layer = D_ / (sw2 * (s_ > 0 ? bottom_ : meniscus_));
+  return sw2 * TimeAtFullSpeed(1) >= std::log(bottom_ / meniscus_) &&
+         layer >= 2 * (bottom_ - meniscus_) / std::max(1, opt_.defaultNodes);
+}
+
 void CLammIdeal::ChooseTimeStep() {
   if (concDependentModel_) {
     opt_.staticGrid = true;
@@ -264,9 +273,10 @@ void CLammIdeal::ChooseTimeStep() {
   double threshold = opt_.reducedSThreshold;
   if (opt_.optimiseGrid && opt_.automaticGridSize && !zone_.on) threshold = opt_.optimisedThreshold;
   if (s_ < 0 && D_ < 1e-8) threshold *= 0.1;
-  const double speed = scans_.records[scans_.indexMap[scans_.scanCount]].rpm * 3.3333333333333335e-05;
+  const double rpm = scans_.records[scans_.indexMap[scans_.scanCount]].rpm;
+  const double speed = rpm * 3.3333333333333335e-05;
   const double v = speed * speed;
-  if (!schedule_ && threshold / v <= std::fabs(s_)) {
+  if (!schedule_ && threshold / v <= std::fabs(s_) && !WideEndLayerAfterCrossing(rpm)) {
     if (!opt_.movingFrame) {
       opt_.staticGrid = false;
       opt_.movingFrame = true;

@@ -13,6 +13,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "platform/error_box.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
@@ -43,6 +44,79 @@ double CLammIdeal::ScanTime(int k) const {
   // constant speed the time equivalent of their w^2 t.
   const double t = (opt_.linearRamp || schedule_) ? rec.time : rec.timeRead;
   return startTimeOffset_ + t;
+}
+
+bool CLammIdeal::PlainSectorRun() const {
+  if (!loaded_ || !geometryValid_ || !outputValid_ || !modelSet_ || !parametersValid_ || !scans_.indexMap ||
+      scans_.scanCount < 1)
+    return false;
+  if (specialGeometry_ || schedule_ || zone_.on || initialProfile_ || timed_.on || medium_.inhomogeneous ||
+      solventGiven_ || concDependentSolver_ || concDependentModel_ || nonIdealPlain_ || nonIdealModel_ ||
+      tableModel_ || syntheticBoundary_ || fluorophore_)
+    return false;
+  const LammDetection& d = detection_;
+  if (d.magnification || d.drift || d.shadow || d.convolution || d.wiener || scans_.timeResolution ||
+      scans_.radialResolution)
+    return false;
+  if (!(s_ != 0 && std::isfinite(s_)) || !(D_ > 0 && std::isfinite(D_)) || !(meniscus_ > 0) ||
+      !(bottom_ > meniscus_) || !(c0_ >= 0 && std::isfinite(c0_)))
+    return false;
+  for (int k = 1; k <= scans_.scanCount; ++k) {
+    const double rpm = scans_.records[scans_.indexMap[k]].rpm;
+    if (!(rpm > 0 && std::isfinite(rpm))) return false;
+  }
+  return true;
+}
+
+double CLammIdeal::TimeAtFullSpeed(int k) const {
+  const ScanRecord& first = scans_.records[scans_.indexMap[1]];
+  const double rampEnd = opt_.linearRamp && first.accelerationTime >= 10.0 ? first.accelerationTime : 0.0;
+  return std::max(0.0, ScanTime(k) - std::max(startTime_, rampEnd));
+}
+
+// The layer at sedimentation equilibrium holds c / c0 = A exp(-sigma d / 2) / (1 - exp(-A)),
+// sigma = |s| w^2 / D, A = sigma (b^2 - m^2) / 2, d = b^2 - r^2 (floating: r^2 - m^2); in logs.
+double CLammIdeal::LogEquilibriumShare(double omega2, double r) const {
+  const double m = meniscus_, b = bottom_;
+  const double sigma = std::fabs(s_) * 1e-13 * omega2 / D_;
+  const double A = sigma * (b * b - m * m) / 2;
+  const double d = s_ > 0 ? b * b - r * r : r * r - m * m;
+  return std::log(A) - sigma * d / 2 - std::log(-std::expm1(-A));
+}
+
+bool CLammIdeal::FitRangeEmptyInEveryScan() const {
+  if (!PlainSectorRun()) return false;
+  const double s = s_, D = D_, m = meniscus_, b = bottom_;
+  double rpmLow = HUGE_VAL;
+  for (int k = 1; k <= scans_.scanCount; ++k) rpmLow = std::min<double>(rpmLow, scans_.records[scans_.indexMap[k]].rpm);
+  // The radii whose values a fitted point reads: the fit limits, on a common
+  // grid widened to the grid radii around them.
+  double low = leftFitLimit_, high = rightFitLimit_;
+  if (!perScanMode_ && scans_.grid) {
+    double below = m, above = b;
+    for (int i = 1; i <= scans_.gridLength; ++i) {
+      const double r = scans_.grid[i];
+      if (r <= leftFitLimit_) below = std::max(below, r);
+      if (r >= rightFitLimit_) above = std::min(above, r);
+    }
+    low = below, high = above;
+  }
+  if (!(m <= low && low < high && high <= b)) return false;
+  // The layer, even at equilibrium at the slowest speed, at the edge of the
+  // range nearest to it.
+  if (!(LogEquilibriumShare(Omega2(rpmLow), s > 0 ? high : low) < std::log(kEmptyFitRangeLevel / 2))) return false;
+  // In log r a particle drifts at s w^2 and diffuses at D / r^2 <= D / m^2 (the
+  // sector's own term cancels), so that it lags its sharp path by a in log r
+  // with a probability below exp(-a^2 m^2 / (4 D t)); the end it reflects at
+  // is the layer's. Nothing moves during a ramp.
+  const double sw2Low = std::fabs(s) * 1e-13 * Omega2(rpmLow);
+  for (int k = 1; k <= scans_.scanCount; ++k) {
+    const double spread = ScanTime(k) - std::min(startTime_, 0.0);
+    if (!(spread > 0)) return false;
+    const double past = sw2Low * TimeAtFullSpeed(k) - (s > 0 ? std::log(high / m) : std::log(b / low));
+    if (!(past > 0) || !(-past * past * m * m / (4 * D * spread) < std::log(kEmptyFitRangeLevel / 2))) return false;
+  }
+  return true;
 }
 
 float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {

@@ -192,6 +192,29 @@ class CLammIdeal : protected LammIdealState {
   double Time() const { return t_; }
   double S() const { return s_; }
   double D() const { return D_; }
+  // True when the species has left the fit range before the first scan so
+  // completely that its concentration there (and at the output radii next to
+  // the fit limits, which interpolation onto the data reads) stays below
+  // kEmptyFitRangeLevel of its loading in every scan: its sharp boundary lies
+  // that far past the range, at the slowest speed of the scans and with no
+  // move during a ramp, and the layer it collects in at the cell's end
+  // reaches into the range no further even at sedimentation equilibrium.
+  // Only for the uniform loading of the sector cell at constant speed (after
+  // at most a linear ramp) without detection corrections, scan-time or
+  // radial resolution, solvent gradient, non-ideality or loaded profiles;
+  // false whenever anything else is loaded. Nothing of a run changes.
+  bool FitRangeEmptyInEveryScan() const;
+  static constexpr double kEmptyFitRangeLevel = 1e-40;
+  // With it set, a species that has crossed the cell before the first scan
+  // (its sharp boundary past the far end, at the last scan's speed) and
+  // collects in a layer at that end wider than two spacings of the default
+  // grid (D / (|s| w^2 r)) is solved on the static grid even where its s
+  // would choose the moving frame: the frame's steps follow the boundary's
+  // travel, one element per step over the whole run (some 47 000 steps for
+  // 280 S over three hours), and never fall quiet over such a layer, while
+  // the static grid's steps follow the profile's change (a few hundred).
+  // Off unless set; only with the automatic algorithm choice.
+  void SetWideEndLayersOnStaticGrid(bool on) { wideEndLayersStatic_ = on; }
   bool StaticGridChosen() const { return opt_.staticGrid; }
   bool MovingFrameChosen() const { return opt_.movingFrame; }
   bool Steep() const { return steep_; }
@@ -249,6 +272,17 @@ class CLammIdeal : protected LammIdealState {
   friend NonidealityModel NonidealityFromSettings(const CLammIdeal& L);
   friend void CLLammNoDiffvec(const CLammIdeal&, float, double, double, double, const float*,
                               float*, int);
+  // The uniform loading of a sector cell at constant rotor speeds (after at
+  // most a linear ramp) with nothing else loaded, for a species of s != 0
+  // and D > 0.
+  bool PlainSectorRun() const;
+  // Time of scan k (time order) at full speed: after the ramp and the start.
+  double TimeAtFullSpeed(int k) const;
+  // ln(c / c0) of the equilibrium layer at radius r and speed omega^2.
+  double LogEquilibriumShare(double omega2, double r) const;
+  // The case of SetWideEndLayersOnStaticGrid at the rotor speed rpm.
+  bool WideEndLayerAfterCrossing(double rpm) const;
+
   // Static-grid path.
   void SolveStaticGrid();
   double TimeLoopStaticGrid();

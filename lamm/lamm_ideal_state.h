@@ -49,6 +49,7 @@ struct LammIdealSettings {
   LammModelOptions opt_;
   bool parametersValid_ = true;
   int stepLimit_ = kLammDefaultStepLimit;
+  bool wideEndLayersStatic_ = false;  // SetWideEndLayersOnStaticGrid
 
   // ---- solvent, zone loading, rotor ----
   LammSolutionConditions conditions_;

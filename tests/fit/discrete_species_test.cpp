@@ -29,6 +29,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/rmsd.h"
 #include "fit/simulation_errors.h"
+#include "fit/simulation_switches.h"
 #include "fit/species_slots.h"
 #include "fit/stalled_steps.h"
 #include "fit_test_support.h"
@@ -791,6 +792,29 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
         std::vector<float> v = {0.0f, 20000.0f, 0.0f, 2.0f, 9.0f};
         EXPECT_EQ(SimplexSim(v.data(), &host), kRejectedTrial);
         EXPECT_EQ(host.evaluations, 2);
+        // Species 2 floated to the end of its range before the first scan:
+        // with its D at the floor it has left the fit range, and in the
+        // annealing schedule it is not solved; with its D at the ceiling
+        // the schedule solves its layer at the meniscus on the static grid.
+        // Either way the rmsd is the solved one's.
+        for (float size : {1e12f, 1.0f}) {
+          std::vector<float> far = {0.0f, 20000.0f, size, 2.0f, -1e5f};
+          const float solved = SimplexSim(far.data(), &host);
+          EXPECT_EQ(gSimulationSwitches.staticGridSolverRan, 0) << size;
+          const long unsolved = UnsolvedEmptySpeciesCount();
+          float annealed = 0;
+          {
+            OutlyingSpeciesScope annealing;
+            far = {0.0f, 20000.0f, size, 2.0f, -1e5f};
+            annealed = SimplexSim(far.data(), &host);
+          }
+          const bool gone = size > 1.0f;
+          EXPECT_EQ(UnsolvedEmptySpeciesCount() - unsolved, gone ? 1 : 0) << size;
+          if (!gone) {
+            EXPECT_EQ(gSimulationSwitches.staticGridSolverRan, 1);
+          }
+          EXPECT_NEAR(annealed, solved, (gone ? 1e-6f : 1e-5f) * solved) << size;
+        }
       }
     }
     // Outside a fit nothing is held.
