@@ -661,9 +661,8 @@ TableSet FeaturelessSet(const char* name, std::vector<TableSpecies> starts, floa
 }
 
 // One or two species in turn, s 1-10 S, M 10-300 kDa (evenly in log M),
-// loadings 0.3-1, noise 0.005-0.01, 20 scans; the points of most sets a
-// third of a user's to keep the table quick, those of the last at a user's
-// size (some 25 000 in the fit limits).
+// loadings 0.3-1, noise 0.005-0.01, 20 scans of a user's size (some 10 500
+// points in the fit limits, the last some 25 000).
 std::vector<TableSet> DrawnSets() {
   std::mt19937 engine(20261209);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -682,7 +681,7 @@ std::vector<TableSet> DrawnSets() {
     set.seed = 100u + static_cast<unsigned>(k);
     set.marquardtOnly = true;
     set.sFactors = {2.0f, 0.5f};
-    set.points = k == kSets ? 1400 : 200;
+    set.points = k == kSets ? 1400 : 600;
     sets.push_back(set);
   }
   return sets;
