@@ -275,10 +275,11 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     else
       settled = converged && !StillImproving(previousRmsd, y[best], resolution);
     // A restart that moves a quantity for almost nothing is no step towards
-    // a minimum the data determine; an absent species' s and M move freely.
+    // a minimum the data determine, a confirming one included; an absent
+    // species' s and M move freely.
     const unsigned char* ignored = absent.Ignored();
     for (int j = 1; j <= n; ++j) judged[j] = ignored[j] ? previous[j] : current[j];
-    if (!converged && !(confirming && settled) &&
+    if (!converged &&
         stalled.Accepted(static_cast<const float*>(previous), static_cast<const float*>(judged), previousRmsd,
                          y[best], maxRelativeChange, fs.rmsdPointCount)) {
       undetermined = stalled.Moved();

@@ -347,7 +347,7 @@ TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
   for (const Moment m : {Moment{1, true}, Moment{whole / 2, true}, Moment{whole, false}}) {
     SCOPED_TRACE(m.poll);
     polls = 0;
-    platform::SetEventPump([&] {
+    platform::SetEventPump([this, &polls, m] {
       if (++polls != m.poll) return;
       QCoreApplication::postEvent(&Qt(), new QKeyEvent(QEvent::KeyPress, Qt::Key_R, Qt::ControlModifier));
       QCoreApplication::postEvent(&Qt(), new QKeyEvent(QEvent::KeyRelease, Qt::Key_R, Qt::ControlModifier));
@@ -365,6 +365,7 @@ TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
   }
   // The keyboard is the user's again: Ctrl+R now starts a Run.
   polls = 0;
+  platform::SetEventPump([&] { ++polls; });
   Qt().DeliverKey(Qt::Key_R, Qt::ControlModifier);
   for (int k = 0; k < 4; ++k) {
     Drain();

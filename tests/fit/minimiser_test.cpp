@@ -298,6 +298,33 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   EXPECT_TRUE(host.boxes.empty());
   gSerialFitSettings = SerialFitSettings{};
 
+  // A simplex run that cannot settle: (1 + (P[5] - 2)^2) times a thousandth
+  // less at each evaluation than at the one before, so that the values of
+  // its vertices never agree to the tolerance. The fit ends at the run's
+  // 5000 evaluations, with one note naming that limit and nothing else.
+  gFitEngineState.maxRelativeChange = 0.01f;
+  int drift = 0;
+  host.model = [&drift](const float* P, float x, int) -> float {
+    if (x != 1.0f) return 0.0f;
+    const float d = P[5] - 2.0f;
+    return (1.0f + d * d) * std::exp(-1e-3f * static_cast<float>(++drift));
+  };
+  fittest::LoadScans({{1.0f, 2.0f}}, {{0.0f, 0.0f}});
+  gModelParameterVector.P[5] = 1.0f;
+  gModelParameterVector.F[6] = 0;
+  host.boxes.clear();
+  host.evaluations = 0;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  const std::string evaluations =
+      "the fit did not settle in 5000 simplex evaluations: the best parameters found are kept; a second Fit continues "
+      "from there";
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"|" + evaluations});
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit);
+  EXPECT_EQ(LastFitEnd().text, evaluations);
+  EXPECT_GE(host.evaluations, 5000);
+  EXPECT_LT(host.evaluations, 5100);
+  EXPECT_NEAR(P[5], 2.0f, 0.2f);
+
   // Marquardt-Levenberg at its count of iterations (3 here, 100 by default)
   // along the valley: the same end, its count named, in the fit-end record
   // the unattended run logs and writes, with the best point kept.
