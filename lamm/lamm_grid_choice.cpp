@@ -457,11 +457,16 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   return NodesFromSpacings(x, path);
 }
 
-// 0.1 to 100 S either way, 3000 to 60000 rpm, the last scan within 24 h:
-// where the layered grid's rules are checked against finite volumes.
+// 0.1 to 100 S either way (floating, with SetWideEndLayersOnStaticGrid, to
+// 300 S), 3000 to 60000 rpm, the last scan within 24 h: where the layered
+// grid's rules are checked against finite volumes.
 bool CLammIdeal::LayeredGridRange() const {
   const double s = std::fabs(s_);
-  if (!(s >= 0.1 && s <= 100) || !(rotor_.finalRpm >= 3000 && rotor_.finalRpm <= 60000)) return false;
+  // Asked to, floating species up to 300 S, checked against finite volumes
+  // for annealing's far ends: within 3e-3 of the loading or 2.5e-4 of the
+  // pile's height where the frame was 1-7 % off.
+  const double top = wideEndLayersStatic_ && s_ < 0 ? 300 : 100;
+  if (!(s >= 0.1 && s <= top) || !(rotor_.finalRpm >= 3000 && rotor_.finalRpm <= 60000)) return false;
   return scans_.scanCount > 0 && ScanTime(scans_.scanCount) <= 24 * 3600 + 1;
 }
 
