@@ -8,6 +8,7 @@
 // ended (1 reached, 2 a limit, 3 undetermined, 4 not reached), and the
 // species annealing took as gone from the fit range without solving them.
 // Nothing in such data settles the species: each fit must end by itself.
+// The noisy_window variant fits by annealing as the window does (see Setup).
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -40,11 +41,22 @@ class DiscreteHost : public bench::SilentFitHost {
 
 enum class Data { Noisy, Flat, TwoScansMinutes, TwoScansHours };
 
-void MakeSet(Data data) {
+// As the window fits the bundled example's scans made featureless: the
+// first and last radii of the data (5.99 and 7.151 cm) taken as meniscus and
+// bottom, fitted 6.0-7.001 cm, TI and RI noise, the Lamm-equation dialog's
+// defaults, the species as a user types them (4 S / 50 kDa, 7 S / 100 kDa).
+struct Setup {
+  bool window = false;
+};
+
+void MakeSet(Data data, Setup setup) {
   const int scans = data == Data::TwoScansMinutes || data == Data::TwoScansHours ? 2 : 36;
   const double apart = data == Data::TwoScansHours ? 10200.0 : 300.0;
-  bench::MakeCommonGridScans(scans, 390, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
-                             [apart](int j) { return 600.0 + apart * (j - 1); });
+  const auto time = [apart](int j) { return 600.0 + apart * (j - 1); };
+  if (setup.window)
+    bench::MakeCommonGridScans(scans, 388, 5.99f, 7.151f, 6.0f, 7.001f, 50000.0f, time);
+  else
+    bench::MakeCommonGridScans(scans, 390, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f, time);
   ScanSet& ss = CurrentScanSet();
   std::mt19937 engine(7);
   std::normal_distribution<float> noise(0.0f, 0.01f);
@@ -52,44 +64,51 @@ void MakeSet(Data data) {
     for (int i = 1; i <= ss.points[j]; ++i)
       ss.signals[j][i] = ss.gridSignals[j][i] = 0.5f + (data == Data::Flat ? 0.0f : noise(engine));
   LammSettings() = LammSolverSettings{};
-  LammSettings().rampRotorSpeed = 0;
+  if (!setup.window) LammSettings().rampRotorSpeed = 0;
   gSolutionConditions.vbarRho = 0.73f;
   gSolutionConditions.temperature = 293.15f;
 }
 
-void StartSpecies(int species, int method) {
+void StartSpecies(int species, int method, Setup setup) {
   gModelSelectorFlags = ModelSelectorFlags{};
   gModelSelectorFlags.LammDiscreteModel = 1;
   ModelParams& mp = gModelParams;
   mp = ModelParams{};
-  mp.meniscus = 6.0f;
-  mp.bottom = 7.2f;
+  mp.meniscus = setup.window ? 5.99f : 6.0f;
+  mp.bottom = setup.window ? 7.151f : 7.2f;
   gFitEngineState = FitEngineState{};
   gFitEngineState.molarMassParameters = 1;
   gFitEngineState.useSimplex = method == 0;
   gFitEngineState.useMarquardt = method == 1;
   gFitEngineState.useAnnealing = method == 2;
   const float s[3] = {2.0f, 5.0f, 9.0f}, M[3] = {20000.0f, 80000.0f, 200000.0f};
+  const float sWindow[3] = {4.0f, 7.0f, 10.0f}, MWindow[3] = {50000.0f, 100000.0f, 200000.0f};
+  const float cWindow[3] = {0.5f, 0.3f, 0.2f};
   for (int k = 1; k <= species; ++k) {
     mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = 1;
-    mp.s[k] = s[k - 1];
-    mp.massOrD[k] = M[k - 1];
-    mp.concentration[k] = 0.5f;
+    mp.s[k] = setup.window ? sWindow[k - 1] : s[k - 1];
+    mp.massOrD[k] = setup.window ? MWindow[k - 1] : M[k - 1];
+    mp.concentration[k] = setup.window ? cWindow[k - 1] : 0.5f;
   }
+  // Every loading fitted: the window solves them as linear amplitudes.
   mp.concentrationsLinear = 1;
+  if (setup.window) {
+    gFitEngineState.fitTINoise = 1;
+    mp.riNoiseFit = 1;
+  }
   PackModelParameters();
   SeedGaussRandom(3);
 }
 
-void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data) {
+void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup = {}) {
   const int species = static_cast<int>(state.range(0));
   const int method = static_cast<int>(state.range(1));
   double cpu = 0.0, rmsd = 0.0;
   long evaluations = 0, empty = 0;
   int end = 0;
   for (auto _ : state) {
-    MakeSet(data);
-    StartSpecies(species, method);
+    MakeSet(data, setup);
+    StartSpecies(species, method, setup);
     DiscreteHost host;
     const double before = bench::ProcessCpuAndFaults().first;
     const long emptyBefore = UnsolvedEmptySpeciesCount();
@@ -130,6 +149,12 @@ BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_minutes, Data::TwoScansMi
     ->UseManualTime();
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours, Data::TwoScansHours)
     ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+// Annealing as the window fits (species 1-3).
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy_window, Data::Noisy, Setup{.window = true})
+    ->ArgsProduct({{1, 2, 3}, {2}})
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseManualTime();

@@ -84,14 +84,15 @@ double CLammIdeal::LogEquilibriumShare(double omega2, double r) const {
   return std::log(A) - sigma * d / 2 - std::log(-std::expm1(-A));
 }
 
-bool CLammIdeal::FitRangeEmptyInEveryScan() const {
-  if (!PlainSectorRun()) return false;
-  const double s = s_, D = D_, m = meniscus_, b = bottom_;
+double CLammIdeal::SlowestScanRpm() const {
   double rpmLow = HUGE_VAL;
   for (int k = 1; k <= scans_.scanCount; ++k) rpmLow = std::min<double>(rpmLow, scans_.records[scans_.indexMap[k]].rpm);
-  // The radii whose values a fitted point reads: the fit limits, on a common
-  // grid widened to the grid radii around them.
-  double low = leftFitLimit_, high = rightFitLimit_;
+  return rpmLow;
+}
+
+bool CLammIdeal::FitRangeRead(double* low, double* high) const {
+  const double m = meniscus_, b = bottom_;
+  *low = leftFitLimit_, *high = rightFitLimit_;
   if (!perScanMode_ && scans_.grid) {
     double below = m, above = b;
     for (int i = 1; i <= scans_.gridLength; ++i) {
@@ -99,9 +100,25 @@ bool CLammIdeal::FitRangeEmptyInEveryScan() const {
       if (r <= leftFitLimit_) below = std::max(below, r);
       if (r >= rightFitLimit_) above = std::min(above, r);
     }
-    low = below, high = above;
+    *low = below, *high = above;
   }
-  if (!(m <= low && low < high && high <= b)) return false;
+  return m <= *low && *low < *high && *high <= b;
+}
+
+bool CLammIdeal::EndLayerApartFromTheFitRange() const {
+  double low = 0, high = 0;
+  if (!PlainSectorRun() || !FitRangeRead(&low, &high)) return false;
+  return LogEquilibriumShare(Omega2(SlowestScanRpm()), s_ > 0 ? high : low) < std::log(kApartEndLayerLevel);
+}
+
+bool CLammIdeal::FitRangeEmptyInEveryScan() const {
+  if (!PlainSectorRun()) return false;
+  const double s = s_, D = D_, m = meniscus_, b = bottom_;
+  const double rpmLow = SlowestScanRpm();
+  // The radii whose values a fitted point reads: the fit limits, on a common
+  // grid widened to the grid radii around them.
+  double low = 0, high = 0;
+  if (!FitRangeRead(&low, &high)) return false;
   // The layer, even at equilibrium at the slowest speed, at the edge of the
   // range nearest to it.
   if (!(LogEquilibriumShare(Omega2(rpmLow), s > 0 ? high : low) < std::log(kEmptyFitRangeLevel / 2))) return false;

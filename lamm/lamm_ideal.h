@@ -213,6 +213,10 @@ class CLammIdeal : protected LammIdealState {
   // travel, one element per step over the whole run (some 47 000 steps for
   // 280 S over three hours), and never fall quiet over such a layer, while
   // the static grid's steps follow the profile's change (a few hundred).
+  // So is a species of 0.1-100 S (LayeredGridRange) whose layer at the end
+  // the fit range does not see (EndLayerApartFromTheFitRange): the layered
+  // grid follows its boundary as closely as the frame, in steps that follow
+  // the profile's change instead of its travel.
   // Off unless set; only with the automatic algorithm choice.
   void SetWideEndLayersOnStaticGrid(bool on) { wideEndLayersStatic_ = on; }
   bool StaticGridChosen() const { return opt_.staticGrid; }
@@ -280,6 +284,17 @@ class CLammIdeal : protected LammIdealState {
   double TimeAtFullSpeed(int k) const;
   // ln(c / c0) of the equilibrium layer at radius r and speed omega^2.
   double LogEquilibriumShare(double omega2, double r) const;
+  // The slowest rotor speed of the scans (rpm).
+  double SlowestScanRpm() const;
+  // The radii whose values a fitted point reads (the fit limits, on a common
+  // grid the grid radii just outside them); false unless inside the cell.
+  bool FitRangeRead(double* low, double* high) const;
+  // The layer at the end the species moves to stays below
+  // kApartEndLayerLevel of its loading in the fit range (and at the radii
+  // next to it that interpolation reads), even at equilibrium at the slowest
+  // speed of the scans: the range sees none of it.
+  bool EndLayerApartFromTheFitRange() const;
+  static constexpr double kApartEndLayerLevel = 1e-4;
   // The case of SetWideEndLayersOnStaticGrid at the rotor speed rpm.
   bool WideEndLayerAfterCrossing(double rpm) const;
 
