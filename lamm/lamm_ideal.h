@@ -213,10 +213,11 @@ class CLammIdeal : protected LammIdealState {
   // travel, one element per step over the whole run (some 47 000 steps for
   // 280 S over three hours), and never fall quiet over such a layer, while
   // the static grid's steps follow the profile's change (a few hundred).
-  // So is a species of 0.1-100 S (LayeredGridRange) whose layer at the end
-  // the fit range does not see (EndLayerApartFromTheFitRange): the layered
-  // grid follows its boundary as closely as the frame, in steps that follow
-  // the profile's change instead of its travel.
+  // So is a species of 0.1-100 S (LayeredGridRange), floating or with its
+  // layer at the bottom unseen by the fit range (EndLayerApartFromTheFitRange),
+  // on the layered grid (FloatingOnTheLayeredGrid): it follows the boundary
+  // and a floating pile as closely as the frame or closer, in steps that
+  // follow the profile's change instead of its travel.
   // Off unless set; only with the automatic algorithm choice.
   void SetWideEndLayersOnStaticGrid(bool on) { wideEndLayersStatic_ = on; }
   bool StaticGridChosen() const { return opt_.staticGrid; }
@@ -295,6 +296,9 @@ class CLammIdeal : protected LammIdealState {
   // speed of the scans: the range sees none of it.
   bool EndLayerApartFromTheFitRange() const;
   static constexpr double kApartEndLayerLevel = 1e-4;
+  // With SetWideEndLayersOnStaticGrid: a floating species of the layered
+  // grid's range gets that grid although it has no frictional ratio.
+  bool FloatingOnTheLayeredGrid() const;
   // The case of SetWideEndLayersOnStaticGrid at the rotor speed rpm.
   bool WideEndLayerAfterCrossing(double rpm) const;
 
