@@ -120,8 +120,8 @@ void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
   if (names.empty()) return;
   const std::string list = NameList(names);
   RecordFitEnd(host, FitEndKind::Undetermined,
-               "the data do not determine " + list +
-                   ": moving it changes chi-square by less than the noise; the best parameters found are kept");
+               "the data do not determine " + list + (names.size() == 1 ? ": moving it" : ": moving any of them") +
+                   " changes chi-square by less than the noise; the best parameters found are kept");
 }
 
 void ReportNoMaterial(FitHost* host, const std::vector<std::string>& names, double fall, int amplitudes) {
