@@ -131,11 +131,26 @@ class ContiFitTest : public ::testing::Test {
   FitEngineState savedEngine_;
 };
 
+// A fit method as the fitting options choose it, annealing on a short
+// schedule these small sets settle in.
+struct Method {
+  const char* name;
+  unsigned char simplex, marquardt, annealing, finalSimplex, finalMarquardt;
+};
+
+void UseMethod(const Method& m) {
+  FitEngineState& fs = gFitEngineState;
+  fs.useSimplex = m.simplex;
+  fs.useMarquardt = m.marquardt;
+  fs.useAnnealing = m.annealing;
+  fs.annealFinalSimplex = m.finalSimplex;
+  fs.annealFinalMarquardt = m.finalMarquardt;
+  fs.annealSteps = 3;
+  fs.annealIterations = 20;
+  fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+}
+
 TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
-  struct Method {
-    const char* name;
-    unsigned char simplex, marquardt, annealing, finalSimplex, finalMarquardt;
-  };
   const Method methods[] = {
       {"simplex", 1, 0, 0, 0, 0},
       {"marquardt", 0, 1, 0, 0, 0},
@@ -151,15 +166,8 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
   for (const Start& st : starts)
   for (const Method& m : methods) {
     SCOPED_TRACE(testing::Message() << m.name << " from meniscus " << st.meniscus << ", f/f0 " << st.ff0);
+    UseMethod(m);
     FitEngineState& fs = gFitEngineState;
-    fs.useSimplex = m.simplex;
-    fs.useMarquardt = m.marquardt;
-    fs.useAnnealing = m.annealing;
-    fs.annealFinalSimplex = m.finalSimplex;
-    fs.annealFinalMarquardt = m.finalMarquardt;
-    fs.annealSteps = 3;
-    fs.annealIterations = 20;
-    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
     Float(st.meniscus, st.ff0);
     ContiHost host;
     EXPECT_EQ(ContiFit(&host), 1);
@@ -204,10 +212,6 @@ class ContiFitAtUserSize : public ContiFitTest {
 };
 
 TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
-  struct Method {
-    const char* name;
-    unsigned char simplex, marquardt, annealing, finalSimplex, finalMarquardt;
-  };
   const Method methods[] = {
       {"simplex", 1, 0, 0, 0, 0},
       {"marquardt", 0, 1, 0, 0, 0},
@@ -237,15 +241,8 @@ TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
         const std::string what = testing::PrintToString(noise) + ", " + m.name + " from meniscus " +
                                  testing::PrintToString(st.meniscus) + ", f/f0 " + testing::PrintToString(st.ff0);
         SCOPED_TRACE(what);
-        FitEngineState& fs = gFitEngineState;
-        fs.useSimplex = m.simplex;
-        fs.useMarquardt = m.marquardt;
-        fs.useAnnealing = m.annealing;
-        fs.annealFinalSimplex = m.finalSimplex;
-        fs.annealFinalMarquardt = m.finalMarquardt;
-        fs.annealSteps = 3;
-        fs.annealIterations = 20;
-        fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+        UseMethod(m);
+        const FitEngineState& fs = gFitEngineState;
         SeedGaussRandom(7);
         Float(st.meniscus, st.ff0);
         ContiHost host;
