@@ -171,18 +171,27 @@ TEST(Nnls, ZeroRightHandSideGivesZeroAtOnce) {
   for (int i = 1; i <= 4; ++i) EXPECT_EQ(b.solution[i], 0.0);
 }
 
-TEST(Nnls, NonPositivePivotFallsBackToUnconstrainedSolve) {
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scope(ui);
-  ui.ExpectBox("Error", "matrix not positive definite in NNLS", platform::IDOK);
+namespace {
+
+// Two kernels, the first of which, the first to enter, has a zero pivot.
+NormalEquationBlock& ZeroFirstPivotBlock() {
   AllocNormalEquationBlock(2, 1, 1);
   NormalEquationBlock& b = NeqBlock();
-  // The first variable to enter has a zero pivot.
   b.regularizedMatrix[1][1] = 0.0;
   b.regularizedMatrix[1][2] = b.regularizedMatrix[2][1] = 1.0;
   b.regularizedMatrix[2][2] = 1.0;
   b.rhs[1] = 1.0;
   b.rhs[2] = 0.0;
+  return b;
+}
+
+}  // namespace
+
+TEST(Nnls, NonPositivePivotFallsBackToUnconstrainedSolve) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  ui.ExpectBox("Error", "matrix not positive definite in NNLS", platform::IDOK);
+  NormalEquationBlock& b = ZeroFirstPivotBlock();
   // The unconstrained solve is not positive definite either: reported false.
   EXPECT_FALSE(NNLS());
   EXPECT_NEAR(b.solution[1], -1.0, 1e-12);
@@ -227,13 +236,7 @@ TEST(Nnls, NonPositivePivotInsideAFitsTrialRejectsItWithoutABox) {
     gFitEngineState.fitRunning = 1;
     Conti().silent = 1;
     Conti().finalEvaluation = 0;
-    AllocNormalEquationBlock(2, 1, 1);
-    NormalEquationBlock& b = NeqBlock();
-    b.regularizedMatrix[1][1] = 0.0;
-    b.regularizedMatrix[1][2] = b.regularizedMatrix[2][1] = 1.0;
-    b.regularizedMatrix[2][2] = 1.0;
-    b.rhs[1] = 1.0;
-    b.rhs[2] = 0.0;
+    NormalEquationBlock& b = ZeroFirstPivotBlock();
     EXPECT_FALSE(NNLS());
     EXPECT_EQ(b.solution[1], 0.0);
     EXPECT_EQ(b.solution[2], 0.0);
