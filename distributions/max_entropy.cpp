@@ -461,6 +461,10 @@ void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws)
 //   d = d0 - W z,  z = G^-1 E' d0,
 // is the solution of the system whose held rows and columns are removed.
 // A hold thus costs a row of R instead of a new factorisation of A.
+// The factorisation takes the candidates (below) last: with
+// L = [L11 0; L21 L22], A^-1 on the candidates is (L22 L22')^-1, so that
+// the rows of W there, which are all the holds read, cost solves with L22
+// alone; W z is formed once at the end, by one solve with L.
 // Which variable is held next depends on d only where a variable may be
 // held (the candidates, at their bound or pinned), and there only through
 // its sign. With Q = W R'^-1 and u = R^-1 E' d0,
@@ -475,20 +479,40 @@ void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws)
 constexpr double kSignMargin = 1e-8;      // of the sum of the terms' sizes
 constexpr double kConditionedPivot = 1e-2;  // of the diagonal of G
 
-// At the start: d0, the candidates in ascending order and their steps.
-void BeginHolds(const double* x, const double* d, int n) {
+// Whether variable i may be held in the step.
+bool HoldCandidate(const double* x, int i) { return x[i] < 1e-14 || MaxEnt().pinned[i]; }
+
+// The order of the general step (the candidates last) and each variable's
+// place in it.
+void OrderCandidatesLast(const double* x, int n) {
+  MaxEntState& me = MaxEnt();
+  int* order = me.stepOrder.data();
+  int p = 0;
+  for (int i = 1; i <= n; ++i)
+    if (!HoldCandidate(x, i)) order[++p] = i;
+  me.fixedCount = p;
+  for (int i = 1; i <= n; ++i)
+    if (HoldCandidate(x, i)) order[++p] = i;
+  for (int q = 1; q <= n; ++q) me.stepPlace[order[q]] = q;
+}
+
+// At the start: d0, the candidates in ascending order (as the general step
+// orders them) and their steps, and the rows of L22.
+void BeginHolds(const double* x, const double* d, double** l, int n) {
   MaxEntState& me = MaxEnt();
   std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
   int count = 0;
   for (int i = 1; i <= n; ++i) {
     me.unitReady[i] = 0;
-    if (x[i] < 1e-14 || me.pinned[i]) {
+    if (HoldCandidate(x, i)) {
       me.candidates[count] = i;
       me.candidateStep[count] = d[i];
       me.candidateScale[count] = std::fabs(d[i]);
       ++count;
     }
   }
+  const int f = me.fixedCount;
+  for (int j = 1; j <= count; ++j) me.candidateRows[j] = l[f + j] + f;
   me.candidateCount = count;
   me.holdCount = 0;
   me.multipliersCurrent = true;
@@ -539,17 +563,23 @@ int FirstHoldingCandidate(int n) {
   return 0;
 }
 
-// The column of A^-1 for variable k, together with those of the other free
-// candidates that the step now pushes below their bound (most of which are
-// held next).
-void PrepareUnitColumns(double** l, int n, int k) {
+// Candidate i's row in L22 (1-based).
+int CandidateRow(int i) {
+  const MaxEntState& me = MaxEnt();
+  return me.stepPlace[i] - me.fixedCount;
+}
+
+// The column of A^-1 on the candidates for variable k (stored by k, in the
+// candidates' order), together with those of the other free candidates that
+// the step now pushes below their bound (most of which are held next).
+void PrepareUnitColumns(int n, int k) {
   MaxEntState& me = MaxEnt();
   const size_t stride = static_cast<size_t>(n) + 1;
   int* ks = me.unitBatch.data();
   double** ws = me.unitBatchColumns.data();
   int count = 0;
   auto add = [&](int i) {
-    ks[count] = i;
+    ks[count] = CandidateRow(i);
     ws[count] = me.unitColumns.data() + static_cast<size_t>(i) * stride;
     me.unitReady[i] = 1;
     ++count;
@@ -559,21 +589,23 @@ void PrepareUnitColumns(double** l, int n, int k) {
     const int i = me.candidates[j];
     if (i != k && me.freeFlags[i] && !me.unitReady[i] && me.candidateStep[j] < 0.0) add(i);
   }
-  UnitColumns(l, n, ks, count, ws);
+  UnitColumns(me.candidateRows.data(), me.candidateCount, ks, count, ws);
 }
 
 // Holds variable k: a new row of R, a new element of u, a new column of Q
 // and the candidates' steps.
 // False, with the held set unchanged, when G is not safely positive
 // definite.
-bool HoldInStep(double** l, int n, int k, int& count) {
+bool HoldInStep(int n, int k, int& count) {
   MaxEntState& me = MaxEnt();
   const size_t stride = static_cast<size_t>(n) + 1;
   const int p = count + 1;
   const double* d0 = me.freeStep.data();
   int* order = me.heldOrder.data();
-  if (!me.unitReady[k]) PrepareUnitColumns(l, n, k);
+  if (!me.unitReady[k]) PrepareUnitColumns(n, k);
+  // w on the candidates: candidate j (from 0) at w[j + 1].
   const double* w = me.unitColumns.data() + static_cast<size_t>(k) * stride;
+  const double wk = w[CandidateRow(k)];
   // Row p of R by forward substitution, its columns taken in turn in
   // blocks of eight: each element still subtracts its terms in ascending
   // order, those of a block in one pass. R' is kept beside R so that its
@@ -581,7 +613,7 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   double* R = me.heldFactor.data();
   double* Rt = me.heldFactorTransposed.data();
   double* Rp = R + static_cast<size_t>(p) * stride;
-  for (int q = 1; q < p; ++q) Rp[q] = w[order[q]];
+  for (int q = 1; q < p; ++q) Rp[q] = w[CandidateRow(order[q])];
   constexpr int kBlock = 8;
   for (int m0 = 1; m0 < p; m0 += kBlock) {
     const int end = std::min(m0 + kBlock, p);
@@ -600,15 +632,15 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   }
   double sum = 0.0;
   for (int q = 1; q < p; ++q) sum += Rp[q] * Rp[q];
-  const double pivot = w[k] - sum;
-  if (!(pivot > 1e-12 * w[k])) return false;
+  const double pivot = wk - sum;
+  if (!(pivot > 1e-12 * wk)) return false;
   Rp[p] = std::sqrt(pivot);
   for (int q = 1; q <= p; ++q) Rt[static_cast<size_t>(q) * stride + p] = Rp[q];
   order[p] = k;
   count = p;
   me.holdCount = p;
   me.multipliersCurrent = false;
-  if (pivot < kConditionedPivot * w[k]) me.holdsConditioned = false;
+  if (pivot < kConditionedPivot * wk) me.holdsConditioned = false;
   // u gains one element per hold, the others unchanged; z follows when
   // asked for.
   double* v = me.heldForward.data();
@@ -619,9 +651,8 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   }
   // W's and Q's new columns at the candidates, and their steps.
   const int nc = me.candidateCount;
-  const int* cand = me.candidates.data();
   double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
-  for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
+  std::copy(w + 1, w + nc + 1, wc);
   double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
   const double** terms = me.termColumns.data();
   for (int a = 1; a < p; ++a)
@@ -638,17 +669,22 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   return true;
 }
 
-// The step with the p held variables: d0 - W z everywhere, 0 where held.
-void FinishHolds(int n, int p, double* d) {
+// The step with the p held variables: d0 - W z everywhere (W z = A^-1 E z
+// by one solve with L, in the general step's order), 0 where held.
+void FinishHolds(double** l, const int* factorHeld, int n, int p, double* d) {
   MaxEntState& me = MaxEnt();
-  const size_t stride = static_cast<size_t>(n) + 1;
   const int* order = me.heldOrder.data();
+  const int* place = me.stepPlace.data();
   HeldMultipliers(n);
   const double* z = me.heldMultipliers.data();
-  const double** terms = me.termColumns.data();
-  for (int a = 1; a <= p; ++a)
-    terms[a - 1] = me.unitColumns.data() + static_cast<size_t>(order[a]) * stride;
-  SubtractTerms(d, me.freeStep.data(), z + 1, terms, p, 1, n + 1);
+  double* ez = me.orderedRhs.data();
+  double* wz = me.orderedStep.data();
+  std::fill(ez + 1, ez + n + 1, 0.0);
+  for (int a = 1; a <= p; ++a) ez[place[order[a]]] = z[a];
+  const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
+  k.substitute(l, ez, wz, n, factorHeld);
+  const double* d0 = me.freeStep.data();
+  for (int i = 1; i <= n; ++i) d[i] = d0[i] - wz[place[i]];
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
@@ -749,16 +785,31 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     me.entropy = e.S;
   }
   bool factored = false;
+  // The general step's system lies in aug in the order of stepOrder.
+  const int* order = me.stepOrder.data();
+  const int* place = me.stepPlace.data();
   auto solve = [&] {
-    factored = CholeskySolveHeld(aug, g, d, n, b.reducedMatrix, b.passiveSet);
-    if (!factored) SolveNormalEquationsD(aug, g, n, d, me.work.data());
+    double* rhs = me.orderedRhs.data();
+    double* step = me.orderedStep.data();
+    for (int p = 1; p <= n; ++p) rhs[p] = g[order[p]];
+    factored = CholeskySolveHeld(aug, rhs, step, n, b.reducedMatrix, b.passiveSet);
+    if (!factored) SolveNormalEquationsD(aug, rhs, n, step, me.work.data());
+    for (int p = 1; p <= n; ++p) d[order[p]] = step[p];
   };
   int bounds = StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
   if (general) {
-    for (int i = 1; i <= n; ++i) {
-      std::copy(A[i] + 1, A[i] + n + 1, aug[i] + 1);
-      aug[i][i] = diagonal[i] * (1.0 + me.lambda);
+    OrderCandidatesLast(x, n);
+    const bool inPlace = me.fixedCount == n;
+    for (int p = 1; p <= n; ++p) {
+      const int i = order[p];
+      const double* Ai = A[i];
+      double* row = aug[p];
+      if (inPlace)
+        std::copy(Ai + 1, Ai + n + 1, row + 1);
+      else
+        for (int q = 1; q <= n; ++q) row[q] = Ai[order[q]];
+      row[p] = diagonal[i] * (1.0 + me.lambda);
       me.freeFlags[i] = 1;
     }
     solve();
@@ -772,7 +823,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     // free system serves, each hold updates the step through it.
     bool update = factored;
     int heldCount = 0;
-    if (update) BeginHolds(x, d, n);
+    if (update) BeginHolds(x, d, b.reducedMatrix, n);
     for (;;) {
       int first = 0;
       if (update) {
@@ -783,19 +834,19 @@ void MaxEntMarquardtStep(double alpha, double* x) {
       }
       if (!first) break;
       me.freeFlags[first] = 0;
-      if (update && HoldInStep(b.reducedMatrix, n, first, heldCount)) continue;
+      if (update && HoldInStep(n, first, heldCount)) continue;
       if (update) {
         // Solve the reduced system outright from here on.
         update = false;
         for (int i = 1; i <= n; ++i)
           if (!me.freeFlags[i])
-            for (int j = 1; j <= n; ++j) aug[i][j] = aug[j][i] = 0.0;
+            for (int j = 1; j <= n; ++j) aug[place[i]][j] = aug[j][place[i]] = 0.0;
       } else {
-        for (int j = 1; j <= n; ++j) aug[first][j] = aug[j][first] = 0.0;
+        for (int j = 1; j <= n; ++j) aug[place[first]][j] = aug[j][place[first]] = 0.0;
       }
       solve();
     }
-    if (update && heldCount > 0) FinishHolds(n, heldCount, d);
+    if (update && heldCount > 0) FinishHolds(b.reducedMatrix, b.passiveSet, n, heldCount, d);
   }
   if (bounds) {
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
@@ -936,6 +987,11 @@ void MaxEntSolve(double alpha) {
     me.unitBatch.assign(n1, 0);
     me.unitBatchColumns.assign(n1, nullptr);
     me.termColumns.assign(n1, nullptr);
+    me.stepOrder.assign(n1, 0);
+    me.stepPlace.assign(n1, 0);
+    me.candidateRows.assign(n1, nullptr);
+    me.orderedRhs.assign(n1, 0.0);
+    me.orderedStep.assign(n1, 0.0);
   }
   if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
     me.apartMatrix.assign(square, 0.0);

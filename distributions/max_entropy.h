@@ -44,6 +44,14 @@ struct MaxEntState {
   std::vector<double> heldForward, heldMultipliers, candidateStep, candidateScale;
   std::vector<double> candidateColumns, candidateOrthogonal;
   std::vector<int> heldOrder, candidates, unitBatch;
+  // The general step's order of the variables: those that may not be held,
+  // then the candidates (each in ascending order), and each variable's
+  // place in it; the rows of the candidates' block of the factor in that
+  // order, and the right-hand side and solution in it.
+  std::vector<int> stepOrder, stepPlace;
+  std::vector<double*> candidateRows;
+  std::vector<double> orderedRhs, orderedStep;
+  int fixedCount = 0;  // variables before the candidates in stepOrder
   std::vector<char> unitReady;
   std::vector<double*> unitBatchColumns;
   std::vector<const double*> termColumns;  // the columns a sum of terms takes, in order
