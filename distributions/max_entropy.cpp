@@ -514,6 +514,7 @@ void BeginHolds(const double* x, const double* d, double** l, int n) {
   const int f = me.fixedCount;
   for (int j = 1; j <= count; ++j) me.candidateRows[j] = l[f + j] + f;
   me.candidateCount = count;
+  me.firstFreeCandidate = 0;
   me.holdCount = 0;
   me.multipliersCurrent = true;
   me.holdsConditioned = true;
@@ -649,18 +650,23 @@ bool HoldInStep(int n, int k, int& count) {
     for (int m = 1; m < p; ++m) s -= Rp[m] * v[m];
     v[p] = s / Rp[p];
   }
-  // W's and Q's new columns at the candidates, and their steps.
+  // W's and Q's new columns at the candidates, and their steps. A held
+  // candidate's step is never asked for again, and holds only ever add, so
+  // Q and the steps are followed from the first free candidate on.
   const int nc = me.candidateCount;
+  const int* cand = me.candidates.data();
+  int& from = me.firstFreeCandidate;
+  while (from < nc && !me.freeFlags[cand[from]]) ++from;
   double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
   std::copy(w + 1, w + nc + 1, wc);
   double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
   const double** terms = me.termColumns.data();
   for (int a = 1; a < p; ++a)
     terms[a - 1] = me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride;
-  SubtractTerms(qc, wc, Rp + 1, terms, p - 1, 0, nc);
+  SubtractTerms(qc, wc, Rp + 1, terms, p - 1, from, nc);
   double* dc = me.candidateStep.data();
   double* scale = me.candidateScale.data();
-  for (int j = 0; j < nc; ++j) {
+  for (int j = from; j < nc; ++j) {
     qc[j] /= Rp[p];
     const double t = v[p] * qc[j];
     dc[j] -= t;

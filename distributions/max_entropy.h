@@ -56,6 +56,7 @@ struct MaxEntState {
   std::vector<double*> unitBatchColumns;
   std::vector<const double*> termColumns;  // the columns a sum of terms takes, in order
   int candidateCount = 0, holdCount = 0;
+  int firstFreeCandidate = 0;  // candidates before it are all held
   bool multipliersCurrent = true, holdsConditioned = true;
   // The step solved apart from the variables at their bound whose entropy
   // curvature decouples them: the others' system (rows, factor, right-hand
