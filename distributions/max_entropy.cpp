@@ -762,7 +762,10 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
   if (!needBounds) return 0;
   for (int i = 1; i <= n; ++i) {
     if (!(d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i]))) continue;
-    if (!decoupled[i]) return -1;
+    if (!decoupled[i]) {
+      me.coupledHolds = true;
+      return -1;
+    }
     me.freeFlags[i] = 0;
     d[i] = 0.0;
   }
@@ -802,7 +805,10 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     if (!factored) SolveNormalEquationsD(aug, rhs, n, step, me.work.data());
     for (int p = 1; p <= n; ++p) d[order[p]] = step[p];
   };
-  int bounds = StepWithDecoupledBounds(A, diagonal, g, x, d, n);
+  // Once a coupled variable had to be held, the next steps of the same
+  // alpha nearly always hold one again: they take the general treatment at
+  // once.
+  int bounds = me.coupledHolds ? -1 : StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
   if (general) {
     OrderCandidatesLast(x, n);
@@ -974,6 +980,7 @@ void MaxEntSolve(double alpha) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
   me.alpha = alpha;
+  me.coupledHolds = false;
   const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
   const size_t n1 = static_cast<size_t>(me.n) + 1;
   if (me.unitColumns.size() < square || me.freeStep.size() < n1) {
