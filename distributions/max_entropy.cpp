@@ -482,34 +482,36 @@ constexpr double kConditionedPivot = 1e-2;  // of the diagonal of G
 // Whether variable i may be held in the step.
 bool HoldCandidate(const double* x, int i) { return x[i] < 1e-14 || MaxEnt().pinned[i]; }
 
-// The order of the general step (the candidates last) and each variable's
-// place in it.
-void OrderCandidatesLast(const double* x, int n) {
+// The variables of the general step's system (all, or with `apart` those
+// not flagged there) in its order, the candidates last, and each one's
+// place in it; returns their number.
+int OrderCandidatesLast(const double* x, int n, const int* apart) {
   MaxEntState& me = MaxEnt();
   int* order = me.stepOrder.data();
   int p = 0;
   for (int i = 1; i <= n; ++i)
-    if (!HoldCandidate(x, i)) order[++p] = i;
+    if (!(apart && apart[i]) && !HoldCandidate(x, i)) order[++p] = i;
   me.fixedCount = p;
   for (int i = 1; i <= n; ++i)
-    if (HoldCandidate(x, i)) order[++p] = i;
-  for (int q = 1; q <= n; ++q) me.stepPlace[order[q]] = q;
+    if (!(apart && apart[i]) && HoldCandidate(x, i)) order[++p] = i;
+  for (int q = 1; q <= p; ++q) me.stepPlace[order[q]] = q;
+  return p;
 }
 
-// At the start: d0, the candidates in ascending order (as the general step
-// orders them) and their steps, and the rows of L22.
-void BeginHolds(const double* x, const double* d, double** l, int n) {
+// At the start: d0, the candidates of the system of m variables in
+// ascending order (as the general step orders them) and their steps, and
+// the rows of L22.
+void BeginHolds(const double* d, double** l, int n, int m) {
   MaxEntState& me = MaxEnt();
   std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
+  std::fill(me.unitReady.begin() + 1, me.unitReady.begin() + n + 1, 0);
   int count = 0;
-  for (int i = 1; i <= n; ++i) {
-    me.unitReady[i] = 0;
-    if (HoldCandidate(x, i)) {
-      me.candidates[count] = i;
-      me.candidateStep[count] = d[i];
-      me.candidateScale[count] = std::fabs(d[i]);
-      ++count;
-    }
+  for (int q = me.fixedCount + 1; q <= m; ++q) {
+    const int i = me.stepOrder[q];
+    me.candidates[count] = i;
+    me.candidateStep[count] = d[i];
+    me.candidateScale[count] = std::fabs(d[i]);
+    ++count;
   }
   const int f = me.fixedCount;
   for (int j = 1; j <= count; ++j) me.candidateRows[j] = l[f + j] + f;
@@ -675,22 +677,25 @@ bool HoldInStep(int n, int k, int& count) {
   return true;
 }
 
-// The step with the p held variables: d0 - W z everywhere (W z = A^-1 E z
-// by one solve with L, in the general step's order), 0 where held.
-void FinishHolds(double** l, const int* factorHeld, int n, int p, double* d) {
+// The step with the p held variables: d0 - W z on the system's m variables
+// (W z = A^-1 E z by one solve with L, in the system's order), 0 where held.
+void FinishHolds(double** l, const int* factorHeld, int m, int p, double* d) {
   MaxEntState& me = MaxEnt();
   const int* order = me.heldOrder.data();
   const int* place = me.stepPlace.data();
-  HeldMultipliers(n);
+  HeldMultipliers(me.n);
   const double* z = me.heldMultipliers.data();
   double* ez = me.orderedRhs.data();
   double* wz = me.orderedStep.data();
-  std::fill(ez + 1, ez + n + 1, 0.0);
+  std::fill(ez + 1, ez + m + 1, 0.0);
   for (int a = 1; a <= p; ++a) ez[place[order[a]]] = z[a];
   const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
-  k.substitute(l, ez, wz, n, factorHeld);
+  k.substitute(l, ez, wz, m, factorHeld);
   const double* d0 = me.freeStep.data();
-  for (int i = 1; i <= n; ++i) d[i] = d0[i] - wz[place[i]];
+  for (int q = 1; q <= m; ++q) {
+    const int i = me.stepOrder[q];
+    d[i] = d0[i] - wz[q];
+  }
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
@@ -706,19 +711,46 @@ void FinishHolds(double** l, const int* factorHeld, int n, int p, double* d) {
 // Returns 1 when variables were held, 0 when none had to be, -1 when the step
 // needs the general treatment (nothing decoupled, a failed factorisation,
 // or a coupled variable to hold).
+// Flags the variables at their bound whose entropy curvature decouples
+// them (below); returns their number.
+int MarkDecoupled(const double* diagonal, const double* x, int n) {
+  MaxEntState& me = MaxEnt();
+  const double f = 1.0 + me.lambda;
+  const double limit = 1e8 * me.normalDiagonalMax;
+  int* decoupled = me.decoupled.data();
+  int count = 0;
+  for (int i = 1; i <= n; ++i) {
+    decoupled[i] = x[i] < 1e-14 && diagonal[i] * f > limit;
+    count += decoupled[i];
+  }
+  return count;
+}
+
+// The steps of the decoupled variables, each from its own row, given those
+// of the m others (in stepOrder).
+void DecoupledSteps(double** A, const double* diagonal, const double* g, double* d, int n, int m) {
+  const MaxEntState& me = MaxEnt();
+  const double f = 1.0 + me.lambda;
+  const int* order = me.stepOrder.data();
+  for (int i = 1; i <= n; ++i) {
+    if (!me.decoupled[i]) continue;
+    const double* Ai = A[i];
+    double s = g[i];
+    for (int q = 1; q <= m; ++q) s -= Ai[order[q]] * d[order[q]];
+    d[i] = s / (diagonal[i] * f);
+  }
+}
+
 int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g, const double* x,
                             double* d, int n) {
   MaxEntState& me = MaxEnt();
   const double f = 1.0 + me.lambda;
-  const double limit = 1e8 * me.normalDiagonalMax;
   int* index = me.apartIndex.data();
-  int* decoupled = me.decoupled.data();
+  const int* decoupled = me.decoupled.data();
+  if (MarkDecoupled(diagonal, x, n) == 0) return -1;
   int m = 0;
-  for (int i = 1; i <= n; ++i) {
-    decoupled[i] = x[i] < 1e-14 && diagonal[i] * f > limit;
+  for (int i = 1; i <= n; ++i)
     if (!decoupled[i]) index[++m] = i;
-  }
-  if (m == n) return -1;
   double** a = me.apartRows.data();
   double* rhs = me.apartRhs.data();
   double* sol = me.apartSolution.data();
@@ -794,37 +826,42 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     me.entropy = e.S;
   }
   bool factored = false;
-  // The general step's system lies in aug in the order of stepOrder.
+  // The general step's system of m variables lies in aug in the order of
+  // stepOrder.
+  int m = n;
   const int* order = me.stepOrder.data();
   const int* place = me.stepPlace.data();
   auto solve = [&] {
     double* rhs = me.orderedRhs.data();
     double* step = me.orderedStep.data();
-    for (int p = 1; p <= n; ++p) rhs[p] = g[order[p]];
-    factored = CholeskySolveHeld(aug, rhs, step, n, b.reducedMatrix, b.passiveSet);
-    if (!factored) SolveNormalEquationsD(aug, rhs, n, step, me.work.data());
-    for (int p = 1; p <= n; ++p) d[order[p]] = step[p];
+    for (int p = 1; p <= m; ++p) rhs[p] = g[order[p]];
+    factored = CholeskySolveHeld(aug, rhs, step, m, b.reducedMatrix, b.passiveSet);
+    if (!factored) SolveNormalEquationsD(aug, rhs, m, step, me.work.data());
+    for (int p = 1; p <= m; ++p) d[order[p]] = step[p];
   };
   // Once a coupled variable had to be held, the next steps of the same
   // alpha nearly always hold one again: they take the general treatment at
-  // once.
+  // once, in which the decoupled variables still stay out of the system
+  // (and its holds) as in StepWithDecoupledBounds.
   int bounds = me.coupledHolds ? -1 : StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
+  const bool apart = general && me.coupledHolds && MarkDecoupled(diagonal, x, n) > 0;
   if (general) {
-    OrderCandidatesLast(x, n);
-    const bool inPlace = me.fixedCount == n;
-    for (int p = 1; p <= n; ++p) {
+    m = OrderCandidatesLast(x, n, apart ? me.decoupled.data() : nullptr);
+    const bool inPlace = m == n && me.fixedCount == n;
+    for (int p = 1; p <= m; ++p) {
       const int i = order[p];
       const double* Ai = A[i];
       double* row = aug[p];
       if (inPlace)
         std::copy(Ai + 1, Ai + n + 1, row + 1);
       else
-        for (int q = 1; q <= n; ++q) row[q] = Ai[order[q]];
+        for (int q = 1; q <= m; ++q) row[q] = Ai[order[q]];
       row[p] = diagonal[i] * (1.0 + me.lambda);
-      me.freeFlags[i] = 1;
     }
+    for (int i = 1; i <= n; ++i) me.freeFlags[i] = 1;
     solve();
+    if (apart) DecoupledSteps(A, diagonal, g, d, n, m);
     bool needBounds = me.pinnedSwitch;
     for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
     bounds = needBounds ? 1 : 0;
@@ -835,14 +872,16 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     // free system serves, each hold updates the step through it.
     bool update = factored;
     int heldCount = 0;
-    if (update) BeginHolds(x, d, b.reducedMatrix, n);
+    if (update) BeginHolds(d, b.reducedMatrix, n, m);
     for (;;) {
       int first = 0;
       if (update) {
         first = FirstHoldingCandidate(n);
       } else {
-        for (int i = 1; i <= n && !first; ++i)
-          if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+        for (int q = me.fixedCount + 1; q <= m && !first; ++q) {
+          const int i = order[q];
+          if (me.freeFlags[i] && d[i] < 0.0) first = i;
+        }
       }
       if (!first) break;
       me.freeFlags[first] = 0;
@@ -850,15 +889,25 @@ void MaxEntMarquardtStep(double alpha, double* x) {
       if (update) {
         // Solve the reduced system outright from here on.
         update = false;
-        for (int i = 1; i <= n; ++i)
-          if (!me.freeFlags[i])
-            for (int j = 1; j <= n; ++j) aug[place[i]][j] = aug[j][place[i]] = 0.0;
+        for (int q = 1; q <= m; ++q)
+          if (!me.freeFlags[order[q]])
+            for (int j = 1; j <= m; ++j) aug[q][j] = aug[j][q] = 0.0;
       } else {
-        for (int j = 1; j <= n; ++j) aug[place[first]][j] = aug[j][place[first]] = 0.0;
+        for (int j = 1; j <= m; ++j) aug[place[first]][j] = aug[j][place[first]] = 0.0;
       }
       solve();
     }
-    if (update && heldCount > 0) FinishHolds(b.reducedMatrix, b.passiveSet, n, heldCount, d);
+    if (update && heldCount > 0) FinishHolds(b.reducedMatrix, b.passiveSet, m, heldCount, d);
+    if (apart) {
+      // The decoupled ones follow the others' held step; those it would
+      // push below their bound are held there.
+      DecoupledSteps(A, diagonal, g, d, n, m);
+      for (int i = 1; i <= n; ++i)
+        if (me.decoupled[i] && d[i] < 0.0) {
+          me.freeFlags[i] = 0;
+          d[i] = 0.0;
+        }
+    }
   }
   if (bounds) {
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
