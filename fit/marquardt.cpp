@@ -608,19 +608,19 @@ bool WithinUnitOfMinimumHolding(const std::vector<int>& held, int n) {
 MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
                                                   double* lambda, std::vector<int>* open) {
   MarquardtWorkArrays& w = Work();
-  if (w.derivativeStepLengthenings < kDerivativeStepLengthenings) {
-    ++w.derivativeStepLengthenings;
-    for (int j = 1; j <= n; ++j) {
-      w.stepFactor[j] = 1.0 + 10.0 * (w.stepFactor[j] - 1.0);
-      w.absoluteStep[j] *= 10.0;
-    }
-    *lambda = -1.0;
-    return MarquardtRejectedEnd::Retry;
-  }
   std::vector<int> flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
-  if (flat.empty() || !WithinUnitOfMinimumHolding(flat, n)) return MarquardtRejectedEnd::StoppedAway;
-  if (open) *open = std::move(flat);
-  return MarquardtRejectedEnd::Undetermined;
+  if (!flat.empty() && WithinUnitOfMinimumHolding(flat, n)) {
+    if (open) *open = std::move(flat);
+    return MarquardtRejectedEnd::Undetermined;
+  }
+  if (w.derivativeStepLengthenings >= kDerivativeStepLengthenings) return MarquardtRejectedEnd::StoppedAway;
+  ++w.derivativeStepLengthenings;
+  for (int j = 1; j <= n; ++j) {
+    w.stepFactor[j] = 1.0 + 10.0 * (w.stepFactor[j] - 1.0);
+    w.absoluteStep[j] *= 10.0;
+  }
+  *lambda = -1.0;
+  return MarquardtRejectedEnd::Retry;
 }
 
 int MLOptimize(FitHost* host) {

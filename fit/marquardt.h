@@ -67,21 +67,21 @@ bool MarquardtAtStatisticalMinimum(int n);
 // What a fit does at an end by small change whose step the rejections
 // shrank (MarquardtStepShrunkByRejections: every trial from the accepted
 // point rejected, the step at the starting damping not negligible).
-// A model whose values are not smooth at the scale of the derivative steps
-// (a solver whose own time steps or grid follow the parameters, as the error
-// control of the concentration-dependent solver does) gives derivatives
-// that carry that roughness divided by the step: the gradient points
-// nowhere and every trial along it is rejected, far from the minimum. So the
-// derivatives there are first formed again with steps ten times longer, at
-// most twice in a fit (from the usual 5e-4 of a value to 5e-2; the longer
-// steps stay, as the same roughness reaches the later points): Retry, with
-// lambda set to start the run again at a. After that, where the only steps
-// the linearised misfit still sees are those of quantities the data do not
-// determine (moving one by a tenth of its value or start, `unit`, changes
-// chi-square by less than a unit, sigma from the rmsd; their derivatives
-// are the model's roughness alone) and the others are at a minimum within a
-// unit of chi-square: Undetermined, the quantities in `open`. Otherwise the
-// point is no minimum: StoppedAway.
+// Where the only steps the linearised misfit still sees are those of
+// quantities the data do not determine (moving one by a tenth of its value
+// or start, `unit`, changes chi-square by less than a unit, sigma from the
+// rmsd: a species the linear solve gave no loading) and the others lie
+// within a unit of chi-square of their minimum: Undetermined, the
+// quantities in `open`. Otherwise the derivatives may mislead: a model whose
+// values are not smooth at the scale of the derivative steps (a solver whose
+// own time steps follow the parameters, as the error control of the
+// concentration-dependent solver does) gives derivatives that carry that
+// roughness divided by the step, which point nowhere, and every trial along
+// them is rejected far from the minimum. So they are formed again with
+// steps ten times longer, at most twice in a fit (from the usual 5e-4 of a
+// value to 5e-2; the longer steps stay, as the same roughness reaches the
+// later points): Retry, with lambda set to start the run again at a. After
+// that the point is no minimum: StoppedAway.
 enum class MarquardtRejectedEnd { Retry, Undetermined, StoppedAway };
 MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
                                                   double* lambda, std::vector<int>* open);

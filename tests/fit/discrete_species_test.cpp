@@ -952,10 +952,38 @@ TEST_F(DiscreteSpeciesTest, ASpeciesTheDataDoNotNeedStaysInItsRangeByMarquardt) 
   gFitEngineState.useSimplex = 0;
   gFitEngineState.useMarquardt = 1;
   EXPECT_EQ(FitCurrentModel(&host), 1);
-  EXPECT_LE(CalcRmsd(), atTruth);
-  EXPECT_NE(LastFitEnd().kind, FitEndKind::Undetermined) << LastFitEnd().text;
-  for (int k = 5; k <= 7; ++k) EXPECT_LE(std::fabs(gModelParameterVector.P[k]), r.sMax) << k;
-  EXPECT_NEAR(gModelParameterVector.P[5], 4.0f, 0.02f);
+  const float rmsd = CalcRmsd();
+  EXPECT_LE(rmsd, atTruth);
+  float* P = gModelParameterVector.P;
+  for (int k = 5; k <= 7; ++k) EXPECT_LE(std::fabs(P[k]), r.sMax) << k;
+  EXPECT_NEAR(P[5], 4.0f, 0.02f);
+  // Every trial from its end was rejected (once "the fit stopped away from
+  // a minimum", at the noise): the species without loading are what the
+  // data do not determine. An end that says so names only theirs, and
+  // moving each one named by a tenth changes chi-square by less than a unit
+  // or two of the noise.
+  const FitEndRecord end = LastFitEnd();
+  EXPECT_NE(end.kind, FitEndKind::NotReached) << end.text;
+  if (end.kind == FitEndKind::Undetermined) {
+    const std::string names = end.text.substr(0, end.text.find(':'));
+    EXPECT_EQ(names.find("M1"), std::string::npos) << end.text;
+    EXPECT_EQ(names.find("s1"), std::string::npos) << end.text;
+    const ScanSet& ss = CurrentScanSet();
+    double points = 0;
+    for (int j = 1; j <= ss.count; ++j) points += ss.lastFitPoint[j] - ss.firstFitPoint[j] + 1;
+    for (int k = 2; k <= 3; ++k)
+      for (int sValue = 0; sValue <= 1; ++sValue) {
+        const std::string name = (sValue ? "s" : "M") + std::to_string(k);
+        if (names.find(name) == std::string::npos) continue;
+        float& value = sValue ? mp.s[k] : mp.massOrD[k];
+        const float kept = P[sValue ? 4 + k : k];
+        value = P[sValue ? 4 + k : k] = 1.1f * kept;
+        SimulateModel(&host);
+        const double moved = CalcRmsd();
+        EXPECT_LT(points * (moved * moved - rmsd * rmsd) / (rmsd * rmsd), 2.0) << name;
+        value = P[sValue ? 4 + k : k] = kept;
+      }
+  }
 }
 
 
