@@ -1074,9 +1074,33 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
         EXPECT_EQ(o.end, FitEndKind::Reached) << o.what << ": " << o.text;
       }
       // Two species over featureless noise: Marquardt-Levenberg's curvature
-      // sees what its end leaves open, and never calls that end a minimum.
+      // sees what its end leaves open, and says so, also where every trial
+      // from there was rejected (once "stopped away from a minimum").
       if (featureless && set.noise > 0.0f && set.species.size() > 1 && method == 1) {
-        EXPECT_NE(o.end, FitEndKind::Reached) << o.what << ": " << o.text;
+        EXPECT_EQ(o.end, FitEndKind::Undetermined) << o.what << ": " << o.text;
+      }
+      // What an end names as not determined by the data is not: moving it by
+      // a tenth changes chi-square by less than a unit or two of the noise.
+      if (o.end == FitEndKind::Undetermined) {
+        const std::string names = o.text.substr(0, o.text.find(':'));
+        const ScanSet& ss = CurrentScanSet();
+        double points = 0;
+        for (int j = 1; j <= ss.count; ++j) points += ss.lastFitPoint[j] - ss.firstFitPoint[j] + 1;
+        float* P = gModelParameterVector.P;
+        for (size_t k = 1; k <= set.species.size(); ++k)
+          for (int sValue = 0; sValue <= 1; ++sValue) {
+            const std::string name = (sValue ? "s" : "M") + std::to_string(k);
+            if (names.find(name) == std::string::npos) continue;
+            float& value = sValue ? mp.s[k] : mp.massOrD[k];
+            const size_t at = sValue ? 4 + k : k;
+            const float kept = P[at];
+            value = P[at] = 1.1f * kept;
+            SimulateModel(&host);
+            const double moved = CalcRmsd();
+            EXPECT_LT(points * (moved * moved - o.rmsd * o.rmsd) / (o.rmsd * o.rmsd), 2.0) << o.what << ": " << name;
+            value = P[at] = kept;
+          }
+        SimulateModel(&host);
       }
       for (int k = 1; k <= 4; ++k) EXPECT_TRUE(std::isfinite(gModelParameterVector.P[k]) && std::isfinite(gModelParameterVector.P[k + 4])) << o.what;
       // The solvers' boxes once at most, beside the note of the fit's end.
