@@ -829,24 +829,36 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
         // with its D at the floor it has left the fit range, and in the
         // annealing schedule it is not solved; with its D at the ceiling
         // the schedule solves its layer at the meniscus on the static grid.
+        // Near s = 0 with its D at the floor neither end of the cell reaches
+        // the fit range, and the schedule writes its plateau in closed form.
         // Either way the rmsd is the solved one's.
-        for (float size : {1e12f, 1.0f}) {
-          std::vector<float> far = {0.0f, 20000.0f, size, 2.0f, -1e5f};
+        enum class Taken { Gone, Layer, Plateau };
+        struct Far {
+          float size, s;
+          Taken taken;
+        };
+        for (const Far f : {Far{1e12f, -1e5f, Taken::Gone}, Far{1.0f, -1e5f, Taken::Layer},
+                            Far{1e12f, 0.05f, Taken::Plateau}, Far{1e12f, -0.05f, Taken::Plateau}}) {
+          SCOPED_TRACE(testing::Message() << "size " << f.size << " s " << f.s);
+          std::vector<float> far = {0.0f, 20000.0f, f.size, 2.0f, f.s};
           const float solved = SimplexSim(far.data(), &host);
-          EXPECT_EQ(gSimulationSwitches.staticGridSolverRan, 0) << size;
-          const long unsolved = UnsolvedEmptySpeciesCount();
+          const unsigned char staticGrid = gSimulationSwitches.staticGridSolverRan;
+          const long unsolved = UnsolvedEmptySpeciesCount(), plateau = PlateauSpeciesCount();
           float annealed = 0;
           {
             OutlyingSpeciesScope annealing;
-            far = {0.0f, 20000.0f, size, 2.0f, -1e5f};
+            far = {0.0f, 20000.0f, f.size, 2.0f, f.s};
             annealed = SimplexSim(far.data(), &host);
           }
-          const bool gone = size > 1.0f;
-          EXPECT_EQ(UnsolvedEmptySpeciesCount() - unsolved, gone ? 1 : 0) << size;
-          if (!gone) {
+          EXPECT_EQ(UnsolvedEmptySpeciesCount() - unsolved, f.taken == Taken::Gone ? 1 : 0);
+          EXPECT_EQ(PlateauSpeciesCount() - plateau, f.taken == Taken::Plateau ? 1 : 0);
+          if (f.taken != Taken::Plateau) {
+            EXPECT_EQ(staticGrid, 0);
+          }
+          if (f.taken == Taken::Layer) {
             EXPECT_EQ(gSimulationSwitches.staticGridSolverRan, 1);
           }
-          EXPECT_NEAR(annealed, solved, (gone ? 1e-6f : 1e-5f) * solved) << size;
+          EXPECT_NEAR(annealed, solved, (f.taken == Taken::Layer ? 1e-5f : 1e-6f) * solved);
         }
       }
     }
