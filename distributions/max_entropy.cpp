@@ -839,10 +839,10 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     if (!factored) SolveNormalEquationsD(aug, rhs, m, step, me.work.data());
     for (int p = 1; p <= m; ++p) d[order[p]] = step[p];
   };
-  // Once a coupled variable had to be held, the next steps of the same
-  // alpha nearly always hold one again: they take the general treatment at
-  // once, in which the decoupled variables still stay out of the system
-  // (and its holds) as in StepWithDecoupledBounds.
+  // Once a coupled variable had to be held, the next steps nearly always
+  // hold one again, for this alpha and the next ones: they take the general
+  // treatment at once, in which the decoupled variables still stay out of
+  // the system (and its holds) as in StepWithDecoupledBounds.
   int bounds = me.coupledHolds ? -1 : StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
   const bool apart = general && me.coupledHolds && MarkDecoupled(diagonal, x, n) > 0;
@@ -1029,7 +1029,6 @@ void MaxEntSolve(double alpha) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
   me.alpha = alpha;
-  me.coupledHolds = false;
   const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
   const size_t n1 = static_cast<size_t>(me.n) + 1;
   if (me.unitColumns.size() < square || me.freeStep.size() < n1) {
@@ -1312,6 +1311,7 @@ void RegularizeDistribution() {
   }
   me.tolerance = (me.targetRatio - 1.0) * 0.001;
   me.iterationTotal = 0;
+  me.coupledHolds = false;
   me.best.assign(n + 1, 0.0);
   me.previous.assign(n + 1, 0.0);
   me.work.assign(n + 1, 0.0);
