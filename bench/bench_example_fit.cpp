@@ -36,7 +36,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Root() { return fs::temp_directory_path() / "tarnel_bench_example_fit"; }
+// A folder of this process's own: two benchmark programs may run at once
+// (the builds a comparison takes turns between, or two people's).
+fs::path Root() {
+  return fs::temp_directory_path() / ("tarnel_bench_example_fit." + std::to_string(getpid()));
+}
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -126,6 +130,7 @@ void BM_ExampleFit(benchmark::State& state, bool fit) {
   char label[96];
   std::snprintf(label, sizeof label, "rmsd=%.7g meniscus=%.8g", rmsd, meniscus);
   state.SetLabel(label);
+  fs::remove_all(Root());
 }
 
 }  // namespace

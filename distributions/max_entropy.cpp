@@ -699,20 +699,8 @@ void FinishHolds(double** l, const int* factorHeld, int m, int p, double* d) {
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
-// The Marquardt step d of (C + lambda diag C) d = g when variables sit at
-// their bound (x < 1e-14): there the entropy curvature alpha / 2x exceeds
-// 1e8 times the largest diagonal of the normal matrix, so by Cauchy-Schwarz
-// their couplings to the other variables weigh less than 1e-8 of it. The
-// others are solved as one system without them and each decoupled variable
-// from its own row; those that the step would push below the bound are held
-// at it. This gives the step the general treatment gives, up to those
-// couplings, for one factorisation of the smaller system instead of one of
-// the whole and a correction per held variable.
-// Returns 1 when variables were held, 0 when none had to be, -1 when the step
-// needs the general treatment (nothing decoupled, a failed factorisation,
-// or a coupled variable to hold).
 // Flags the variables at their bound whose entropy curvature decouples
-// them (below); returns their number.
+// them from the others (StepWithDecoupledBounds, below); returns their number.
 int MarkDecoupled(const double* diagonal, const double* x, int n) {
   MaxEntState& me = MaxEnt();
   const double f = 1.0 + me.lambda;
@@ -741,6 +729,18 @@ void DecoupledSteps(double** A, const double* diagonal, const double* g, double*
   }
 }
 
+// The Marquardt step d of (C + lambda diag C) d = g when variables sit at
+// their bound (x < 1e-14): there the entropy curvature alpha / 2x exceeds
+// 1e8 times the largest diagonal of the normal matrix, so by Cauchy-Schwarz
+// their couplings to the other variables weigh less than 1e-8 of it. The
+// others are solved as one system without them and each decoupled variable
+// from its own row; those that the step would push below the bound are held
+// at it. This gives the step the general treatment gives, up to those
+// couplings, for one factorisation of the smaller system instead of one of
+// the whole and a correction per held variable.
+// Returns 1 when variables were held, 0 when none had to be, -1 when the step
+// needs the general treatment (nothing decoupled, a failed factorisation,
+// or a coupled variable to hold).
 int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g, const double* x,
                             double* d, int n) {
   MaxEntState& me = MaxEnt();
@@ -839,10 +839,10 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     if (!factored) SolveNormalEquationsD(aug, rhs, m, step, me.work.data());
     for (int p = 1; p <= m; ++p) d[order[p]] = step[p];
   };
-  // Once a coupled variable had to be held, the next steps of the same
-  // alpha nearly always hold one again: they take the general treatment at
-  // once, in which the decoupled variables still stay out of the system
-  // (and its holds) as in StepWithDecoupledBounds.
+  // Once a coupled variable had to be held, the next steps nearly always
+  // hold one again, for this alpha and the next ones: they take the general
+  // treatment at once, in which the decoupled variables still stay out of
+  // the system (and its holds) as in StepWithDecoupledBounds.
   int bounds = me.coupledHolds ? -1 : StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
   const bool apart = general && me.coupledHolds && MarkDecoupled(diagonal, x, n) > 0;
@@ -1029,7 +1029,6 @@ void MaxEntSolve(double alpha) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
   me.alpha = alpha;
-  me.coupledHolds = false;
   const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
   const size_t n1 = static_cast<size_t>(me.n) + 1;
   if (me.unitColumns.size() < square || me.freeStep.size() < n1) {
@@ -1312,6 +1311,7 @@ void RegularizeDistribution() {
   }
   me.tolerance = (me.targetRatio - 1.0) * 0.001;
   me.iterationTotal = 0;
+  me.coupledHolds = false;
   me.best.assign(n + 1, 0.0);
   me.previous.assign(n + 1, 0.0);
   me.work.assign(n + 1, 0.0);

@@ -65,7 +65,7 @@ struct MaxEntState {
   std::vector<double> apartMatrix, apartFactor, apartRhs, apartSolution;
   std::vector<double*> apartRows, apartFactorRows;
   std::vector<int> apartIndex, apartHeld, decoupled;
-  bool coupledHolds = false;  // a step for this alpha had to hold a coupled variable
+  bool coupledHolds = false;  // a step of this regularisation had to hold a coupled variable
   // The curvature's diagonal at the current point and at the trial point
   // (off the diagonal it is the normal matrix).
   std::vector<double> curvatureDiagonal, trialDiagonal;
