@@ -699,20 +699,8 @@ void FinishHolds(double** l, const int* factorHeld, int m, int p, double* d) {
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
-// The Marquardt step d of (C + lambda diag C) d = g when variables sit at
-// their bound (x < 1e-14): there the entropy curvature alpha / 2x exceeds
-// 1e8 times the largest diagonal of the normal matrix, so by Cauchy-Schwarz
-// their couplings to the other variables weigh less than 1e-8 of it. The
-// others are solved as one system without them and each decoupled variable
-// from its own row; those that the step would push below the bound are held
-// at it. This gives the step the general treatment gives, up to those
-// couplings, for one factorisation of the smaller system instead of one of
-// the whole and a correction per held variable.
-// Returns 1 when variables were held, 0 when none had to be, -1 when the step
-// needs the general treatment (nothing decoupled, a failed factorisation,
-// or a coupled variable to hold).
 // Flags the variables at their bound whose entropy curvature decouples
-// them (below); returns their number.
+// them from the others (StepWithDecoupledBounds, below); returns their number.
 int MarkDecoupled(const double* diagonal, const double* x, int n) {
   MaxEntState& me = MaxEnt();
   const double f = 1.0 + me.lambda;
@@ -741,6 +729,18 @@ void DecoupledSteps(double** A, const double* diagonal, const double* g, double*
   }
 }
 
+// The Marquardt step d of (C + lambda diag C) d = g when variables sit at
+// their bound (x < 1e-14): there the entropy curvature alpha / 2x exceeds
+// 1e8 times the largest diagonal of the normal matrix, so by Cauchy-Schwarz
+// their couplings to the other variables weigh less than 1e-8 of it. The
+// others are solved as one system without them and each decoupled variable
+// from its own row; those that the step would push below the bound are held
+// at it. This gives the step the general treatment gives, up to those
+// couplings, for one factorisation of the smaller system instead of one of
+// the whole and a correction per held variable.
+// Returns 1 when variables were held, 0 when none had to be, -1 when the step
+// needs the general treatment (nothing decoupled, a failed factorisation,
+// or a coupled variable to hold).
 int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g, const double* x,
                             double* d, int n) {
   MaxEntState& me = MaxEnt();
