@@ -275,16 +275,25 @@ bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
   bet[1] = b[1];
   pivotB[n] = b[n];
   // The reciprocals of the pivots of the row before go along: they wait on
-  // neither chain and fill the divider while the chains wait on theirs.
+  // neither chain and fill the divider while the chains wait on theirs. The
+  // last pivot of each chain stays in a register: read back from memory it
+  // would add a store's latency to every link.
   bool zeroFromBottom = false;
+  double top = b[1], bottom = b[n];
   for (int j = 2, i = n - 1; j <= n; ++j, --i) {
-    gam[j] = c[j - 1] / bet[j - 1];
-    bet[j] = b[j] - a[j] * gam[j];
-    zeroFromBottom = zeroFromBottom || pivotB[i + 1] == 0;
-    lowerB[i] = c[i] / pivotB[i + 1];
-    pivotB[i] = b[i] - lowerB[i] * a[i + 1];
-    inverse[j - 1] = 1 / bet[j - 1];
-    inverseB[i + 1] = 1 / pivotB[i + 1];
+    const double g = c[j - 1] / top;
+    const double pivot = b[j] - a[j] * g;
+    zeroFromBottom = zeroFromBottom || bottom == 0;
+    const double m = c[i] / bottom;
+    const double pivotFromBottom = b[i] - m * a[i + 1];
+    gam[j] = g;
+    bet[j] = pivot;
+    lowerB[i] = m;
+    pivotB[i] = pivotFromBottom;
+    inverse[j - 1] = 1 / top;
+    inverseB[i + 1] = 1 / bottom;
+    top = pivot;
+    bottom = pivotFromBottom;
   }
   inverse[n] = 1 / bet[n];
   inverseB[1] = 1 / pivotB[1];
