@@ -5,8 +5,9 @@
 // every value 0.5 exactly, or two scans 5 minutes or 3 hours apart), by the
 // simplex, Levenberg-Marquardt and annealing at their defaults, one thread.
 // The counters: CPU seconds of the fit, its evaluations, its rmsd and how it
-// ended (1 reached, 2 a limit, 3 undetermined, 4 not reached), and the
-// species annealing took as gone from the fit range without solving them.
+// ended (1 reached, 2 a limit, 3 undetermined, 4 not reached), the species
+// annealing took as gone from the fit range without solving them and those
+// it wrote from the plateau's closed form.
 // Nothing in such data settles the species: each fit must end by itself.
 // The noisy_window variant fits by annealing as the window does (see Setup).
 #include <benchmark/benchmark.h>
@@ -104,16 +105,17 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   const int species = static_cast<int>(state.range(0));
   const int method = static_cast<int>(state.range(1));
   double cpu = 0.0, rmsd = 0.0;
-  long evaluations = 0, empty = 0;
+  long evaluations = 0, empty = 0, plateau = 0;
   int end = 0;
   for (auto _ : state) {
     MakeSet(data, setup);
     StartSpecies(species, method, setup);
     DiscreteHost host;
     const double before = bench::ProcessCpuAndFaults().first;
-    const long emptyBefore = UnsolvedEmptySpeciesCount();
+    const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount();
     FitCurrentModel(&host);
     empty = UnsolvedEmptySpeciesCount() - emptyBefore;
+    plateau = PlateauSpeciesCount() - plateauBefore;
     cpu = bench::ProcessCpuAndFaults().first - before;
     evaluations = host.evaluations;
     rmsd = CalcRmsd();
@@ -127,6 +129,7 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   state.counters["rmsd"] = rmsd;
   state.counters["fit_end"] = end;
   state.counters["empty_species"] = static_cast<double>(empty);
+  state.counters["plateau_species"] = static_cast<double>(plateau);
 }
 
 }  // namespace

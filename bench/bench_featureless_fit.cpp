@@ -275,6 +275,9 @@ BENCHMARK_CAPTURE(BM_FeaturelessFit, hours_apart_simplex, std::string("Simplex")
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseManualTime();
+// The example's fit starts from a simplex drawn from the clock: one run is
+// one draw among many (0.4-1.0 s CPU). bench_example_fit measures it start
+// for start over fixed seeds.
 BENCHMARK_CAPTURE(BM_FeaturelessFit, example_simplex, std::string("Simplex"), Variant::Example)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)

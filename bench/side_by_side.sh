@@ -3,7 +3,9 @@
 # least of several repeats, the builds taking turns (other work on the machine only ever
 # adds time), and their ratio:
 #   1  c(s) at resolution 200, 100 scans x 1000 points, 8 threads (wall s)
-#   2  c(v) beside c(s), 30 x 400 points, 8 threads (wall s of each, c(v)/c(s))
+#   2  c(v) beside c(s), 30 x 400 points, 8 threads (wall s of each, c(v)/c(s),
+#      and the same ratio of their CPU s, which the load of the machine
+#      disturbs less)
 #   3  one species at the default settings (ms)
 #   4  the unattended Run of 400 x 1000 (CPU s), against four c(s) Runs of
 #      100 x 1000 at resolution 100 on one thread (CPU s)
@@ -23,13 +25,22 @@ program() {  # build folder, program name
   for p in "$1/bench/$2" "$1/$2"; do [ -x "$p" ] && { echo "$p"; return; }; done
   echo "missing: $1 $2" >&2; exit 2
 }
-# Counter $3 (or the time when $3 is "time") of one repetition of
-# benchmark $2 of program $1.
+# Counters $3 (or the time where one is "time"; several apart by spaces,
+# printed so) of one repetition of benchmark $2 of program $1; counters in
+# milliseconds ("12.3m") as seconds.
 figure() {
   "$1" --benchmark_filter="$2\$" 2>/dev/null |
-    awk -v c="$3" '$1 ~ /^BM_/ {
-      if (c == "time") v = $2; else for (i = 1; i <= NF; i++) if (index($i, c "=") == 1) v = substr($i, length(c) + 2)
-    } END { print v }'
+    awk -v cs="$3" '$1 ~ /^BM_/ {
+      n = split(cs, c, " ")
+      for (k = 1; k <= n; ++k) {
+        if (c[k] == "time") { v[k] = $2; continue }
+        for (i = 1; i <= NF; i++)
+          if (index($i, c[k] "=") == 1) {
+            x = substr($i, length(c[k]) + 2)
+            v[k] = x ~ /m$/ ? substr(x, 1, length(x) - 1) / 1000 : x
+          }
+      }
+    } END { for (k = 1; k <= n; ++k) printf "%s%s", v[k], k < n ? " " : "\n" }'
 }
 # v[side.key] becomes the lesser of itself and $2.
 keep() {
@@ -49,8 +60,11 @@ for ((k = 0; k < repeats; ++k)); do
     dir=${!side}
     keep "$side.cs" "$(figure "$(program "$dir" bench_conti_run)" "$cs" total_s)"
     keep "$side.cs1" "$(figure "$(program "$dir" bench_conti_run)" "$cs1" cpu_s)"
-    keep "$side.ecs" "$(figure "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 0)" total_s)"
-    keep "$side.ecv" "$(figure "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 1)" total_s)"
+    for kind in 0 1; do
+      line=$(figure "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" $kind)" "total_s cpu_s")
+      keep "$side.e$kind" "${line% *}"
+      keep "$side.e${kind}cpu" "${line#* }"
+    done
     keep "$side.one" "$(figure "$(program "$dir" bench_lamm)" "$one" time)"
   done
 done
@@ -69,14 +83,18 @@ for ((k = 0; k < repeats; ++k)); do
   done
 done
 for side in before after; do
-  v[$side.cvcs]=$(awk -v a="${v[$side.ecv]}" -v b="${v[$side.ecs]}" 'BEGIN { printf "%.3f", a / b }')
+  v[$side.cvcs]=$(awk -v a="${v[$side.e1]}" -v b="${v[$side.e0]}" 'BEGIN { printf "%.3f", a / b }')
+  v[$side.cvcscpu]=$(awk -v a="${v[$side.e1cpu]}" -v b="${v[$side.e0cpu]}" 'BEGIN { printf "%.3f", a / b }')
   v[$side.runratio]=$(awk -v a="${v[$side.run]}" -v b="${v[$side.cs1]}" 'BEGIN { printf "%.3f", a / (4 * b) }')
 done
 printf '%-58s %12s %12s %8s\n' "least of $repeats" before after ratio
 row "1 c(s) res 200, 100 x 1000, 8 threads (s)" "${v[before.cs]}" "${v[after.cs]}"
-row "2 c(s) 30 x 400, 8 threads (s)" "${v[before.ecs]}" "${v[after.ecs]}"
-row "2 c(v) 30 x 400, 8 threads (s)" "${v[before.ecv]}" "${v[after.ecv]}"
+row "2 c(s) 30 x 400, 8 threads (s)" "${v[before.e0]}" "${v[after.e0]}"
+row "2 c(v) 30 x 400, 8 threads (s)" "${v[before.e1]}" "${v[after.e1]}"
 row "2 c(v) / c(s)" "${v[before.cvcs]}" "${v[after.cvcs]}"
+row "2 c(s) 30 x 400, 8 threads (CPU s)" "${v[before.e0cpu]}" "${v[after.e0cpu]}"
+row "2 c(v) 30 x 400, 8 threads (CPU s)" "${v[before.e1cpu]}" "${v[after.e1cpu]}"
+row "2 c(v) / c(s) (CPU)" "${v[before.cvcscpu]}" "${v[after.cvcscpu]}"
 row "3 one species, default settings (ms)" "${v[before.one]}" "${v[after.one]}"
 row "4 c(s) res 100, 100 x 1000, 1 thread (CPU s)" "${v[before.cs1]}" "${v[after.cs1]}"
 row "4 unattended Run 400 x 1000 (CPU s)" "${v[before.run]}" "${v[after.run]}"

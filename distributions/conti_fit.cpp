@@ -981,6 +981,8 @@ int MLContiFit(FitHost* host) {
   for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
   bool undetermined = false, shrunk = false, done = false;
+  // The quantities the data do not determine where every trial was rejected.
+  std::vector<int> open;
   // Data that show no material beyond the noise determine none of the
   // fitted quantities: the fit ends at its last accepted point, from its
   // start on (see NelderMeadRestarts).
@@ -1013,7 +1015,13 @@ int MLContiFit(FitHost* host) {
       if (fs.mlStepNegligible) {
         // A step the rejections before it shrank is no end by small change.
         if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
-          shrunk = true;
+          const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
+          if (next == MarquardtRejectedEnd::Retry) {
+            pending = false;
+            continue;
+          }
+          undetermined = next == MarquardtRejectedEnd::Undetermined;
+          shrunk = !undetermined;
           break;
         }
         // Nothing moves any more: a second negligible step would repeat it.
@@ -1079,7 +1087,7 @@ int MLContiFit(FitHost* host) {
     if (!budget && noMaterial)
       ReportNoMaterial(host, ContiEntryNames(AllEntries(n)), noMaterialFall, gBestEvidence.amplitudes);
     else if (!budget)
-      ReportMarquardtEnd(host, undetermined, ContiEntryNames(stalled.Moved()), shrunk, done);
+      ReportMarquardtEnd(host, undetermined, ContiEntryNames(open.empty() ? stalled.Moved() : open), shrunk, done);
     return 1;
   }
   // A budget spent before the first curvature was whole ends without the

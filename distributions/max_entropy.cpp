@@ -461,6 +461,10 @@ void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws)
 //   d = d0 - W z,  z = G^-1 E' d0,
 // is the solution of the system whose held rows and columns are removed.
 // A hold thus costs a row of R instead of a new factorisation of A.
+// The factorisation takes the candidates (below) last: with
+// L = [L11 0; L21 L22], A^-1 on the candidates is (L22 L22')^-1, so that
+// the rows of W there, which are all the holds read, cost solves with L22
+// alone; W z is formed once at the end, by one solve with L.
 // Which variable is held next depends on d only where a variable may be
 // held (the candidates, at their bound or pinned), and there only through
 // its sign. With Q = W R'^-1 and u = R^-1 E' d0,
@@ -475,21 +479,44 @@ void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws)
 constexpr double kSignMargin = 1e-8;      // of the sum of the terms' sizes
 constexpr double kConditionedPivot = 1e-2;  // of the diagonal of G
 
-// At the start: d0, the candidates in ascending order and their steps.
-void BeginHolds(const double* x, const double* d, int n) {
+// Whether variable i may be held in the step.
+bool HoldCandidate(const double* x, int i) { return x[i] < 1e-14 || MaxEnt().pinned[i]; }
+
+// The variables of the general step's system (all, or with `apart` those
+// not flagged there) in its order, the candidates last, and each one's
+// place in it; returns their number.
+int OrderCandidatesLast(const double* x, int n, const int* apart) {
+  MaxEntState& me = MaxEnt();
+  int* order = me.stepOrder.data();
+  int p = 0;
+  for (int i = 1; i <= n; ++i)
+    if (!(apart && apart[i]) && !HoldCandidate(x, i)) order[++p] = i;
+  me.fixedCount = p;
+  for (int i = 1; i <= n; ++i)
+    if (!(apart && apart[i]) && HoldCandidate(x, i)) order[++p] = i;
+  for (int q = 1; q <= p; ++q) me.stepPlace[order[q]] = q;
+  return p;
+}
+
+// At the start: d0, the candidates of the system of m variables in
+// ascending order (as the general step orders them) and their steps, and
+// the rows of L22.
+void BeginHolds(const double* d, double** l, int n, int m) {
   MaxEntState& me = MaxEnt();
   std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
+  std::fill(me.unitReady.begin() + 1, me.unitReady.begin() + n + 1, 0);
   int count = 0;
-  for (int i = 1; i <= n; ++i) {
-    me.unitReady[i] = 0;
-    if (x[i] < 1e-14 || me.pinned[i]) {
-      me.candidates[count] = i;
-      me.candidateStep[count] = d[i];
-      me.candidateScale[count] = std::fabs(d[i]);
-      ++count;
-    }
+  for (int q = me.fixedCount + 1; q <= m; ++q) {
+    const int i = me.stepOrder[q];
+    me.candidates[count] = i;
+    me.candidateStep[count] = d[i];
+    me.candidateScale[count] = std::fabs(d[i]);
+    ++count;
   }
+  const int f = me.fixedCount;
+  for (int j = 1; j <= count; ++j) me.candidateRows[j] = l[f + j] + f;
   me.candidateCount = count;
+  me.firstFreeCandidate = 0;
   me.holdCount = 0;
   me.multipliersCurrent = true;
   me.holdsConditioned = true;
@@ -539,17 +566,23 @@ int FirstHoldingCandidate(int n) {
   return 0;
 }
 
-// The column of A^-1 for variable k, together with those of the other free
-// candidates that the step now pushes below their bound (most of which are
-// held next).
-void PrepareUnitColumns(double** l, int n, int k) {
+// Candidate i's row in L22 (1-based).
+int CandidateRow(int i) {
+  const MaxEntState& me = MaxEnt();
+  return me.stepPlace[i] - me.fixedCount;
+}
+
+// The column of A^-1 on the candidates for variable k (stored by k, in the
+// candidates' order), together with those of the other free candidates that
+// the step now pushes below their bound (most of which are held next).
+void PrepareUnitColumns(int n, int k) {
   MaxEntState& me = MaxEnt();
   const size_t stride = static_cast<size_t>(n) + 1;
   int* ks = me.unitBatch.data();
   double** ws = me.unitBatchColumns.data();
   int count = 0;
   auto add = [&](int i) {
-    ks[count] = i;
+    ks[count] = CandidateRow(i);
     ws[count] = me.unitColumns.data() + static_cast<size_t>(i) * stride;
     me.unitReady[i] = 1;
     ++count;
@@ -559,21 +592,23 @@ void PrepareUnitColumns(double** l, int n, int k) {
     const int i = me.candidates[j];
     if (i != k && me.freeFlags[i] && !me.unitReady[i] && me.candidateStep[j] < 0.0) add(i);
   }
-  UnitColumns(l, n, ks, count, ws);
+  UnitColumns(me.candidateRows.data(), me.candidateCount, ks, count, ws);
 }
 
 // Holds variable k: a new row of R, a new element of u, a new column of Q
 // and the candidates' steps.
 // False, with the held set unchanged, when G is not safely positive
 // definite.
-bool HoldInStep(double** l, int n, int k, int& count) {
+bool HoldInStep(int n, int k, int& count) {
   MaxEntState& me = MaxEnt();
   const size_t stride = static_cast<size_t>(n) + 1;
   const int p = count + 1;
   const double* d0 = me.freeStep.data();
   int* order = me.heldOrder.data();
-  if (!me.unitReady[k]) PrepareUnitColumns(l, n, k);
+  if (!me.unitReady[k]) PrepareUnitColumns(n, k);
+  // w on the candidates: candidate j (from 0) at w[j + 1].
   const double* w = me.unitColumns.data() + static_cast<size_t>(k) * stride;
+  const double wk = w[CandidateRow(k)];
   // Row p of R by forward substitution, its columns taken in turn in
   // blocks of eight: each element still subtracts its terms in ascending
   // order, those of a block in one pass. R' is kept beside R so that its
@@ -581,7 +616,7 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   double* R = me.heldFactor.data();
   double* Rt = me.heldFactorTransposed.data();
   double* Rp = R + static_cast<size_t>(p) * stride;
-  for (int q = 1; q < p; ++q) Rp[q] = w[order[q]];
+  for (int q = 1; q < p; ++q) Rp[q] = w[CandidateRow(order[q])];
   constexpr int kBlock = 8;
   for (int m0 = 1; m0 < p; m0 += kBlock) {
     const int end = std::min(m0 + kBlock, p);
@@ -600,15 +635,15 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   }
   double sum = 0.0;
   for (int q = 1; q < p; ++q) sum += Rp[q] * Rp[q];
-  const double pivot = w[k] - sum;
-  if (!(pivot > 1e-12 * w[k])) return false;
+  const double pivot = wk - sum;
+  if (!(pivot > 1e-12 * wk)) return false;
   Rp[p] = std::sqrt(pivot);
   for (int q = 1; q <= p; ++q) Rt[static_cast<size_t>(q) * stride + p] = Rp[q];
   order[p] = k;
   count = p;
   me.holdCount = p;
   me.multipliersCurrent = false;
-  if (pivot < kConditionedPivot * w[k]) me.holdsConditioned = false;
+  if (pivot < kConditionedPivot * wk) me.holdsConditioned = false;
   // u gains one element per hold, the others unchanged; z follows when
   // asked for.
   double* v = me.heldForward.data();
@@ -617,19 +652,23 @@ bool HoldInStep(double** l, int n, int k, int& count) {
     for (int m = 1; m < p; ++m) s -= Rp[m] * v[m];
     v[p] = s / Rp[p];
   }
-  // W's and Q's new columns at the candidates, and their steps.
+  // W's and Q's new columns at the candidates, and their steps. A held
+  // candidate's step is never asked for again, and holds only ever add, so
+  // Q and the steps are followed from the first free candidate on.
   const int nc = me.candidateCount;
   const int* cand = me.candidates.data();
+  int& from = me.firstFreeCandidate;
+  while (from < nc && !me.freeFlags[cand[from]]) ++from;
   double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
-  for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
+  std::copy(w + 1, w + nc + 1, wc);
   double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
   const double** terms = me.termColumns.data();
   for (int a = 1; a < p; ++a)
     terms[a - 1] = me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride;
-  SubtractTerms(qc, wc, Rp + 1, terms, p - 1, 0, nc);
+  SubtractTerms(qc, wc, Rp + 1, terms, p - 1, from, nc);
   double* dc = me.candidateStep.data();
   double* scale = me.candidateScale.data();
-  for (int j = 0; j < nc; ++j) {
+  for (int j = from; j < nc; ++j) {
     qc[j] /= Rp[p];
     const double t = v[p] * qc[j];
     dc[j] -= t;
@@ -638,18 +677,56 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   return true;
 }
 
-// The step with the p held variables: d0 - W z everywhere, 0 where held.
-void FinishHolds(int n, int p, double* d) {
+// The step with the p held variables: d0 - W z on the system's m variables
+// (W z = A^-1 E z by one solve with L, in the system's order), 0 where held.
+void FinishHolds(double** l, const int* factorHeld, int m, int p, double* d) {
   MaxEntState& me = MaxEnt();
-  const size_t stride = static_cast<size_t>(n) + 1;
   const int* order = me.heldOrder.data();
-  HeldMultipliers(n);
+  const int* place = me.stepPlace.data();
+  HeldMultipliers(me.n);
   const double* z = me.heldMultipliers.data();
-  const double** terms = me.termColumns.data();
-  for (int a = 1; a <= p; ++a)
-    terms[a - 1] = me.unitColumns.data() + static_cast<size_t>(order[a]) * stride;
-  SubtractTerms(d, me.freeStep.data(), z + 1, terms, p, 1, n + 1);
+  double* ez = me.orderedRhs.data();
+  double* wz = me.orderedStep.data();
+  std::fill(ez + 1, ez + m + 1, 0.0);
+  for (int a = 1; a <= p; ++a) ez[place[order[a]]] = z[a];
+  const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
+  k.substitute(l, ez, wz, m, factorHeld);
+  const double* d0 = me.freeStep.data();
+  for (int q = 1; q <= m; ++q) {
+    const int i = me.stepOrder[q];
+    d[i] = d0[i] - wz[q];
+  }
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
+}
+
+// Flags the variables at their bound whose entropy curvature decouples
+// them from the others (StepWithDecoupledBounds, below); returns their number.
+int MarkDecoupled(const double* diagonal, const double* x, int n) {
+  MaxEntState& me = MaxEnt();
+  const double f = 1.0 + me.lambda;
+  const double limit = 1e8 * me.normalDiagonalMax;
+  int* decoupled = me.decoupled.data();
+  int count = 0;
+  for (int i = 1; i <= n; ++i) {
+    decoupled[i] = x[i] < 1e-14 && diagonal[i] * f > limit;
+    count += decoupled[i];
+  }
+  return count;
+}
+
+// The steps of the decoupled variables, each from its own row, given those
+// of the m others (in stepOrder).
+void DecoupledSteps(double** A, const double* diagonal, const double* g, double* d, int n, int m) {
+  const MaxEntState& me = MaxEnt();
+  const double f = 1.0 + me.lambda;
+  const int* order = me.stepOrder.data();
+  for (int i = 1; i <= n; ++i) {
+    if (!me.decoupled[i]) continue;
+    const double* Ai = A[i];
+    double s = g[i];
+    for (int q = 1; q <= m; ++q) s -= Ai[order[q]] * d[order[q]];
+    d[i] = s / (diagonal[i] * f);
+  }
 }
 
 // The Marquardt step d of (C + lambda diag C) d = g when variables sit at
@@ -668,15 +745,12 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
                             double* d, int n) {
   MaxEntState& me = MaxEnt();
   const double f = 1.0 + me.lambda;
-  const double limit = 1e8 * me.normalDiagonalMax;
   int* index = me.apartIndex.data();
-  int* decoupled = me.decoupled.data();
+  const int* decoupled = me.decoupled.data();
+  if (MarkDecoupled(diagonal, x, n) == 0) return -1;
   int m = 0;
-  for (int i = 1; i <= n; ++i) {
-    decoupled[i] = x[i] < 1e-14 && diagonal[i] * f > limit;
+  for (int i = 1; i <= n; ++i)
     if (!decoupled[i]) index[++m] = i;
-  }
-  if (m == n) return -1;
   double** a = me.apartRows.data();
   double* rhs = me.apartRhs.data();
   double* sol = me.apartSolution.data();
@@ -720,7 +794,10 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
   if (!needBounds) return 0;
   for (int i = 1; i <= n; ++i) {
     if (!(d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i]))) continue;
-    if (!decoupled[i]) return -1;
+    if (!decoupled[i]) {
+      me.coupledHolds = true;
+      return -1;
+    }
     me.freeFlags[i] = 0;
     d[i] = 0.0;
   }
@@ -749,19 +826,42 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     me.entropy = e.S;
   }
   bool factored = false;
+  // The general step's system of m variables lies in aug in the order of
+  // stepOrder.
+  int m = n;
+  const int* order = me.stepOrder.data();
+  const int* place = me.stepPlace.data();
   auto solve = [&] {
-    factored = CholeskySolveHeld(aug, g, d, n, b.reducedMatrix, b.passiveSet);
-    if (!factored) SolveNormalEquationsD(aug, g, n, d, me.work.data());
+    double* rhs = me.orderedRhs.data();
+    double* step = me.orderedStep.data();
+    for (int p = 1; p <= m; ++p) rhs[p] = g[order[p]];
+    factored = CholeskySolveHeld(aug, rhs, step, m, b.reducedMatrix, b.passiveSet);
+    if (!factored) SolveNormalEquationsD(aug, rhs, m, step, me.work.data());
+    for (int p = 1; p <= m; ++p) d[order[p]] = step[p];
   };
-  int bounds = StepWithDecoupledBounds(A, diagonal, g, x, d, n);
+  // Once a coupled variable had to be held, the next steps nearly always
+  // hold one again, for this alpha and the next ones: they take the general
+  // treatment at once, in which the decoupled variables still stay out of
+  // the system (and its holds) as in StepWithDecoupledBounds.
+  int bounds = me.coupledHolds ? -1 : StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
+  const bool apart = general && me.coupledHolds && MarkDecoupled(diagonal, x, n) > 0;
   if (general) {
-    for (int i = 1; i <= n; ++i) {
-      std::copy(A[i] + 1, A[i] + n + 1, aug[i] + 1);
-      aug[i][i] = diagonal[i] * (1.0 + me.lambda);
-      me.freeFlags[i] = 1;
+    m = OrderCandidatesLast(x, n, apart ? me.decoupled.data() : nullptr);
+    const bool inPlace = m == n && me.fixedCount == n;
+    for (int p = 1; p <= m; ++p) {
+      const int i = order[p];
+      const double* Ai = A[i];
+      double* row = aug[p];
+      if (inPlace)
+        std::copy(Ai + 1, Ai + n + 1, row + 1);
+      else
+        for (int q = 1; q <= m; ++q) row[q] = Ai[order[q]];
+      row[p] = diagonal[i] * (1.0 + me.lambda);
     }
+    for (int i = 1; i <= n; ++i) me.freeFlags[i] = 1;
     solve();
+    if (apart) DecoupledSteps(A, diagonal, g, d, n, m);
     bool needBounds = me.pinnedSwitch;
     for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
     bounds = needBounds ? 1 : 0;
@@ -772,30 +872,42 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     // free system serves, each hold updates the step through it.
     bool update = factored;
     int heldCount = 0;
-    if (update) BeginHolds(x, d, n);
+    if (update) BeginHolds(d, b.reducedMatrix, n, m);
     for (;;) {
       int first = 0;
       if (update) {
         first = FirstHoldingCandidate(n);
       } else {
-        for (int i = 1; i <= n && !first; ++i)
-          if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+        for (int q = me.fixedCount + 1; q <= m && !first; ++q) {
+          const int i = order[q];
+          if (me.freeFlags[i] && d[i] < 0.0) first = i;
+        }
       }
       if (!first) break;
       me.freeFlags[first] = 0;
-      if (update && HoldInStep(b.reducedMatrix, n, first, heldCount)) continue;
+      if (update && HoldInStep(n, first, heldCount)) continue;
       if (update) {
         // Solve the reduced system outright from here on.
         update = false;
-        for (int i = 1; i <= n; ++i)
-          if (!me.freeFlags[i])
-            for (int j = 1; j <= n; ++j) aug[i][j] = aug[j][i] = 0.0;
+        for (int q = 1; q <= m; ++q)
+          if (!me.freeFlags[order[q]])
+            for (int j = 1; j <= m; ++j) aug[q][j] = aug[j][q] = 0.0;
       } else {
-        for (int j = 1; j <= n; ++j) aug[first][j] = aug[j][first] = 0.0;
+        for (int j = 1; j <= m; ++j) aug[place[first]][j] = aug[j][place[first]] = 0.0;
       }
       solve();
     }
-    if (update && heldCount > 0) FinishHolds(n, heldCount, d);
+    if (update && heldCount > 0) FinishHolds(b.reducedMatrix, b.passiveSet, m, heldCount, d);
+    if (apart) {
+      // The decoupled ones follow the others' held step; those it would
+      // push below their bound are held there.
+      DecoupledSteps(A, diagonal, g, d, n, m);
+      for (int i = 1; i <= n; ++i)
+        if (me.decoupled[i] && d[i] < 0.0) {
+          me.freeFlags[i] = 0;
+          d[i] = 0.0;
+        }
+    }
   }
   if (bounds) {
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
@@ -936,6 +1048,11 @@ void MaxEntSolve(double alpha) {
     me.unitBatch.assign(n1, 0);
     me.unitBatchColumns.assign(n1, nullptr);
     me.termColumns.assign(n1, nullptr);
+    me.stepOrder.assign(n1, 0);
+    me.stepPlace.assign(n1, 0);
+    me.candidateRows.assign(n1, nullptr);
+    me.orderedRhs.assign(n1, 0.0);
+    me.orderedStep.assign(n1, 0.0);
   }
   if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
     me.apartMatrix.assign(square, 0.0);
@@ -1194,6 +1311,7 @@ void RegularizeDistribution() {
   }
   me.tolerance = (me.targetRatio - 1.0) * 0.001;
   me.iterationTotal = 0;
+  me.coupledHolds = false;
   me.best.assign(n + 1, 0.0);
   me.previous.assign(n + 1, 0.0);
   me.work.assign(n + 1, 0.0);

@@ -44,10 +44,19 @@ struct MaxEntState {
   std::vector<double> heldForward, heldMultipliers, candidateStep, candidateScale;
   std::vector<double> candidateColumns, candidateOrthogonal;
   std::vector<int> heldOrder, candidates, unitBatch;
+  // The general step's order of the variables: those that may not be held,
+  // then the candidates (each in ascending order), and each variable's
+  // place in it; the rows of the candidates' block of the factor in that
+  // order, and the right-hand side and solution in it.
+  std::vector<int> stepOrder, stepPlace;
+  std::vector<double*> candidateRows;
+  std::vector<double> orderedRhs, orderedStep;
+  int fixedCount = 0;  // variables before the candidates in stepOrder
   std::vector<char> unitReady;
   std::vector<double*> unitBatchColumns;
   std::vector<const double*> termColumns;  // the columns a sum of terms takes, in order
   int candidateCount = 0, holdCount = 0;
+  int firstFreeCandidate = 0;  // candidates before it are all held
   bool multipliersCurrent = true, holdsConditioned = true;
   // The step solved apart from the variables at their bound whose entropy
   // curvature decouples them: the others' system (rows, factor, right-hand
@@ -56,6 +65,7 @@ struct MaxEntState {
   std::vector<double> apartMatrix, apartFactor, apartRhs, apartSolution;
   std::vector<double*> apartRows, apartFactorRows;
   std::vector<int> apartIndex, apartHeld, decoupled;
+  bool coupledHolds = false;  // a step of this regularisation had to hold a coupled variable
   // The curvature's diagonal at the current point and at the trial point
   // (off the diagonal it is the normal matrix).
   std::vector<double> curvatureDiagonal, trialDiagonal;

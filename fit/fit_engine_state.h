@@ -54,6 +54,8 @@ struct MarquardtWorkArrays {
   // derivative's probe), and its point in normalised units, [1..n].
   double bestSeenChiSquare = 0.0;
   std::vector<double> bestSeen;
+  // Times the derivative steps were made ten times longer in this fit.
+  int derivativeStepLengthenings = 0;
 };
 
 struct FitEngineState {

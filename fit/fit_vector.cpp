@@ -389,6 +389,15 @@ std::string FitVectorEntryName(int k) {
     if (gModelSelectorFlags.LammDiscreteModel && slot <= 12)
       return slot <= 4 ? (gFitEngineState.molarMassParameters ? "M" : "D") + species
                        : (slot <= 8 ? "s" : "c") + species;
+    // The nonideal components' first one and their common ks and kd, as
+    // the report labels them.
+    if (gModelSelectorFlags.NonidealMultipleSpeciesModel) {
+      if (slot == 1) return "D1";
+      if (slot == 5) return "s1";
+      if (slot == 9) return "c1";
+      if (slot == 10) return "log10(ks)";
+      if (slot == 11) return "log10(kd)";
+    }
     if (slot == 13) return "meniscus";
     if (slot == 14) return "bottom";
     if (slot == 15) return "baseline";

@@ -243,6 +243,7 @@ int AllocMarquardtArrays(int n) {
   w.n = n;
   // A fit's own choices never pass to the next fit.
   w.rejectBeforeDerivatives = w.endWithinUnit = w.endedWithinUnit = false;
+  w.derivativeStepLengthenings = 0;
   w.bestSeenChiSquare = std::numeric_limits<double>::infinity();
   w.bestSeen.clear();
   w.covariance = dmatrix(1, n, 1, n);
@@ -563,7 +564,64 @@ std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* uni
   return open;
 }
 
+// With the entries `held` (and those a limit holds) kept where they are,
+// the step at the starting damping from the accepted point expects a fall of
+// less than one unit of chi-square (sigma from the rmsd there): the point is
+// a minimum in the other entries as far as the data tell. Overwrites the
+// scratch step like MarquardtExpectedFall.
+// The derivative steps' lengthenings by ten a fit may make where every
+// trial was rejected (MarquardtAfterRejectedTrials).
+constexpr int kDerivativeStepLengthenings = 2;
+
+bool WithinUnitOfMinimumHolding(const std::vector<int>& held, int n) {
+  MarquardtWorkArrays& w = Work();
+  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
+  const double sigma2 = std::max(w.acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
+  std::vector<char> fixed(static_cast<size_t>(n) + 1, 0);
+  for (int j : held) fixed[static_cast<size_t>(j)] = 1;
+  for (int j = 1; j <= n; ++j)
+    if (w.blocked[j] != 0) fixed[static_cast<size_t>(j)] = 1;
+  DoubleVec b(1, n);
+  for (int j = 1; j <= n; ++j) {
+    const bool fj = fixed[static_cast<size_t>(j)] != 0;
+    b[j] = fj ? 0.0 : w.beta[j];
+    for (int k = 1; k <= n; ++k) {
+      const bool fk = fixed[static_cast<size_t>(k)] != 0;
+      w.covariance[j][k] = fj || fk ? (j == k ? 1.0 : 0.0) : w.alpha[j][k];
+    }
+    if (!fj) w.covariance[j][j] *= 1.0 + kMarquardtStartLambda;
+  }
+  if (!AllFinite(w.covariance, b, n)) return false;
+  SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
+  double fall = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    if (fixed[static_cast<size_t>(j)]) continue;
+    fall += 2.0 * b[j] * w.delta[j];
+    for (int k = 1; k <= n; ++k)
+      if (!fixed[static_cast<size_t>(k)]) fall -= w.delta[j] * w.alpha[j][k] * w.delta[k];
+  }
+  return std::isfinite(fall) && fall < kStalledChiSquare * sigma2;
+}
+
 }  // namespace
+
+MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
+                                                  double* lambda, std::vector<int>* open) {
+  MarquardtWorkArrays& w = Work();
+  std::vector<int> flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
+  if (!flat.empty() && WithinUnitOfMinimumHolding(flat, n)) {
+    if (open) *open = std::move(flat);
+    return MarquardtRejectedEnd::Undetermined;
+  }
+  if (w.derivativeStepLengthenings >= kDerivativeStepLengthenings) return MarquardtRejectedEnd::StoppedAway;
+  ++w.derivativeStepLengthenings;
+  for (int j = 1; j <= n; ++j) {
+    w.stepFactor[j] = 1.0 + 10.0 * (w.stepFactor[j] - 1.0);
+    w.absoluteStep[j] *= 10.0;
+  }
+  *lambda = -1.0;
+  return MarquardtRejectedEnd::Retry;
+}
 
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
@@ -621,6 +679,8 @@ int MLOptimize(FitHost* host) {
   for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
   bool undetermined = false, shrunk = false, done = false;
+  // Quantities the data do not determine at an end by small change.
+  std::vector<int> flat;
   if (started) {
     fs.minimiserRuns = 0;
     bool armed = false;
@@ -637,8 +697,19 @@ int MLOptimize(FitHost* host) {
       const bool exact = ExactFitChiSquare(chisq);
       if (fs.mlStepNegligible) {
         // A step the rejections before it shrank is no end by small change:
-        // every trial from here was rejected, the point is no minimum.
+        // every trial from here was rejected, the point is no minimum, unless
+        // longer derivative steps find the way on or only quantities the
+        // data do not determine are left to move.
         if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
+          const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
+          if (next == MarquardtRejectedEnd::Retry) {
+            armed = false;
+            continue;
+          }
+          if (next == MarquardtRejectedEnd::Undetermined) {
+            done = true;
+            break;
+          }
           shrunk = true;
           break;
         }
@@ -674,8 +745,7 @@ int MLOptimize(FitHost* host) {
   // in noise terms, even with every other quantity held: the data do not
   // determine it there, and "reached" would pass an arbitrary value as a
   // result (a species of 1 Da beside a flat level over featureless scans).
-  std::vector<int> flat;
-  if (done && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError)
+  if (done && flat.empty() && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError)
     flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
   // A species' s or size the last steps pressed against the end of its
   // physical range: a minimum found there lies beyond the range, where the

@@ -63,3 +63,25 @@ double MarquardtExpectedFall(int n);
 // there): the point is a minimum as far as the data tell. Leaves the held
 // entries as they were (it overwrites only the scratch step).
 bool MarquardtAtStatisticalMinimum(int n);
+
+// What a fit does at an end by small change whose step the rejections
+// shrank (MarquardtStepShrunkByRejections: every trial from the accepted
+// point rejected, the step at the starting damping not negligible).
+// Where the only steps the linearised misfit still sees are those of
+// quantities the data do not determine (moving one by a tenth of its value
+// or start, `unit`, changes chi-square by less than a unit, sigma from the
+// rmsd: a species the linear solve gave no loading) and the others lie
+// within a unit of chi-square of their minimum: Undetermined, the
+// quantities in `open`. Otherwise the derivatives may mislead: a model whose
+// values are not smooth at the scale of the derivative steps (a solver whose
+// own time steps follow the parameters, as the error control of the
+// concentration-dependent solver does) gives derivatives that carry that
+// roughness divided by the step, which point nowhere, and every trial along
+// them is rejected far from the minimum. So they are formed again with
+// steps ten times longer, at most twice in a fit (from the usual 5e-4 of a
+// value to 5e-2; the longer steps stay, as the same roughness reaches the
+// later points): Retry, with lambda set to start the run again at a. After
+// that the point is no minimum: StoppedAway.
+enum class MarquardtRejectedEnd { Retry, Undetermined, StoppedAway };
+MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
+                                                  double* lambda, std::vector<int>* open);

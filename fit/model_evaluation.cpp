@@ -114,7 +114,7 @@ void SquareDlsIntensityModels() {
 
 // Nested OutlyingSpeciesScopes, and the species they left unsolved.
 int gOutlyingDepth = 0;
-long gUnsolvedEmptyCount = 0;
+long gUnsolvedEmptyCount = 0, gPlateauCount = 0;
 
 // Slot k's curves on the common grid 0, or nothing added to the models: the
 // profile of a species gone from the fit range, as the fit reads it.
@@ -134,6 +134,8 @@ OutlyingSpeciesScope::OutlyingSpeciesScope() { ++gOutlyingDepth; }
 OutlyingSpeciesScope::~OutlyingSpeciesScope() { --gOutlyingDepth; }
 
 long UnsolvedEmptySpeciesCount() { return gUnsolvedEmptyCount; }
+
+long PlateauSpeciesCount() { return gPlateauCount; }
 
 void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitude) {
   ScanSet& ss = CurrentScanSet();
@@ -222,6 +224,10 @@ void SimulateDiscreteSpecies(FitHost* host) {
       if (solver->FitRangeEmptyInEveryScan()) {
         LeaveSpeciesOutEmpty(k);
         ++gUnsolvedEmptyCount;
+        continue;
+      }
+      if (solver->SolvePlateauOfTheFitRange()) {
+        ++gPlateauCount;
         continue;
       }
       solver->SetWideEndLayersOnStaticGrid(true);

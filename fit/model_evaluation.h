@@ -26,6 +26,12 @@ void SimulateModel(FitHost* host);
 // (tens of thousands over the run). A species that has left the fit range
 // before the first scan (CLammIdeal::FitRangeEmptyInEveryScan) is not
 // solved: its curves are 0 in every scan, which is all the fit reads of it.
+// Nor is one whose fit range lies in the plateau in every scan, neither end
+// of the cell reaching it (CLammIdeal::FitRangeInPlateauInEveryScan): its
+// curves there are the closed form c0 exp(-2 s w^2 t), where the solver
+// would follow a boundary the fit does not see (over featureless scans the
+// schedule walks a species of s near 0 to the smallest D of its range, its
+// boundary at the meniscus as steep as the range allows).
 // One that has crossed the cell and collects in a layer wider than the
 // grid's spacing is solved on the static grid
 // (CLammIdeal::SetWideEndLayersOnStaticGrid). The result's own evaluation,
@@ -39,6 +45,8 @@ class OutlyingSpeciesScope {
 };
 // Species the evaluations under such a scope took as gone, not solving them.
 long UnsolvedEmptySpeciesCount();
+// Species they wrote from the plateau's closed form.
+long PlateauSpeciesCount();
 
 // Set at every evaluation.
 extern unsigned char gModelEvaluated;

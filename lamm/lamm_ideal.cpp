@@ -136,6 +136,38 @@ bool CLammIdeal::FitRangeEmptyInEveryScan() const {
   return true;
 }
 
+bool CLammIdeal::FitRangeInPlateauInEveryScan() const {
+  if (!PlainSectorRun() || startTime_ != 0) return false;
+  const ScanRecord& first = scans_.records[scans_.indexMap[1]];
+  if (opt_.linearRamp && first.accelerationTime >= 10.0) return false;
+  for (int k = 2; k <= scans_.scanCount; ++k)
+    if (scans_.records[scans_.indexMap[k]].rpm != first.rpm) return false;
+  double low = 0, high = 0;
+  if (!FitRangeRead(&low, &high)) return false;
+  const double s = s_, D = D_, m = meniscus_, b = bottom_;
+  const double sw2 = s * 1e-13 * Omega2(first.rpm);
+  for (int k = 1; k <= scans_.scanCount; ++k) {
+    const double t = ScanTime(k);
+    if (!(t > 0)) return false;
+    // Log r travelled by the sharp path (negative when floating); the path
+    // back from a radius of the range is nearest to the end the species
+    // leaves at its start and to the end it collects at now.
+    const double x = sw2 * t;
+    const double leaves = s > 0 ? std::log(low / m) - x : std::log(b / high) + x;
+    const double collects = s > 0 ? std::log(b / high) : std::log(low / m);
+    const double a = std::min(leaves, collects);
+    if (!(a > 0) || !(-a * a * m * m / (4 * D * t) < std::log(kPlateauLevel))) return false;
+  }
+  return true;
+}
+
+bool CLammIdeal::SolvePlateauOfTheFitRange() {
+  if (!FitRangeInPlateauInEveryScan()) return false;
+  InitRotorRamp();
+  SolveWithoutDiffusion();
+  return true;
+}
+
 float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {
   if (perScanMode_) {
     *radii = scans_.perScanRadii[scan];

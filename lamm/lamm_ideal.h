@@ -205,6 +205,23 @@ class CLammIdeal : protected LammIdealState {
   // false whenever anything else is loaded. Nothing of a run changes.
   bool FitRangeEmptyInEveryScan() const;
   static constexpr double kEmptyFitRangeLevel = 1e-40;
+  // True when the fit range (and the output radii next to its limits) lies
+  // in the plateau in every scan: no particle found there has touched the
+  // meniscus or the bottom by more than a probability of kPlateauLevel, so
+  // that the concentration there is the closed form c0 exp(-2 s w^2 t) of
+  // sedimentation without diffusion (lamm_no_diffusion.h) to far below a
+  // float's resolution. In log r a particle drifts at s w^2 and diffuses at
+  // D / r^2 <= D / m^2; its sharp path back from r keeps a distance a from
+  // either end, and it strays that far with a probability below
+  // exp(-a^2 m^2 / (4 D t)). Only for the runs of FitRangeEmptyInEveryScan,
+  // and besides at one rotor speed from the start (no ramp in effect, no
+  // start time): the closed form's time is then the solver's.
+  bool FitRangeInPlateauInEveryScan() const;
+  static constexpr double kPlateauLevel = 1e-12;
+  // For such a species the scans are written from the closed form instead
+  // of being solved (their values outside the fit range are the sharp
+  // boundary's); false, nothing written, for any other.
+  bool SolvePlateauOfTheFitRange();
   // With it set, a species that has crossed the cell before the first scan
   // (its sharp boundary past the far end, at the last scan's speed) and
   // collects in a layer at that end wider than two spacings of the default

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "fv_reference.h"
 #include "lamm_test_support.h"
@@ -196,4 +197,74 @@ TEST(LammFlotation, SpeciesThatCrossedTheCellBeforeTheFirstScan) {
   e.rampDuration = 550;
   e.Build();
   EXPECT_FALSE(MakeSolver(e, LammSolverSettings{})->FitRangeEmptyInEveryScan());
+}
+
+// Species of s near 0 at the floor of D a fit's range allows (a boundary
+// half a radial spacing wide by the last scan), as a search over featureless
+// scans holds them, and their neighbours: where neither end of the cell
+// reaches the fit range in any scan, the closed form's plateau is what the
+// solver computes there; where a boundary or a pile does, or a ramp is in
+// effect, nothing is written. Then species drawn at random over the same
+// region: wherever the closed form is taken, it agrees with the solver.
+TEST(LammFlotation, FitRangeInThePlateauInClosedForm) {
+  struct Row {
+    double s, D;
+    bool plateau;
+    double rampDuration = 0;
+  };
+  const Row rows[] = {
+      {0.1, 1e-10, true},   {-0.2, 1e-10, true},  {1e-3, 1e-9, true},   {-0.3, 1e-10, true},
+      {0.2, 8e-11, true},   {0.2, 1e-9, false},   // its meniscus boundary spreads into the range
+      {1e-3, 1e-8, false},  {0.5, 1e-10, false},  // the boundary has entered the range
+      {-0.5, 1e-10, false},                       // the floating boundary has entered it
+      {0.1, 1e-10, false, 250},                   // a ramp of 250 s
+  };
+  // Whether the closed form was taken goes to *taken.
+  const auto check = [](const Row& row, std::vector<double> times, bool* taken) {
+    SCOPED_TRACE(testing::Message() << "s " << row.s << " D " << row.D << " ramp " << row.rampDuration);
+    Experiment e;
+    e.s = row.s;
+    e.D = row.D;
+    e.times = std::move(times);
+    e.gridPoints = 390;
+    e.rampRate = row.rampDuration > 0 ? 200 : 0;
+    e.rampDuration = row.rampDuration;
+    e.Build();
+    auto closed = MakeSolver(e, LammSolverSettings{});
+    const bool plateau = *taken = closed->FitRangeInPlateauInEveryScan();
+    EXPECT_EQ(closed->SolvePlateauOfTheFitRange(), plateau);
+    const std::vector<std::vector<float>> written = e.out;
+    if (!plateau) {
+      for (size_t k = 1; k < written.size(); ++k)
+        for (size_t j = 1; j < written[k].size(); ++j) ASSERT_EQ(written[k][j], -99.0f);
+      return;
+    }
+    e.Build();
+    ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
+    for (size_t k = 1; k <= e.times.size(); ++k) {
+      const double exact = std::exp(-2 * e.s * 1e-13 * e.W2t(e.times[k - 1]));
+      // The fit limits and the grid radii just outside them.
+      for (size_t j = 2; j + 1 < e.grid.size(); ++j) {
+        if (e.grid[j + 1] < e.left || e.grid[j - 1] > e.right) continue;
+        ASSERT_NEAR(written[k][j], exact, 2e-7) << "scan " << k << " r " << e.grid[j];
+        ASSERT_NEAR(e.out[k][j], exact, 2e-5) << "scan " << k << " r " << e.grid[j];
+      }
+    }
+  };
+  // The featureless scans of a fit: 600 s to three hours at 50000 rpm.
+  for (const Row& row : rows) {
+    bool taken = false;
+    check(row, {600, 2400, 11100}, &taken);
+    EXPECT_EQ(taken, row.plateau);
+  }
+  std::mt19937 random(104);
+  std::uniform_real_distribution<double> s(-0.6, 0.6), logD(-11, -7);
+  int taken = 0;
+  for (int draw = 0; draw < 40; ++draw) {
+    const Row row{s(random), std::pow(10.0, logD(random)), false};
+    bool plateau = false;
+    check(row, {600, 3600, 7200}, &plateau);
+    taken += plateau ? 1 : 0;
+  }
+  EXPECT_GE(taken, 5);
 }
