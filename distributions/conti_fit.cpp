@@ -12,6 +12,7 @@
 #include "distributions/conti_fit_display.h"
 #include "distributions/conti_fit_vector.h"
 #include "distributions/conti_grid.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_transforms.h"
@@ -612,6 +613,16 @@ int NelderMeadRestarts(FitHost* host) {
   bool settled = false;
   StalledSteps stalledRestarts(n, start);
   const double resolution = RmsdResolution();
+  // The restart about to run confirms an end: a simplex of the start's own
+  // size around the best vertex. Restarts shaped by the residuals shrink to
+  // the size of the notches of a rough floor and settle in one, where a
+  // simplex of the start's size walks on, as a second Fit would. The kernels
+  // of ls-g*(s) have no diffusion: they are steps on the radial grid, and
+  // chi-square in the meniscus is jagged at 1e-4 cm while it falls steadily
+  // over 0.01 cm. The kernels of the other models are smooth in every
+  // fitted quantity; there the restarts' own end holds.
+  const bool roughFloor = LsgModel();
+  bool confirming = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested && undetermined.empty(); ++restart) {
     // The first restart scatters as widely as the start when the residual
     // steps held a limit (a simplex shaped there stays on the slope where the
@@ -624,7 +635,7 @@ int NelderMeadRestarts(FitHost* host) {
     // points show no curvature).
     QuadraticCurvature curvature;
     float drop = 0.0f;
-    const bool wide = restart == 0 && (!haveGaussNewton || held);
+    const bool wide = (restart == 0 && (!haveGaussNewton || held)) || confirming;
     if (wide) {
       Scatter(p, n, b, b);
     } else if (haveGaussNewton) {
@@ -649,8 +660,8 @@ int NelderMeadRestarts(FitHost* host) {
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
     // A restart around a point the residual steps settled in checks it: one
     // that finds nothing lower by the tolerance is not shrunk to the spread.
-    NelderMeadMinimize(host, p, y, n, wide && haveGaussNewton ? tol : kFitSimplexTolerance, ContiSimplexSim,
-                       &counter, &evaluated, haveGaussNewton && !wide ? 3 * (n + 1) : 0);
+    NelderMeadMinimize(host, p, y, n, wide && haveGaussNewton && !confirming ? tol : kFitSimplexTolerance,
+                       ContiSimplexSim, &counter, &evaluated, haveGaussNewton && !wide ? 3 * (n + 1) : 0);
     b = LowestVertex(y, n);
     SimplexExtents(p, n, b, extent);
     endSpread = EndSpread(y, n);
@@ -661,8 +672,15 @@ int NelderMeadRestarts(FitHost* host) {
     // still improves is followed by another.
     // An rmsd within the rounding of 0 (an exact fit) changes by rounding alone.
     const bool exact = r <= resolution && y[b] <= resolution;
-    settled = ContiRestartsConverged(q, now, n, exact ? 0.0f : r, exact ? 0.0f : y[b], fs.maxRelativeChange) &&
-              (exact || !(y[b] < r * (1.0f - kFitSimplexTolerance)));
+    // A confirming restart ends the fit unless it lowered the rmsd by what
+    // the data can tell (a unit of chi-square in noise terms); where it did,
+    // the restarts go on from there.
+    if (confirming)
+      settled = !(y[b] < r * (1.0f - kFitSimplexTolerance) &&
+                  ChiSquareFall(r, y[b], gFittedPoints, resolution) >= kStalledChiSquare);
+    else
+      settled = ContiRestartsConverged(q, now, n, exact ? 0.0f : r, exact ? 0.0f : y[b], fs.maxRelativeChange) &&
+                (exact || !(y[b] < r * (1.0f - kFitSimplexTolerance)));
     // A restart that moves a quantity for almost nothing is no step towards
     // a minimum the data determine.
     if (!settled && stalledRestarts.Accepted(static_cast<const float*>(q), static_cast<const float*>(now), r, y[b],
@@ -681,7 +699,10 @@ int NelderMeadRestarts(FitHost* host) {
     }
     for (int i = 1; i <= n; ++i) q[i] = now[i];
     r = y[b];
-    if (settled) break;
+    // An exact fit is its own minimum.
+    if (settled && (confirming || exact || !roughFloor)) break;
+    confirming = settled;
+    settled = false;
     checkMaterial();
   }
   // The best vertex is never given up by a restart, so p[b] is the best point seen.
