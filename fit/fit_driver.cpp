@@ -1,8 +1,11 @@
 #include "fit/fit_driver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fit/annealing.h"
@@ -12,7 +15,10 @@
 #include "fit/fit_vector.h"
 #include "fit/fit_target.h"
 #include "fit/marquardt.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
+#include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "fit/stalled_steps.h"
@@ -302,12 +308,214 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   return best;
 }
 
+namespace {
+
+// P[1..4] are the species' size (M or D), P[5..8] their s.
+constexpr int kSpeciesSlots = 4;
+
+// The discrete species of a sedimentation-velocity fit with loadings solved
+// as linear amplitudes: there a species can lose its loading to the solve
+// while its s and size stay wherever the fit left them.
+bool SpeciesCanLoseTheirLoading() {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (!sel.LammDiscreteModel || sel.AnySelfAssociationModel() || sel.AnyNonidealSpeciesModel()) return false;
+  if (!gModelParams.concentrationsLinear || !SpeciesFitRangesForCurrentFit().on) return false;
+  int included = 0;
+  for (int k = 1; k <= kSpeciesSlots; ++k) included += gModelParams.included[k] ? 1 : 0;
+  return included > 1;
+}
+
+// The quantities an end by "the data do not determine" names.
+std::vector<std::string> NamedUndetermined(const FitEndRecord& end) {
+  static const std::string kHead = "the data do not determine ";
+  std::vector<std::string> names;
+  if (end.kind != FitEndKind::Undetermined || end.text.compare(0, kHead.size(), kHead) != 0) return names;
+  const std::string list = end.text.substr(kHead.size(), end.text.find(':') - kHead.size());
+  size_t from = 0;
+  while (from <= list.size()) {
+    size_t comma = list.find(", ", from), conj = list.find(" and ", from);
+    const size_t cut = std::min(comma, conj);
+    names.push_back(list.substr(from, cut == std::string::npos ? std::string::npos : cut - from));
+    if (cut == std::string::npos) break;
+    from = cut + (cut == comma ? 2 : 5);
+  }
+  return names;
+}
+
+// Whether species k of the model's present state has no say in the
+// misfit: the linear solve gave it no loading, its s is held at an end of
+// its range (it left the cell before the first scan), or the end names its
+// s or size as not determined by the data (a species floated out of view,
+// its loading taken for a baseline).
+bool WithoutASay(int k, const std::vector<std::string>& named) {
+  const ModelParameterVector& pv = gModelParameterVector;
+  if (gModelParams.scaleFactor[k] == 0.0f) return true;
+  float low = 0.0f, high = 0.0f;
+  const float s = pv.P[k + kSpeciesSlots];
+  if (SpeciesFitLimits(k + kSpeciesSlots, s, &low, &high) && (s <= low || s >= high)) return true;
+  auto isNamed = [&named](const std::string& name) {
+    return std::find(named.begin(), named.end(), name) != named.end();
+  };
+  const std::string number = std::to_string(k);
+  return (pv.F[k] && isNamed((gFitEngineState.molarMassParameters ? "M" : "D") + number)) ||
+         (pv.F[k + kSpeciesSlots] && isNamed("s" + number));
+}
+
+// A species with no say in the misfit makes the end a fit of fewer species
+// than the model has: its s and size no longer change the misfit, and the
+// minimiser, finding no slope along them, settles there (a species that
+// started far off can lose its loading on the way, while another takes up
+// the boundaries of two). Such a point is no minimum of the model asked
+// for when the species, placed beside one that has its say, lowers
+// chi-square. Nor is an end whose species, each moved a little from where
+// it is or placed beside another (the others held, the loadings solved
+// anew), lowers it: a species can settle in a valley of its own beside the
+// truth's, or stand in for a baseline near 0 S, where no step of the
+// minimiser's size leads across. A species with a small share of the
+// loadings may be one on its way out, and at an end away from a minimum
+// any species may be misplaced: they are placed more widely. Each placement is
+// tried once; when the lowest lowers chi-square by at least one unit in
+// noise terms the model is left there, otherwise at the end it was given.
+constexpr double kMinorShare = 0.05;
+// A move from where a species is, or from where another is: s and size by
+// these factors.
+constexpr float kNearSFactors[] = {0.8f, 1.0f, 1.25f};
+// More widely: where a species has no say, its own s and size tell nothing
+// of where it belongs.
+constexpr float kBesideSFactors[] = {1.0f / 3.0f, 0.5f, 0.8f, 1.0f, 1.25f, 2.0f, 3.0f};
+constexpr float kSizeFactors[] = {1.0f / 3.0f, 1.0f, 3.0f};
+
+enum class Placement { None, Lower, Stopped };
+
+Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
+  FitEngineState& fs = gFitEngineState;
+  ModelParameterVector& pv = gModelParameterVector;
+  const ModelParams& mp = gModelParams;
+  // The species placed, the one it is placed beside (itself: moved from
+  // where it is), and whether more widely.
+  struct Pair {
+    int placed, beside;
+    bool wide;
+  };
+  std::vector<Pair> pairs;
+  std::vector<int> heard;
+  const std::vector<std::string> named = NamedUndetermined(endRecord);
+  double total = 0.0;
+  for (int k = 1; k <= kSpeciesSlots; ++k)
+    if (mp.included[k]) {
+      total += std::fabs(mp.scaleFactor[k]);
+      if (!WithoutASay(k, named)) heard.push_back(k);
+    }
+  for (int a = 1; a <= kSpeciesSlots; ++a) {
+    if (!mp.included[a] || (!pv.F[a] && !pv.F[a + kSpeciesSlots])) continue;
+    const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
+    const bool minor = std::fabs(mp.scaleFactor[a]) < kMinorShare * total;
+    const bool wide = mute || minor || endRecord.kind == FitEndKind::NotReached;
+    if (!mute && endRecord.kind != FitEndKind::Undetermined) pairs.push_back({a, a, false});
+    for (int k : heard)
+      if (k != a && (wide || endRecord.kind != FitEndKind::Undetermined)) pairs.push_back({a, k, wide});
+  }
+  if (pairs.empty()) return Placement::None;
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) return Placement::None;
+  std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end);
+  PackFitVectorUnclamped(n, end.data());
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  fs.fitRunning = 1;
+  // The end's own misfit, by the same target as the trials.
+  std::vector<float> at(end);
+  const float endRmsd = SimplexSim(at.data(), host);
+  float lowest = endRmsd;
+  bool found = false;
+  float saved[kParameterSlots + 1];
+  std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
+  const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
+  const std::vector<float> beside(std::begin(kBesideSFactors), std::end(kBesideSFactors));
+  for (const Pair& pair : pairs)
+    for (float sf : pair.wide ? beside : near)
+      for (float mf : kSizeFactors) {
+        const int a = pair.placed, k = pair.beside;
+        // Beside itself, or on the other: no move, or two the solve cannot part.
+        if (fs.stopRequested || (sf == 1.0f && mf == 1.0f)) continue;
+        std::copy(saved, saved + kParameterSlots + 1, pv.P);
+        if (pv.F[a]) pv.P[a] = mf * saved[k];
+        if (pv.F[a + kSpeciesSlots]) pv.P[a + kSpeciesSlots] = sf * saved[k + kSpeciesSlots];
+        PackFitVectorUnclamped(n, trial.data());
+        const float y = SimplexSim(trial.data(), host);
+        if (y < lowest) {
+          lowest = y;
+          best = trial;
+          found = true;
+        }
+      }
+  std::copy(saved, saved + kParameterSlots + 1, pv.P);
+  fs.fitRunning = 0;
+  const bool stopped = fs.stopRequested != 0;
+  const bool lower = found && !stopped &&
+                     ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare;
+  fs.stopRequested = 0;
+  {
+    platform::InputHold hold;
+    SimplexSim(lower ? best.data() : end.data(), host);
+  }
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  return stopped ? Placement::Stopped : lower ? Placement::Lower : Placement::None;
+}
+
+// Species are placed anew at most this many times in one Fit, each time
+// followed by a whole fit of the method chosen.
+constexpr int kMaxPlacements = 3;
+
+int FitByChosenMethod(FitHost* host);
+
+}  // namespace
+
 int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
   SpeciesFitRangesScope physicalRanges;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
+  if (!SpeciesCanLoseTheirLoading()) return FitByChosenMethod(host);
+  int result = 0;
+  {
+    // The end told is the last fit's: an end from which a species is placed
+    // anew is not shown.
+    FitEndNoteHold hold(host);
+    result = FitByChosenMethod(host);
+    for (int placement = 0; result == 1 && placement < kMaxPlacements; ++placement) {
+      const FitEndKind end = LastFitEnd().kind;
+      if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
+          fs.stopRequested || FitStoppedByBudget())
+        break;
+      const Placement placed = PlaceSpeciesWithoutASay(host, LastFitEnd());
+      if (placed == Placement::Stopped && !FitStoppedByBudget()) {
+        RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+        host->RaiseRealtimeInterrupt();
+        gSerialFitSettings.abortRequest = 1;
+      }
+      if (placed != Placement::Lower) break;
+      const int n = ParametersToFitVector(0, nullptr);
+      std::vector<float> from(static_cast<size_t>(n) + 1);
+      PackFitVectorUnclamped(n, from.data());
+      const float fromRmsd = CalcRmsd();
+      LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+      result = FitByChosenMethod(host);
+      // Never an end worse than the point the fit went on from.
+      if (CalcRmsd() > fromRmsd) {
+        platform::InputHold inputs;
+        SimplexSim(from.data(), host);
+      }
+    }
+  }
+  return result;
+}
+
+namespace {
+
+int FitByChosenMethod(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
   if (fs.useMarquardt) return MLOptimize(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f) return MLOptimize(host);
 
@@ -374,3 +582,5 @@ int FitCurrentModel(FitHost* host) {
     host->MessageBox("", "gridsize reached upper limit!", platform::BoxIcon::Warning);
   return 1;
 }
+
+}  // namespace

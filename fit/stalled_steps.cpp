@@ -97,11 +97,36 @@ FitEndRecord& LastFitEnd() {
   return record;
 }
 
+namespace {
+
+int gFitEndNoteHolds = 0;
+bool gFitEndRecordedInHold = false;
+
+void ShowFitEnd(FitHost* host, const FitEndRecord& end) {
+  if (end.kind == FitEndKind::None || end.kind == FitEndKind::Reached || end.kind == FitEndKind::Stopped) return;
+  if (gSerialFitSettings.running || !host) return;
+  host->MessageBox("", end.text);
+}
+
+}  // namespace
+
 void RecordFitEnd(FitHost* host, FitEndKind kind, const std::string& text) {
   LastFitEnd() = FitEndRecord{kind, text};
-  if (kind == FitEndKind::Reached || kind == FitEndKind::Stopped) return;
-  if (gSerialFitSettings.running || !host) return;
-  host->MessageBox("", text);
+  if (gFitEndNoteHolds > 0) {
+    gFitEndRecordedInHold = true;
+    return;
+  }
+  ShowFitEnd(host, LastFitEnd());
+}
+
+FitEndNoteHold::FitEndNoteHold(FitHost* host) : host_(host) {
+  if (gFitEndNoteHolds++ == 0) gFitEndRecordedInHold = false;
+}
+
+FitEndNoteHold::~FitEndNoteHold() {
+  if (--gFitEndNoteHolds != 0 || !gFitEndRecordedInHold) return;
+  gFitEndRecordedInHold = false;
+  ShowFitEnd(host_, LastFitEnd());
 }
 
 namespace {

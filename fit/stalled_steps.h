@@ -135,6 +135,19 @@ class StalledSteps {
 // end was reached, shown in a box. The ends that leave work undone say that
 // a second Fit continues from there.
 void RecordFitEnd(FitHost* host, FitEndKind kind, const std::string& text);
+// While one lives, RecordFitEnd records without showing: a driver that may
+// go on from an end shows only the last. The outermost shows, when it ends,
+// the last end recorded while it lived, as RecordFitEnd would have.
+class FitEndNoteHold {
+ public:
+  explicit FitEndNoteHold(FitHost* host);
+  ~FitEndNoteHold();
+  FitEndNoteHold(const FitEndNoteHold&) = delete;
+  FitEndNoteHold& operator=(const FitEndNoteHold&) = delete;
+
+ private:
+  FitHost* host_;
+};
 // "reached", "limit", "undetermined", "not reached", "stopped" ("" for None).
 std::string FitEndKindName(FitEndKind kind);
 // The text that goes with a fit ended by a limit: "<what>: the best
