@@ -49,6 +49,7 @@ struct StaticGridState {
   // (steps by the boundary rule from an even loading).
   int heldFrom = 0, heldTo = 0, heldStep = 0;
   long solvedRows = 0;  // rows solved by the steps of the boundary rule
+  long eliminatedRows = 0;  // rows their systems eliminated from either end
   double heldValue = 0;
   bool geometry = false;
   ElementIntegralContext planar;
@@ -329,6 +330,7 @@ bool EliminateRows(KeptSystem& k, int topTo, int bottomFrom, int lo) {
   }
   for (; j <= topTo; ++j) topLink(j);
   for (; i >= bottomFrom; --i) bottomLink(i);
+  gState.eliminatedRows += std::max(0, topTo - top0) + std::max(0, bottom0 - bottomFrom);
   if (topTo > top0) {
     inverse[topTo] = 1 / bet[topTo];
     for (j = topTo; j > top0; --j)
@@ -400,6 +402,7 @@ KeptSystem* NewKeptSystem(double dt, int n) {
   f.upperB[n] = n > 1 ? a[n] * f.inverseB[n] : 0;
   k->zeroFromBottom = b[n] == 0;
   k->bottom = n;
+  gState.eliminatedRows += n > 1 ? 2 : 1;
   return k;
 }
 
@@ -1232,6 +1235,7 @@ double StaticGridAmountImbalance() {
 
 int StaticGridFactorisationCount() { return gState.factorisations; }
 long StaticGridSolvedRowCount() { return gState.solvedRows; }
+long StaticGridEliminatedRowCount() { return gState.eliminatedRows; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
 
