@@ -49,6 +49,7 @@ struct StaticGridState {
   // (steps by the boundary rule from an even loading).
   int heldFrom = 0, heldTo = 0, heldStep = 0;
   long solvedRows = 0;  // rows solved by the steps of the boundary rule
+  long eliminatedRows = 0;  // rows their systems eliminated from either end
   double heldValue = 0;
   bool geometry = false;
   ElementIntegralContext planar;
@@ -212,7 +213,6 @@ struct TwoEndedFactors {
   // lower_j lower_(j-1), lowerB_j lowerB_(j+1), upper_j upper_(j+1),
   // upperB_j upperB_(j-1).
   std::vector<double> lowerPairs, lowerPairsB, upperPairs, upperPairsB;
-  int n = 0;
 };
 
 // The systems of the steps by the boundary rule, kept for a few step
@@ -221,11 +221,18 @@ struct TwoEndedFactors {
 // return to a length factorised before finds its system as it was left.
 // Every system is that of the matrices in place; a change of them forgets
 // all. Factors, decomposition and results are those of a fresh elimination,
-// bit for bit.
+// bit for bit. Rows are formed and eliminated as the solves reach them:
+// from the top as far as the rows above the held ones, from the bottom as
+// far as those below (most of the rows of the first steps, whose length
+// grows at every step, are held and never solved with that length).
 struct KeptSystem {
   double dt = 0;
   int n = 0;              // rows 1..n; 0: nothing kept
-  int lastZeroPivot = 0;  // the last row whose pivot from the top vanished (0: none)
+  int lastZeroPivot = 0;  // the last row eliminated from the top whose pivot vanished (0: none)
+  int top = 0;            // rows 1..top eliminated from the top
+  int bottom = 0;         // rows bottom..n eliminated from the bottom
+  int formedTop = 0, formedBottom = 0;  // rows 1..formedTop and formedBottom..n formed
+  bool zeroFromBottom = false;          // a pivot from the bottom vanished in rows bottom..n
   unsigned long used = 0;
   std::vector<double> aSub, aDiag, aSuper;  // M - dt/2 K
   std::vector<double> bSub, bDiag, bSuper;  // M + dt/2 K
@@ -251,82 +258,116 @@ KeptSystem* FindKeptSystem(double dt, int n) {
   return nullptr;
 }
 
-// The two eliminations of A = (a, b, c) over rows 1..n, from the top as
-// TridagStaticGridLamm and from the bottom, in one loop: the two chains of
-// divisions are independent and overlap. The multipliers of both ends go to
-// k.factors (k.factors.n stays 0 when a pivot from the bottom vanishes).
-// False, with the error of TridagStaticGridLamm, for a vanishing pivot from
-// the top at row 1 or at a row from lo on.
-bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
+void TellZeroPivot(const char* text) {
+  if (!RS().worker) ErrorBox(text, false);
+  LammSettings().singularMatrixError = 1;
+}
+
+// Row i of A = M - dt/2 K and B = M + dt/2 K.
+void FormRow(KeptSystem& k, const LammGrid& g, int i) {
+  const double h = 0.5 * k.dt;
+  k.aSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
+  k.aDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
+  k.aSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
+  k.bSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
+  k.bDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
+  k.bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
+  if (i == k.n) k.aSuper[i] = k.bSuper[i] = 0;
+}
+
+// Rows 1..topTo and bottomFrom..n formed, each once.
+void FormRows(KeptSystem& k, int topTo, int bottomFrom) {
+  const LammGrid& g = G();
+  for (int i = k.formedTop + 1; i <= std::min(topTo, k.formedBottom - 1); ++i) FormRow(k, g, i);
+  k.formedTop = std::max(k.formedTop, topTo);
+  for (int i = k.formedBottom - 1; i >= std::max(bottomFrom, k.formedTop + 1); --i) FormRow(k, g, i);
+  k.formedBottom = std::min(k.formedBottom, bottomFrom);
+}
+
+// The eliminations of A = (a, b, c) carried on from the top to row topTo
+// (as TridagStaticGridLamm eliminates) and from the bottom to row
+// bottomFrom, in one loop as far as both go: the two chains of divisions are
+// independent and overlap. The reciprocals of the pivots of the row before
+// go along: they wait on neither chain and fill the divider while the chains
+// wait on theirs. The last pivot of each chain stays in a register: read
+// back from memory it would add a store's latency to every link. False,
+// with the error of TridagStaticGridLamm, for a vanishing pivot from the top
+// at a row from lo on.
+bool EliminateRows(KeptSystem& k, int topTo, int bottomFrom, int lo) {
+  const int n = k.n;
+  topTo = std::min(topTo, n);
+  bottomFrom = std::max(bottomFrom, 1);
+  FormRows(k, topTo, bottomFrom);
   const double *a = k.aSub.data(), *b = k.aDiag.data(), *c = k.aSuper.data();
   double *gam = k.gam.data(), *bet = k.bet.data();
   TwoEndedFactors& f = k.factors;
-  f.n = 0;
-  k.lastZeroPivot = 0;
-  if (b[1] == 0) {
-    if (!RS().worker) ErrorBox("Error 1 in tridag", false);
-    LammSettings().singularMatrixError = 1;
-    return false;
-  }
   double* pivotB = f.pivotB.data();
   double* lowerB = f.lowerB.data();
   double* inverse = f.inverse.data();
   double* inverseB = f.inverseB.data();
-  bet[1] = b[1];
-  pivotB[n] = b[n];
-  // The reciprocals of the pivots of the row before go along: they wait on
-  // neither chain and fill the divider while the chains wait on theirs. The
-  // last pivot of each chain stays in a register: read back from memory it
-  // would add a store's latency to every link.
-  bool zeroFromBottom = false;
-  double top = b[1], bottom = b[n];
-  for (int j = 2, i = n - 1; j <= n; ++j, --i) {
+  const int top0 = k.top, bottom0 = k.bottom;
+  double top = bet[top0], bottom = pivotB[bottom0];
+  auto topLink = [&](int j) {
     const double g = c[j - 1] / top;
     const double pivot = b[j] - a[j] * g;
-    zeroFromBottom = zeroFromBottom || bottom == 0;
-    const double m = c[i] / bottom;
-    const double pivotFromBottom = b[i] - m * a[i + 1];
     gam[j] = g;
     bet[j] = pivot;
-    lowerB[i] = m;
-    pivotB[i] = pivotFromBottom;
     inverse[j - 1] = 1 / top;
-    inverseB[i + 1] = 1 / bottom;
     top = pivot;
-    bottom = pivotFromBottom;
+  };
+  auto bottomLink = [&](int i) {
+    const double m = c[i] / bottom;
+    const double pivot = b[i] - m * a[i + 1];
+    lowerB[i] = m;
+    pivotB[i] = pivot;
+    inverseB[i + 1] = 1 / bottom;
+    bottom = pivot;
+  };
+  int j = top0 + 1, i = bottom0 - 1;
+  for (; j <= topTo && i >= bottomFrom; ++j, --i) {
+    topLink(j);
+    bottomLink(i);
   }
-  inverse[n] = 1 / bet[n];
-  inverseB[1] = 1 / pivotB[1];
-  zeroFromBottom = zeroFromBottom || pivotB[1] == 0;
-  for (int j = n; j >= 2; --j)
-    if (bet[j] == 0) {
-      k.lastZeroPivot = j;
-      break;
+  for (; j <= topTo; ++j) topLink(j);
+  for (; i >= bottomFrom; --i) bottomLink(i);
+  gState.eliminatedRows += std::max(0, topTo - top0) + std::max(0, bottom0 - bottomFrom);
+  if (topTo > top0) {
+    inverse[topTo] = 1 / bet[topTo];
+    for (j = topTo; j > top0; --j)
+      if (bet[j] == 0) {
+        k.lastZeroPivot = std::max(k.lastZeroPivot, j);
+        break;
+      }
+    std::copy(bet + top0 + 1, bet + topTo + 1, f.pivot.begin() + top0 + 1);
+    for (j = top0 + 1; j <= topTo; ++j) {
+      f.upper[j] = j < n ? c[j] * inverse[j] : 0;
+      f.lower[j] = a[j] * inverse[j - 1];
+      f.lowerPairs[j] = f.lower[j] * f.lower[j - 1];
+      f.upperPairs[j - 1] = f.upper[j - 1] * f.upper[j];
     }
+    k.top = topTo;
+  }
+  if (bottomFrom < bottom0) {
+    inverseB[bottomFrom] = 1 / pivotB[bottomFrom];
+    for (i = bottomFrom; i < bottom0 && !k.zeroFromBottom; ++i) k.zeroFromBottom = pivotB[i] == 0;
+    for (i = bottom0 - 1; i >= bottomFrom; --i) {
+      f.upperB[i] = i > 1 ? a[i] * inverseB[i] : 0;
+      if (i + 2 <= n) f.lowerPairsB[i] = lowerB[i] * lowerB[i + 1];
+      f.upperPairsB[i + 1] = f.upperB[i + 1] * f.upperB[i];
+    }
+    k.bottom = bottomFrom;
+  }
   if (k.lastZeroPivot >= lo) {
-    if (!RS().worker) ErrorBox("Error 2 in tridag", false);
-    LammSettings().singularMatrixError = 1;
+    TellZeroPivot("Error 2 in tridag");
     return false;
   }
-  std::copy(bet + 1, bet + n + 1, f.pivot.begin() + 1);
-  for (int j = 1; j < n; ++j) f.upper[j] = c[j] * inverse[j];
-  f.upper[n] = 0;
-  f.lower[1] = 0;
-  for (int j = 2; j <= n; ++j) f.lower[j] = a[j] * inverse[j - 1];
-  if (zeroFromBottom) return true;
-  f.upperB[1] = 0;
-  for (int j = 2; j <= n; ++j) f.upperB[j] = a[j] * inverseB[j];
-  for (int j = 2; j <= n; ++j) f.lowerPairs[j] = f.lower[j] * f.lower[j - 1];
-  for (int j = 1; j + 2 <= n; ++j) f.lowerPairsB[j] = lowerB[j] * lowerB[j + 1];
-  for (int j = 1; j < n; ++j) f.upperPairs[j] = f.upper[j] * f.upper[j + 1];
-  for (int j = 2; j <= n; ++j) f.upperPairsB[j] = f.upperB[j] * f.upperB[j - 1];
-  f.n = n;
   return true;
 }
 
-// The system of step dt over rows 1..n formed and factorised in the least
-// recently used place; nullptr (nothing kept) when a pivot vanishes.
-KeptSystem* FactoriseKeptSystem(double dt, int n, int lo) {
+// A system of step dt over rows 1..n in the least recently used place, its
+// first and last rows eliminated; nullptr (nothing kept) when the first
+// pivot vanishes.
+KeptSystem* NewKeptSystem(double dt, int n) {
   KeptSystem* k = &gKept.systems[0];
   for (KeptSystem& s : gKept.systems)
     if (s.n == 0 || s.used < k->used) k = &s;
@@ -338,21 +379,30 @@ KeptSystem* FactoriseKeptSystem(double dt, int n, int lo) {
   for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB,
                   &f.lowerPairs, &f.lowerPairsB, &f.upperPairs, &f.upperPairsB})
     if (v->size() < size) v->resize(size);
-  const LammGrid& g = G();
-  const double h = 0.5 * dt;
-  for (int i = 1; i <= n; ++i) {
-    k->aSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
-    k->aDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
-    k->aSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
-    k->bSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
-    k->bDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
-    k->bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
-  }
-  k->aSuper[n] = k->bSuper[n] = 0;
   ++gState.factorisations;
-  if (!EliminateFromBothEnds(*k, n, lo)) return nullptr;
   k->dt = dt;
   k->n = n;
+  k->formedTop = 0;
+  k->formedBottom = n + 1;
+  FormRows(*k, 1, n);
+  const double *a = k->aSub.data(), *b = k->aDiag.data(), *c = k->aSuper.data();
+  if (b[1] == 0) {
+    TellZeroPivot("Error 1 in tridag");
+    k->n = 0;
+    return nullptr;
+  }
+  k->lastZeroPivot = 0;
+  k->bet[1] = f.pivot[1] = b[1];
+  f.inverse[1] = 1 / b[1];
+  f.upper[1] = n > 1 ? c[1] * f.inverse[1] : 0;
+  f.lower[1] = 0;
+  k->top = 1;
+  f.pivotB[n] = b[n];
+  f.inverseB[n] = 1 / b[n];
+  f.upperB[n] = n > 1 ? a[n] * f.inverseB[n] : 0;
+  k->zeroFromBottom = b[n] == 0;
+  k->bottom = n;
+  gState.eliminatedRows += n > 1 ? 2 : 1;
   return k;
 }
 
@@ -646,10 +696,11 @@ void MoveHeldRows(int lo) {
 }
 
 // A step of the boundary rule over rows lo..e from x to u with the kept
-// system of its length: the system of the step before solves from both ends
-// (or from the top when the bottom's factors are missing), a system kept
-// from earlier or formed now solves as the fresh elimination does. False
-// for a vanishing pivot.
+// system of its length, eliminated as far as the step needs: the rows
+// around held ones, or both halves meeting in the middle, from both ends
+// (from the top when a pivot from the bottom vanished or the rows are too
+// few to split), as the fresh elimination solves. False for a vanishing
+// pivot.
 bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
   StaticGridState& st = gState;
   LammGrid& g = G();
@@ -658,28 +709,40 @@ bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
   st.rebuild = false;
   KeptSystem* k = FindKeptSystem(dt, e);
   if (k && k != gKept.current && k->lastZeroPivot >= lo) {
-    if (!RS().worker) ErrorBox("Error 2 in tridag", false);
-    LammSettings().singularMatrixError = 1;
+    TellZeroPivot("Error 2 in tridag");
     k = nullptr;
   } else if (!k) {
-    k = FactoriseKeptSystem(dt, e, lo);
+    k = NewKeptSystem(dt, e);
   }
   gKept.current = k;
   if (!k) return false;
   k->used = ++gKept.clock;
-  if (k->factors.n == e && st.heldFrom > lo && st.heldTo < e) {
-    st.solvedRows += e - lo + 1 - (st.heldTo - st.heldFrom + 1);
-    ResolveAroundHeldRows(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
-                          k->bSuper.data(), x, u, e, lo, st.heldFrom, st.heldTo, st.heldValue);
-    return true;
+  auto eliminate = [&](int topTo, int bottomFrom) {
+    if (EliminateRows(*k, topTo, bottomFrom, lo)) return true;
+    k->n = 0;
+    gKept.current = nullptr;
+    return false;
+  };
+  if (st.heldFrom > lo && st.heldTo < e) {
+    if (!eliminate(st.heldFrom - 1, st.heldTo + 1)) return false;
+    if (!k->zeroFromBottom) {
+      st.solvedRows += e - lo + 1 - (st.heldTo - st.heldFrom + 1);
+      ResolveAroundHeldRows(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
+                            k->bSuper.data(), x, u, e, lo, st.heldFrom, st.heldTo, st.heldValue);
+      return true;
+    }
   }
   st.heldFrom = st.heldTo = 0;
   st.solvedRows += e - lo + 1;
-  if (k->factors.n == e) {
+  // ResolveTwoEnded solves from the top alone below five rows.
+  const int middle = e - lo < 4 ? e : (lo + e) / 2;
+  if (!eliminate(middle, e - lo < 4 ? e + 1 : middle)) return false;
+  if (!k->zeroFromBottom || e - lo < 4) {
     ResolveTwoEnded(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
                     k->bSuper.data(), x, u, e, lo);
     return true;
   }
+  if (!eliminate(e, e + 1)) return false;
   TridiagMatVecActiveStart(k->bSub.data(), k->bDiag.data(), k->bSuper.data(), x, g.RightHandSide, e);
   const double* a = k->aSub.data();
   const double* gam = k->gam.data();
@@ -1172,6 +1235,7 @@ double StaticGridAmountImbalance() {
 
 int StaticGridFactorisationCount() { return gState.factorisations; }
 long StaticGridSolvedRowCount() { return gState.solvedRows; }
+long StaticGridEliminatedRowCount() { return gState.eliminatedRows; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
 

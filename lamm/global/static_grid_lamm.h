@@ -95,5 +95,8 @@ int StaticGridStepCount();
 int StaticGridFactorisationCount();
 // Rows solved by the steps of the boundary rule in the last run, summed.
 long StaticGridSolvedRowCount();
+// Rows those systems eliminated, from the top and from the bottom, summed
+// (two for each row of a system eliminated whole).
+long StaticGridEliminatedRowCount();
 int StaticGridStopNode();
 bool StaticGridStoppedEarly();
