@@ -7,6 +7,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 inline pid_t StartUnattendedRun(const std::string& folder, const std::string& home) {
@@ -21,4 +24,18 @@ inline pid_t StartUnattendedRun(const std::string& folder, const std::string& ho
     _exit(122);
   }
   return pid;
+}
+
+// The whole of a file (a parameter file to vary, a result to read).
+inline std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The first `from` in `text` replaced by `to`.
+inline void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
 }

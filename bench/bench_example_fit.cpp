@@ -22,6 +22,7 @@
 #include <string>
 
 #include "app/startup/main_window_host.h"
+#include "bench_child_run.h"
 #include "app/startup/startup.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -40,18 +41,6 @@ namespace fs = std::filesystem;
 // (the builds a comparison takes turns between, or two people's).
 fs::path Root() {
   return fs::temp_directory_path() / ("tarnel_bench_example_fit." + std::to_string(getpid()));
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
 }
 
 fs::path MakeSet(bool fit) {

@@ -50,18 +50,6 @@ namespace fs = std::filesystem;
 
 fs::path Root() { return fs::temp_directory_path() / "tarnel_bench_featureless"; }
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-}
-
 enum class Variant { Featureless, TwoScans, Example, Flat, Noise, HoursApart };
 
 std::string SetName(const std::string& method, Variant v) {

@@ -270,16 +270,34 @@ bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
   }
   double* pivotB = f.pivotB.data();
   double* lowerB = f.lowerB.data();
+  double* inverse = f.inverse.data();
+  double* inverseB = f.inverseB.data();
   bet[1] = b[1];
   pivotB[n] = b[n];
+  // The reciprocals of the pivots of the row before go along: they wait on
+  // neither chain and fill the divider while the chains wait on theirs. The
+  // last pivot of each chain stays in a register: read back from memory it
+  // would add a store's latency to every link.
   bool zeroFromBottom = false;
+  double top = b[1], bottom = b[n];
   for (int j = 2, i = n - 1; j <= n; ++j, --i) {
-    gam[j] = c[j - 1] / bet[j - 1];
-    bet[j] = b[j] - a[j] * gam[j];
-    zeroFromBottom = zeroFromBottom || pivotB[i + 1] == 0;
-    lowerB[i] = c[i] / pivotB[i + 1];
-    pivotB[i] = b[i] - lowerB[i] * a[i + 1];
+    const double g = c[j - 1] / top;
+    const double pivot = b[j] - a[j] * g;
+    zeroFromBottom = zeroFromBottom || bottom == 0;
+    const double m = c[i] / bottom;
+    const double pivotFromBottom = b[i] - m * a[i + 1];
+    gam[j] = g;
+    bet[j] = pivot;
+    lowerB[i] = m;
+    pivotB[i] = pivotFromBottom;
+    inverse[j - 1] = 1 / top;
+    inverseB[i + 1] = 1 / bottom;
+    top = pivot;
+    bottom = pivotFromBottom;
   }
+  inverse[n] = 1 / bet[n];
+  inverseB[1] = 1 / pivotB[1];
+  zeroFromBottom = zeroFromBottom || pivotB[1] == 0;
   for (int j = n; j >= 2; --j)
     if (bet[j] == 0) {
       k.lastZeroPivot = j;
@@ -290,18 +308,14 @@ bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
     LammSettings().singularMatrixError = 1;
     return false;
   }
-  for (int j = 1; j <= n; ++j) {
-    f.pivot[j] = bet[j];
-    f.inverse[j] = 1 / bet[j];
-    f.upper[j] = j < n ? c[j] * f.inverse[j] : 0;
-    f.lower[j] = j > 1 ? a[j] * f.inverse[j - 1] : 0;
-  }
-  for (int j = 1; j <= n && !zeroFromBottom; ++j) {
-    if (pivotB[j] == 0) zeroFromBottom = true;
-    f.inverseB[j] = 1 / pivotB[j];
-    f.upperB[j] = j > 1 ? a[j] * f.inverseB[j] : 0;
-  }
+  std::copy(bet + 1, bet + n + 1, f.pivot.begin() + 1);
+  for (int j = 1; j < n; ++j) f.upper[j] = c[j] * inverse[j];
+  f.upper[n] = 0;
+  f.lower[1] = 0;
+  for (int j = 2; j <= n; ++j) f.lower[j] = a[j] * inverse[j - 1];
   if (zeroFromBottom) return true;
+  f.upperB[1] = 0;
+  for (int j = 2; j <= n; ++j) f.upperB[j] = a[j] * inverseB[j];
   for (int j = 2; j <= n; ++j) f.lowerPairs[j] = f.lower[j] * f.lower[j - 1];
   for (int j = 1; j + 2 <= n; ++j) f.lowerPairsB[j] = lowerB[j] * lowerB[j + 1];
   for (int j = 1; j < n; ++j) f.upperPairs[j] = f.upper[j] * f.upper[j + 1];
@@ -505,82 +519,111 @@ constexpr double kHeldDeviation = 1e-10;
 // the value p: the rows above them solve with the factors from the top (an
 // elimination from the top never reaches below its last row), the rows
 // below with those from the bottom, each next to the held value as a known
-// one. Each substitution two rows at a time, as ResolveTwoEnded.
+// one. Each substitution two rows at a time, as ResolveTwoEnded; the two
+// sides are independent and go through one loop side by side, so that
+// neither waits on its own chain alone.
 void ResolveAroundHeldRows(const TwoEndedFactors& f, const double* a, const double* c, const double* oa,
                            const double* ob, const double* oc, const double* x, double* u, int n, int lo,
                            int h0, int h1, double p) {
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  for (int j = h0; j <= h1; ++j) u[j] = p;
+  // Rows between lo and n: lo >= 1 and n beyond the held rows, so both
+  // neighbours take part.
+  auto inner = [&](int i) {
+    double v = ob[i] * x[i];
+    v += oa[i] * x[i - 1];
+    v += oc[i] * x[i + 1];
+    return v;
+  };
   auto rhs = [&](int i) {
     double v = ob[i] * x[i];
     if (i > 1) v += oa[i] * x[i - 1];
-    if (i < n) v += oc[i] * x[i + 1];
+    v += oc[i] * x[i + 1];
     return v;
   };
-  for (int j = 1; j < lo; ++j) u[j] = 0;
-  for (int j = h0; j <= h1; ++j) u[j] = p;
-  // Above: rows lo..e, row e next to the held row e + 1.
-  {
-    const double* l = f.lower.data();
-    const double* l2 = f.lowerPairs.data();
-    const double* q = f.inverse.data();
-    const double* up = f.upper.data();
-    const double* up2 = f.upperPairs.data();
-    const int e = h0 - 1;
-    auto r = [&](int i) { return i == e ? rhs(i) - c[i] * p : rhs(i); };
-    double y = r(lo);
-    u[lo] = y;
-    int i = lo + 1;
-    for (; i + 1 <= e; i += 2) {
-      const double a0 = r(i), a1 = r(i + 1);
-      const double yi = a0 - l[i] * y;
-      y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
-      u[i] = yi;
-      u[i + 1] = y;
-    }
-    for (; i <= e; ++i) u[i] = y = r(i) - l[i] * y;
-    double xu = u[e] * q[e];
-    u[e] = xu;
-    i = e - 1;
-    for (; i - 1 >= lo; i -= 2) {
-      const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
-      const double ui = p0 - up[i] * xu;
-      xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
-      u[i] = ui;
-      u[i - 1] = xu;
-    }
-    for (; i >= lo; --i) u[i] = xu = u[i] * q[i] - up[i] * xu;
+  // Above: rows lo..e, row e next to the held row e + 1; below: rows b..n,
+  // row b next to the held row b - 1.
+  const int e = h0 - 1, b = h1 + 1;
+  const double* l = f.lower.data();
+  const double* l2 = f.lowerPairs.data();
+  const double* q = f.inverse.data();
+  const double* up = f.upper.data();
+  const double* up2 = f.upperPairs.data();
+  const double* lB = f.lowerB.data();
+  const double* lB2 = f.lowerPairsB.data();
+  const double* qB = f.inverseB.data();
+  const double* dn = f.upperB.data();
+  const double* dn2 = f.upperPairsB.data();
+  auto r = [&](int i) { return i == e ? inner(i) - c[i] * p : inner(i); };
+  auto rb = [&](int j) { return j == b ? inner(j) - a[j] * p : inner(j); };
+  // Eliminations: down from lo, up from n (which has no row below it).
+  double y = lo == e ? rhs(lo) - c[lo] * p : rhs(lo);
+  double z = ob[n] * x[n];
+  z += oa[n] * x[n - 1];
+  if (n == b) z -= a[n] * p;
+  u[lo] = y;
+  u[n] = z;
+  int i = lo + 1, j = n - 1;
+  for (; i + 1 <= e && j - 1 >= b; i += 2, j -= 2) {
+    const double a0 = r(i), a1 = r(i + 1);
+    const double b0 = rb(j), b1 = rb(j - 1);
+    const double yi = a0 - l[i] * y, zj = b0 - lB[j] * z;
+    y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
+    z = (b1 - lB[j - 1] * b0) + lB2[j - 1] * z;
+    u[i] = yi;
+    u[i + 1] = y;
+    u[j] = zj;
+    u[j - 1] = z;
   }
-  // Below: rows b..n, row b next to the held row b - 1.
-  {
-    const double* l = f.lowerB.data();
-    const double* l2 = f.lowerPairsB.data();
-    const double* q = f.inverseB.data();
-    const double* dn = f.upperB.data();
-    const double* dn2 = f.upperPairsB.data();
-    const int b = h1 + 1;
-    auto r = [&](int i) { return i == b ? rhs(i) - a[i] * p : rhs(i); };
-    double z = r(n);
-    u[n] = z;
-    int j = n - 1;
-    for (; j - 1 >= b; j -= 2) {
-      const double b0 = r(j), b1 = r(j - 1);
-      const double zj = b0 - l[j] * z;
-      z = (b1 - l[j - 1] * b0) + l2[j - 1] * z;
-      u[j] = zj;
-      u[j - 1] = z;
-    }
-    for (; j >= b; --j) u[j] = z = r(j) - l[j] * z;
-    double xd = u[b] * q[b];
-    u[b] = xd;
-    j = b + 1;
-    for (; j + 1 <= n; j += 2) {
-      const double d0 = u[j] * q[j], d1 = u[j + 1] * q[j + 1];
-      const double vj = d0 - dn[j] * xd;
-      xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
-      u[j] = vj;
-      u[j + 1] = xd;
-    }
-    for (; j <= n; ++j) u[j] = xd = u[j] * q[j] - dn[j] * xd;
+  for (; i + 1 <= e; i += 2) {
+    const double a0 = r(i), a1 = r(i + 1);
+    const double yi = a0 - l[i] * y;
+    y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
+    u[i] = yi;
+    u[i + 1] = y;
   }
+  for (; i <= e; ++i) u[i] = y = r(i) - l[i] * y;
+  for (; j - 1 >= b; j -= 2) {
+    const double b0 = rb(j), b1 = rb(j - 1);
+    const double zj = b0 - lB[j] * z;
+    z = (b1 - lB[j - 1] * b0) + lB2[j - 1] * z;
+    u[j] = zj;
+    u[j - 1] = z;
+  }
+  for (; j >= b; --j) u[j] = z = rb(j) - lB[j] * z;
+  // Substitutions: up from e, down from b.
+  double xu = u[e] * q[e], xd = u[b] * qB[b];
+  u[e] = xu;
+  u[b] = xd;
+  i = e - 1;
+  j = b + 1;
+  for (; i - 1 >= lo && j + 1 <= n; i -= 2, j += 2) {
+    const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
+    const double d0 = u[j] * qB[j], d1 = u[j + 1] * qB[j + 1];
+    const double ui = p0 - up[i] * xu, vj = d0 - dn[j] * xd;
+    xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
+    xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
+    u[i] = ui;
+    u[i - 1] = xu;
+    u[j] = vj;
+    u[j + 1] = xd;
+  }
+  for (; i - 1 >= lo; i -= 2) {
+    const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
+    const double ui = p0 - up[i] * xu;
+    xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
+    u[i] = ui;
+    u[i - 1] = xu;
+  }
+  for (; i >= lo; --i) u[i] = xu = u[i] * q[i] - up[i] * xu;
+  for (; j + 1 <= n; j += 2) {
+    const double d0 = u[j] * qB[j], d1 = u[j + 1] * qB[j + 1];
+    const double vj = d0 - dn[j] * xd;
+    xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
+    u[j] = vj;
+    u[j + 1] = xd;
+  }
+  for (; j <= n; ++j) u[j] = xd = u[j] * qB[j] - dn[j] * xd;
 }
 
 // After a step: the held rows give way where the boundary or the far layer

@@ -770,6 +770,11 @@ TEST_F(RoadRun, ExampleFromANewUsersStartsByMarquardtReachesTheMinimum) {
   const Start starts[] = {
       {{{0.9f, 20000, 2}, {0.5f, 80000, 5.5f}, {0.2f, 200000, 9}}, 0.00496, {2.50f, 5.00f, 8.00f}},
       {{{0.9f, 30000, 3}, {0.5f, 100000, 7}}, 0.01932, {2.99f, 5.54f, 0}},
+      // Starts drawn about the truth by seeds no one chose: each ends at the
+      // minimum saying so, or away from it saying why.
+      {{{0.599f, 50889, 1.73f}, {0.899f, 65768, 5.47f}, {0.216f, 233216, 15.23f}}, 0.00496, {2.50f, 5.00f, 8.00f}},
+      {{{0.463f, 19244, 2.95f}, {0.371f, 79376, 6.19f}, {0.374f, 255555, 15.68f}}, 0.00496, {2.50f, 5.00f, 8.00f}},
+      {{{0.435f, 13607, 3.40f}, {0.469f, 108277, 5.44f}, {0.344f, 219912, 7.20f}}, 0.00496, {2.50f, 5.00f, 8.00f}},
   };
   for (const Start& start : starts) {
     const int n = static_cast<int>(start.species.size());
@@ -798,10 +803,15 @@ TEST_F(RoadRun, ExampleFromANewUsersStartsByMarquardtReachesTheMinimum) {
     ui_->transcript.clear();
     Window().Dispatch(215);
     EXPECT_LE(ui_->transcript.size(), 1u) << ui_->transcript.back().text;
+    EXPECT_FALSE(platform::QuitRequested());
+    if (&start - starts >= 2 && Rmsd() > 1.01 * start.minimum) {
+      EXPECT_NE(LastFitEnd().kind, FitEndKind::Reached) << Rmsd();
+      EXPECT_NE(LastFitEnd().kind, FitEndKind::Undetermined) << LastFitEnd().text;
+      continue;
+    }
     EXPECT_LE(Rmsd(), 1.01 * start.minimum) << LastFitEnd().text;
     EXPECT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
     for (int k = 1; k <= n; ++k) EXPECT_NEAR(gModelParameterVector.P[4 + k], start.s[k - 1], 0.03) << k;
-    EXPECT_FALSE(platform::QuitRequested());
   }
 }
 
