@@ -6,6 +6,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fit/annealing.h"
@@ -368,20 +369,19 @@ bool WithoutASay(int k, const std::vector<std::string>& named) {
 // the boundaries of two). Such a point is no minimum of the model asked
 // for when the species, placed beside one that has its say, lowers
 // chi-square. Nor is an end whose species, each moved a little from where
-// it is or placed beside another (the others held, the loadings solved
-// anew), lowers it: a species can settle in a valley of its own beside the
-// truth's, or stand in for a baseline near 0 S, where no step of the
-// minimiser's size leads across. A species with a small share of the
-// loadings may be one on its way out, and at an end away from a minimum
-// any species may be misplaced: they are placed more widely. Each placement is
+// it is (the others held, the loadings solved anew), lowers it: a species
+// can settle in a valley of its own beside the truth's, where no step of
+// the minimiser's size leads across. A species with a small share of the
+// loadings may be one on its way out (near 0 S it stands in for a
+// baseline), and at an end away from a minimum any species may be
+// misplaced: they are placed beside the others too. Each placement is
 // tried once; when the lowest lowers chi-square by at least one unit in
 // noise terms the model is left there, otherwise at the end it was given.
-constexpr double kMinorShare = 0.05;
-// A move from where a species is, or from where another is: s and size by
-// these factors.
+constexpr double kMinorShare = 0.1;
+// A move from where a species is: s and size by these factors.
 constexpr float kNearSFactors[] = {0.8f, 1.0f, 1.25f};
-// More widely: where a species has no say, its own s and size tell nothing
-// of where it belongs.
+// Beside another, more widely: where a species has no say, its own s and
+// size tell nothing of where it belongs.
 constexpr float kBesideSFactors[] = {1.0f / 3.0f, 0.5f, 0.8f, 1.0f, 1.25f, 2.0f, 3.0f};
 constexpr float kSizeFactors[] = {1.0f / 3.0f, 1.0f, 3.0f};
 
@@ -391,13 +391,9 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
   const ModelParams& mp = gModelParams;
-  // The species placed, the one it is placed beside (itself: moved from
-  // where it is), and whether more widely.
-  struct Pair {
-    int placed, beside;
-    bool wide;
-  };
-  std::vector<Pair> pairs;
+  // The species placed and the one it is placed beside (itself: moved from
+  // where it is).
+  std::vector<std::pair<int, int>> pairs;
   std::vector<int> heard;
   const std::vector<std::string> named = NamedUndetermined(endRecord);
   double total = 0.0;
@@ -410,10 +406,9 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
     if (!mp.included[a] || (!pv.F[a] && !pv.F[a + kSpeciesSlots])) continue;
     const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
     const bool minor = std::fabs(mp.scaleFactor[a]) < kMinorShare * total;
-    const bool wide = mute || minor || endRecord.kind == FitEndKind::NotReached;
-    if (!mute && endRecord.kind != FitEndKind::Undetermined) pairs.push_back({a, a, false});
+    if (!mute && endRecord.kind != FitEndKind::Undetermined) pairs.emplace_back(a, a);
     for (int k : heard)
-      if (k != a && (wide || endRecord.kind != FitEndKind::Undetermined)) pairs.push_back({a, k, wide});
+      if (k != a && (mute || minor || endRecord.kind == FitEndKind::NotReached)) pairs.emplace_back(a, k);
   }
   if (pairs.empty()) return Placement::None;
   const int n = ParametersToFitVector(0, nullptr);
@@ -432,10 +427,9 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
   std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
   const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
   const std::vector<float> beside(std::begin(kBesideSFactors), std::end(kBesideSFactors));
-  for (const Pair& pair : pairs)
-    for (float sf : pair.wide ? beside : near)
+  for (const auto& [a, k] : pairs)
+    for (float sf : a == k ? near : beside)
       for (float mf : kSizeFactors) {
-        const int a = pair.placed, k = pair.beside;
         // Beside itself, or on the other: no move, or two the solve cannot part.
         if (fs.stopRequested || (sf == 1.0f && mf == 1.0f)) continue;
         std::copy(saved, saved + kParameterSlots + 1, pv.P);

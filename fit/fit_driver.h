@@ -30,11 +30,10 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
                          const std::function<void()>& beforeRestart = {});
 // 1 when done (also with nothing floated), 0 when refused. A fit of two or
 // more discrete species of velocity data with loadings solved linearly is
-// checked where it ends: each species moved from where it is and placed
-// beside the others (more widely one with no say in the misfit or a small
-// share of the loadings); where that lowers chi-square by a unit, the fit
-// goes on from there (a bounded number of times) and tells the end of its
-// last run.
+// checked where it ends: each species moved from where it is, and one with
+// no say in the misfit (or a small share of the loadings) placed beside the
+// others; where that lowers chi-square by a unit, the fit goes on from there
+// (a bounded number of times) and tells the end of its last run.
 int FitCurrentModel(FitHost* host);
 // Recomposes the fit report and redraws the fitted curves.
 void DrawFitCurvesDuringFit(FitHost* host);
