@@ -89,6 +89,9 @@ double StaticGridAmountImbalance();
 // No balance until the next solve (before a solve that may not run).
 void ForgetStaticGridAmountBalance();
 double TotalAmountStaticGridRomberg();
+// True when some c_i, i = 1..n, is NaN or beyond +-1e100: the step's test
+// of a profile that overflowed.
+bool StaticGridProfileOverflows(const double* c, int n);
 // Accepted steps, depletion-stop node and active region of the last run.
 int StaticGridStepCount();
 // Systems factorised by the steps of the boundary rule in the last run.

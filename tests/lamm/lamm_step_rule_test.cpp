@@ -15,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/static_grid_kernels.h"
 #include "lamm_test_support.h"
 #include "numerics/vector_kernel.h"
@@ -129,6 +130,12 @@ double PlainLargestValue(const double* c, int from, int to, double acc) {
   return acc;
 }
 
+bool PlainOverflows(const double* c, int n) {
+  for (int i = 1; i <= n; ++i)
+    if (!(std::fabs(c[i]) <= 1e100)) return true;
+  return false;
+}
+
 bool PlainAllWithinRange(const double* c, int from, int to) {
   for (int i = from; i <= to; ++i)
     if (!(c[i] < 1e100 && c[i] > -1e100)) return false;
@@ -183,6 +190,10 @@ TEST(LammStepRule, ProfileScansOfEveryKernelGiveThePlainLoopsResults) {
           (unit(gen) < 0.5 ? c : p)[i] = specials[static_cast<size_t>(unit(gen) * std::size(specials))];
         }
       }
+      // The step's overflow test, over the whole profile (+-1e100 itself
+      // is no overflow).
+      EXPECT_EQ(StaticGridProfileOverflows(c.data(), length), PlainOverflows(c.data(), length))
+          << "length " << length << " variant " << variant;
       const int from = variant % 2 == 0 ? 1 : 1 + static_cast<int>(unit(gen) * length);
       const int to = length;
       const double floor = variant % 4 == 3 ? 5e-5 : 1e-4;
