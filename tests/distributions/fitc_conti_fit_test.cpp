@@ -26,6 +26,7 @@
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
+#include "tests/support/fit_outcomes.h"
 #include "tests/support/jumping_clock.h"
 
 using namespace runtest;
@@ -228,13 +229,7 @@ TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
     ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
     e_.AddGaussianNoise(noise, noise > 0.0075f ? 21 : 22);
     ASSERT_GT(CurrentScanSet().count * (CurrentScanSet().lastGridPoint - CurrentScanSet().firstGridPoint + 1), 10000);
-    struct Outcome {
-      std::string what;
-      float rmsd;
-      FitEndKind end;
-      std::string text;
-    };
-    std::vector<Outcome> outcomes;
+    std::vector<fitoutcomes::Outcome> outcomes;
     float best = 1e30f;
     for (const Start& st : starts)
       for (const Method& m : methods) {
@@ -247,7 +242,7 @@ TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
         Float(st.meniscus, st.ff0);
         ContiHost host;
         EXPECT_EQ(ContiFit(&host), 1);
-        const Outcome o{what, fs.currentRmsd, LastFitEnd().kind, LastFitEnd().text};
+        const fitoutcomes::Outcome o{what, fs.currentRmsd, LastFitEnd().kind, LastFitEnd().text};
         std::printf("%s: rmsd %.6f, f/f0 %.4f, meniscus %.4f, %d evaluations: %s\n", what.c_str(), o.rmsd,
                     Conti().ffValue, gModelParams.meniscus, fs.fitEvaluations, o.text.c_str());
         EXPECT_TRUE(std::isfinite(o.rmsd));
@@ -257,10 +252,7 @@ TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
         outcomes.push_back(o);
         best = std::min(best, o.rmsd);
       }
-    for (const Outcome& o : outcomes) {
-      if (o.end == FitEndKind::Limit || o.end == FitEndKind::NotReached) continue;
-      EXPECT_LE(o.rmsd, 1.01f * best) << o.what << ": " << o.text;
-    }
+    fitoutcomes::ExpectNearTheBestOrANamedEnd(outcomes, 1.01f * best);
   }
 }
 
@@ -457,14 +449,7 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsAtOnceAtItsBestPointSayingItShowsN
             (c.data == Data::NoiseAlone ? 0.0f : 0.5f) + (c.data == Data::Flat ? 0.0f : noise(random));
     FitEngineState& fs = gFitEngineState;
     fs.maxFitSeconds = c.outOfTime ? 0.0 : kMaxFitSeconds;
-    fs.useSimplex = !c.marquardt && !c.annealing;
-    fs.useMarquardt = c.marquardt;
-    fs.useAnnealing = c.annealing;
-    fs.annealFinalSimplex = c.finalSimplex;
-    fs.annealFinalMarquardt = c.finalMarquardt;
-    fs.annealSteps = 3;
-    fs.annealIterations = 20;
-    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+    UseMethod({c.name, !c.marquardt && !c.annealing, c.marquardt, c.annealing, c.finalSimplex, c.finalMarquardt});
     fs.bottomMin = 7.11f;
     fs.bottomMax = 7.6f;
     Conti().maxEntropy = c.maxEntropy;

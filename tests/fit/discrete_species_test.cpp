@@ -34,6 +34,7 @@
 #include "fit/stalled_steps.h"
 #include "fit_test_support.h"
 #include "tests/support/data_state.h"
+#include "tests/support/fit_outcomes.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
@@ -1034,12 +1035,7 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
       for (int p = 1; p <= ss.points[j]; ++p)
         ss.signals[j][p] = (featureless ? set.level : ss.model[j][p]) + (set.noise > 0.0f ? noise(engine) : 0.0f);
   }
-  struct Outcome {
-    std::string what;
-    float rmsd;
-    FitEndKind end;
-    std::string text;
-  };
+  using fitoutcomes::Outcome;
   std::vector<Outcome> outcomes;
   // The lowest rmsd found on the set, by the fits judged and by the others.
   float best = 1e30f;
@@ -1132,11 +1128,8 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
     FitCurrentModel(&host);
     best = std::min(best, CalcRmsd());
   }
-  for (const Outcome& o : outcomes) {
-    if (o.end == FitEndKind::Limit || o.end == FitEndKind::NotReached) continue;
-    // A flat set's fits end exact to within the solver's own rounding.
-    EXPECT_LE(o.rmsd, featureless && set.noise == 0.0f ? 1e-5f : 1.01f * best) << o.what << ": " << o.text;
-  }
+  // A flat set's fits end exact to within the solver's own rounding.
+  fitoutcomes::ExpectNearTheBestOrANamedEnd(outcomes, featureless && set.noise == 0.0f ? 1e-5f : 1.01f * best);
 }
 
 INSTANTIATE_TEST_SUITE_P(

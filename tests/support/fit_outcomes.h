@@ -1,0 +1,31 @@
+#pragma once
+// How the fits of one synthetic set ended, judged together: each ends
+// within 1 % of the lowest rmsd any fit reached on the set, unless its end
+// names the limit that stopped it or says that it stopped away from a
+// minimum.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fit/stalled_steps.h"
+
+namespace fitoutcomes {
+
+struct Outcome {
+  std::string what;  // the method and start
+  float rmsd;
+  FitEndKind end;
+  std::string text;
+};
+
+// `bound` is the largest rmsd an end that claims a minimum may have
+// (1.01 times the best, or what an exact fit leaves).
+inline void ExpectNearTheBestOrANamedEnd(const std::vector<Outcome>& outcomes, float bound) {
+  for (const Outcome& o : outcomes) {
+    if (o.end == FitEndKind::Limit || o.end == FitEndKind::NotReached) continue;
+    EXPECT_LE(o.rmsd, bound) << o.what << ": " << o.text;
+  }
+}
+
+}  // namespace fitoutcomes
