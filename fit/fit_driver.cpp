@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/scan_set.h"
 #include "fit/annealing.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -24,6 +25,7 @@
 #include "fit/simulation_switches.h"
 #include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
+#include "numerics/constants.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 
@@ -343,17 +345,39 @@ std::vector<std::string> NamedUndetermined(const FitEndRecord& end) {
   return names;
 }
 
+// Whether a species of sedimentation coefficient s (S) leaves the fit range
+// in its plateau in every scan: its sharp boundary, from the meniscus (or,
+// floating, from the bottom), reaches no fitted radius by the last scan. The
+// range then sees a level of it, which the baseline and the noise terms can
+// take up as well: it stands in for them rather than for a species.
+bool BoundaryNeverInTheFitRange(float s) {
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return false;
+  double w2tLast = 0.0;
+  for (int j = 1; j <= ss.count; ++j) {
+    const ScanRecord& rec = ss.records[j];
+    w2tLast = std::max(w2tLast, rec.w2t > 0.0 ? rec.w2t : Omega2(rec.rpm) * rec.time);
+  }
+  const double travelled = static_cast<double>(s) * 1e-13 * w2tLast;
+  if (!(w2tLast > 0.0) || !(ss.leftFitLimit > mp.meniscus) || !(ss.rightFitLimit < mp.bottom)) return false;
+  return travelled >= 0.0 ? mp.meniscus * std::exp(travelled) < ss.leftFitLimit
+                          : mp.bottom * std::exp(travelled) > ss.rightFitLimit;
+}
+
 // Whether species k of the model's present state has no say in the
 // misfit: the linear solve gave it no loading, its s is held at an end of
-// its range (it left the cell before the first scan), or the end names its
-// s or size as not determined by the data (a species floated out of view,
-// its loading taken for a baseline).
+// its range (it left the cell before the first scan) or so small that its
+// boundary never enters the fit range, or the end names its s or size as
+// not determined by the data (a species floated out of view, its loading
+// taken for a baseline).
 bool WithoutASay(int k, const std::vector<std::string>& named) {
   const ModelParameterVector& pv = gModelParameterVector;
   if (gModelParams.scaleFactor[k] == 0.0f) return true;
   float low = 0.0f, high = 0.0f;
   const float s = pv.P[k + kSpeciesSlots];
   if (SpeciesFitLimits(k + kSpeciesSlots, s, &low, &high) && (s <= low || s >= high)) return true;
+  if (BoundaryNeverInTheFitRange(s)) return true;
   auto isNamed = [&named](const std::string& name) {
     return std::find(named.begin(), named.end(), name) != named.end();
   };
