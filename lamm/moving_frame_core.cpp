@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "lamm/element_integrals.h"
 #include "lamm/fe_integrals.h"
@@ -12,6 +13,8 @@
 #include "platform/error_box.h"
 
 namespace {
+// Below this many rows the period system is factorised from the top alone.
+constexpr int kTwistedRows = 16;
 
 // The eight boundary positions (1,1) (1,2) (2,1) (2,2) (N-1,N-1) (N-1,N)
 // (N,N-1) (N,N) as (row, column) pairs.
@@ -249,9 +252,37 @@ bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
     Band(Tlo, Tdi, Tup, i, j) = Mbar[k] + 0.5 * P * l0;
     Band(Slo, Spiv, Srat, i, j) = Mbar[k] - 0.5 * P * l1;
   }
+  // The rows below the twist factorised from the bottom, from the entries as
+  // assembled; kept aside until the factorisation from the top has checked
+  // every pivot.
+  storedReady = false;
+  twist = 0;
+  static thread_local std::vector<double> fromBottom;
+  int middle = N >= kTwistedRows ? N / 2 : 0;
+  if (middle > 0) {
+    // Per row below the middle: reciprocal pivot, super-diagonal and
+    // sub-diagonal over the pivot.
+    fromBottom.assign(3 * static_cast<size_t>(N + 1), 0.0);
+    double* inv = fromBottom.data();
+    double* up = inv + (N + 1);
+    double* lo = up + (N + 1);
+    double pivot = Spiv[N];
+    for (int i = N;; --i) {
+      if (pivot == 0 || !std::isfinite(pivot)) {
+        middle = 0;
+        break;
+      }
+      inv[i] = 1.0 / pivot;
+      up[i] = Srat[i] * inv[i];
+      lo[i] = Slo[i] * inv[i];
+      if (i == middle + 1) break;
+      pivot = Spiv[i - 1] - Srat[i - 1] * lo[i];
+    }
+  }
+  const double middleLo = middle > 0 ? Slo[middle] : 0, middleDi = middle > 0 ? Spiv[middle] : 0,
+               middleUp = middle > 0 ? Srat[middle] : 0;
   // Factorise the left matrix in place: Spiv the pivots, Srat the ratios.
   // Every pivot is checked, as in the step-by-step solve.
-  storedReady = false;
   if (Spiv[1] == 0 || !std::isfinite(Spiv[1])) {
     if (!quiet) ErrorBox("Error 1 in tridag");
     tridagError = 1;
@@ -276,20 +307,94 @@ bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
     Spiv[i] = 1.0 / Spiv[i];
     Slo[i] *= Spiv[i];
   }
+  if (middle > 0) {
+    // Row `middle` meets both: its pivot less what each side's elimination
+    // takes from it.
+    const double* inv = fromBottom.data();
+    const double* up = inv + (N + 1);
+    const double* lo = up + (N + 1);
+    const double pivot = middleDi - middleLo * Srat[middle] - middleUp * lo[middle + 1];
+    if (pivot != 0 && std::isfinite(pivot)) {
+      for (int i = middle + 1; i <= N; ++i) {
+        Spiv[i] = inv[i];
+        Slo[i] = up[i];
+        Srat[i] = lo[i];
+      }
+      twist = middle;
+      twistLo = middleLo;
+      twistUp = middleUp;
+      twistPivot = 1.0 / pivot;
+    }
+  }
   storedReady = true;
   return true;
 }
 
-void CMovingFrameCore::SolveStoredFactorization(const double* right, double* u) const {
-  double y = right[1] * Spiv[1];
-  u[1] = y;
-  for (int i = 2; i <= N; ++i) {
-    y = right[i] * Spiv[i] - Slo[i] * y;
-    u[i] = y;
+void CMovingFrameCore::SolveStoredPeriodStep() {
+  // Each row of T cPrev is formed in the sweep that consumes it: a sweep
+  // waits on its own chain of products, and the row's products fill that
+  // wait.
+  auto right = [&](int i) {
+    if (i == 1) return Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
+    if (i == N) return Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
+    return Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
+  };
+  if (twist == 0) {
+    double y = right(1) * Spiv[1];
+    c[1] = y;
+    for (int i = 2; i <= N; ++i) {
+      y = right(i) * Spiv[i] - Slo[i] * y;
+      c[i] = y;
+    }
+    for (int i = N - 1; i >= 1; --i) {
+      y = c[i] - Srat[i + 1] * y;
+      c[i] = y;
+    }
+    return;
   }
-  for (int i = N - 1; i >= 1; --i) {
-    y = u[i] - Srat[i + 1] * y;
-    u[i] = y;
+  // Down from the top to the row above the twist, up from the bottom to the
+  // row below it, side by side.
+  const int m = twist;
+  double top = right(1) * Spiv[1];
+  double bottom = right(N) * Spiv[N];
+  c[1] = top;
+  c[N] = bottom;
+  int i = 2, j = N - 1;
+  for (; i < m && j > m; ++i, --j) {
+    const double a = Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
+    const double b = Tlo[j] * cPrev[j - 1] + Tdi[j] * cPrev[j] + Tup[j] * cPrev[j + 1];
+    top = a * Spiv[i] - Slo[i] * top;
+    bottom = b * Spiv[j] - Slo[j] * bottom;
+    c[i] = top;
+    c[j] = bottom;
+  }
+  for (; i < m; ++i) {
+    top = right(i) * Spiv[i] - Slo[i] * top;
+    c[i] = top;
+  }
+  for (; j > m; --j) {
+    bottom = right(j) * Spiv[j] - Slo[j] * bottom;
+    c[j] = bottom;
+  }
+  // The twist row from its neighbours' partial solutions.
+  const double x = (right(m) - twistLo * c[m - 1] - twistUp * c[m + 1]) * twistPivot;
+  c[m] = x;
+  // Back out to either end.
+  top = bottom = x;
+  i = m - 1, j = m + 1;
+  for (; i >= 1 && j <= N; --i, ++j) {
+    top = c[i] - Srat[i + 1] * top;
+    bottom = c[j] - Srat[j] * bottom;
+    c[i] = top;
+    c[j] = bottom;
+  }
+  for (; i >= 1; --i) {
+    top = c[i] - Srat[i + 1] * top;
+    c[i] = top;
+  }
+  for (; j <= N; ++j) {
+    bottom = c[j] - Srat[j] * bottom;
+    c[j] = bottom;
   }
 }
 
@@ -336,12 +441,7 @@ bool CMovingFrameCore::Step(double t, double dt, bool stored) {
       return false;
     }
     SetFrameEndRadii(0);
-    // rhs = T c_old
-    rhs[1] = Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
-    for (int i = 2; i < N; ++i)
-      rhs[i] = Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
-    rhs[N] = Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
-    SolveStoredFactorization(rhs, c);
+    SolveStoredPeriodStep();
     ClampOverflowAtEnds();
     return true;
   }
