@@ -6,6 +6,10 @@
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "lamm/element_integrals.h"
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
@@ -331,70 +335,82 @@ bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
 }
 
 void CMovingFrameCore::SolveStoredPeriodStep() {
-  // Each row of T cPrev is formed in the sweep that consumes it: a sweep
-  // waits on its own chain of products, and the row's products fill that
-  // wait.
+  // Each row of T cPrev over its pivot first, two rows at a time (the same
+  // products and sums per row as one at a time), then the sweeps, which wait
+  // on their chains of products alone.
   auto right = [&](int i) {
     if (i == 1) return Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
     if (i == N) return Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
     return Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
   };
+  double* g = rhs;
+  g[1] = right(1) * Spiv[1];
+  int i = 2;
+#if defined(__SSE2__)
+  for (; i + 1 < N; i += 2) {
+    const __m128d lo = _mm_mul_pd(_mm_loadu_pd(Tlo + i), _mm_loadu_pd(cPrev + i - 1));
+    const __m128d di = _mm_mul_pd(_mm_loadu_pd(Tdi + i), _mm_loadu_pd(cPrev + i));
+    const __m128d up = _mm_mul_pd(_mm_loadu_pd(Tup + i), _mm_loadu_pd(cPrev + i + 1));
+    _mm_storeu_pd(g + i, _mm_mul_pd(_mm_add_pd(_mm_add_pd(lo, di), up), _mm_loadu_pd(Spiv + i)));
+  }
+#endif
+  for (; i < N; ++i) g[i] = right(i) * Spiv[i];
+  g[N] = right(N) * Spiv[N];
   if (twist == 0) {
-    double y = right(1) * Spiv[1];
+    double y = g[1];
     c[1] = y;
-    for (int i = 2; i <= N; ++i) {
-      y = right(i) * Spiv[i] - Slo[i] * y;
-      c[i] = y;
+    for (int k = 2; k <= N; ++k) {
+      y = g[k] - Slo[k] * y;
+      c[k] = y;
     }
-    for (int i = N - 1; i >= 1; --i) {
-      y = c[i] - Srat[i + 1] * y;
-      c[i] = y;
+    for (int k = N - 1; k >= 1; --k) {
+      y = c[k] - Srat[k + 1] * y;
+      c[k] = y;
     }
     return;
   }
   // Down from the top to the row above the twist, up from the bottom to the
   // row below it, side by side.
   const int m = twist;
-  double top = right(1) * Spiv[1];
-  double bottom = right(N) * Spiv[N];
+  double top = g[1], bottom = g[N];
   c[1] = top;
   c[N] = bottom;
-  int i = 2, j = N - 1;
-  for (; i < m && j > m; ++i, --j) {
-    const double a = Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
-    const double b = Tlo[j] * cPrev[j - 1] + Tdi[j] * cPrev[j] + Tup[j] * cPrev[j + 1];
-    top = a * Spiv[i] - Slo[i] * top;
-    bottom = b * Spiv[j] - Slo[j] * bottom;
-    c[i] = top;
-    c[j] = bottom;
+  const int pairs = std::min(m - 2, N - m - 1);
+  for (int k = 0; k < pairs; ++k) {
+    const int a = 2 + k, b = N - 1 - k;
+    top = g[a] - Slo[a] * top;
+    bottom = g[b] - Slo[b] * bottom;
+    c[a] = top;
+    c[b] = bottom;
   }
-  for (; i < m; ++i) {
-    top = right(i) * Spiv[i] - Slo[i] * top;
-    c[i] = top;
+  for (int a = 2 + pairs; a < m; ++a) {
+    top = g[a] - Slo[a] * top;
+    c[a] = top;
   }
-  for (; j > m; --j) {
-    bottom = right(j) * Spiv[j] - Slo[j] * bottom;
-    c[j] = bottom;
+  for (int b = N - 1 - pairs; b > m; --b) {
+    bottom = g[b] - Slo[b] * bottom;
+    c[b] = bottom;
   }
   // The twist row from its neighbours' partial solutions.
   const double x = (right(m) - twistLo * c[m - 1] - twistUp * c[m + 1]) * twistPivot;
   c[m] = x;
   // Back out to either end.
   top = bottom = x;
-  i = m - 1, j = m + 1;
-  for (; i >= 1 && j <= N; --i, ++j) {
-    top = c[i] - Srat[i + 1] * top;
-    bottom = c[j] - Srat[j] * bottom;
-    c[i] = top;
-    c[j] = bottom;
+  const int back = std::min(m - 1, N - m);
+  for (int k = 1; k <= back; ++k) {
+    const int a = m - k, b = m + k;
+    top = c[a] - Srat[a + 1] * top;
+    bottom = c[b] - Srat[b] * bottom;
+    c[a] = top;
+    c[b] = bottom;
   }
-  for (; i >= 1; --i) {
-    top = c[i] - Srat[i + 1] * top;
-    c[i] = top;
+  for (int a = m - 1 - back; a >= 1; --a) {
+    top = c[a] - Srat[a + 1] * top;
+    c[a] = top;
   }
-  for (; j <= N; ++j) {
-    bottom = c[j] - Srat[j] * bottom;
-    c[j] = bottom;
+  for (int b = m + 1 + back; b <= N; ++b) {
+    bottom = c[b] - Srat[b] * bottom;
+    c[b] = bottom;
   }
 }
 
