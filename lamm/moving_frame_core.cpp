@@ -6,19 +6,18 @@
 #include <cmath>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "lamm/element_integrals.h"
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
+#include "lamm/static_grid_kernels.h"
 #include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
 // Below this many rows the period system is factorised from the top alone.
 constexpr int kTwistedRows = 16;
+
 
 // The eight boundary positions (1,1) (1,2) (2,1) (2,2) (N-1,N-1) (N-1,N)
 // (N,N-1) (N,N) as (row, column) pairs.
@@ -335,9 +334,9 @@ bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
 }
 
 void CMovingFrameCore::SolveStoredPeriodStep() {
-  // Each row of T cPrev over its pivot first, two rows at a time (the same
-  // products and sums per row as one at a time), then the sweeps, which wait
-  // on their chains of products alone.
+  // Each row of T cPrev over its pivot first, several rows at a time (the
+  // same products and sums per row as one at a time), then the sweeps, which
+  // wait on their chains of products alone.
   auto right = [&](int i) {
     if (i == 1) return Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
     if (i == N) return Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
@@ -345,16 +344,7 @@ void CMovingFrameCore::SolveStoredPeriodStep() {
   };
   double* g = rhs;
   g[1] = right(1) * Spiv[1];
-  int i = 2;
-#if defined(__SSE2__)
-  for (; i + 1 < N; i += 2) {
-    const __m128d lo = _mm_mul_pd(_mm_loadu_pd(Tlo + i), _mm_loadu_pd(cPrev + i - 1));
-    const __m128d di = _mm_mul_pd(_mm_loadu_pd(Tdi + i), _mm_loadu_pd(cPrev + i));
-    const __m128d up = _mm_mul_pd(_mm_loadu_pd(Tup + i), _mm_loadu_pd(cPrev + i + 1));
-    _mm_storeu_pd(g + i, _mm_mul_pd(_mm_add_pd(_mm_add_pd(lo, di), up), _mm_loadu_pd(Spiv + i)));
-  }
-#endif
-  for (; i < N; ++i) g[i] = right(i) * Spiv[i];
+  PeriodRightSides(Tlo, Tdi, Tup, cPrev, Spiv, g, 2, N - 1);
   g[N] = right(N) * Spiv[N];
   if (twist == 0) {
     double y = g[1];
