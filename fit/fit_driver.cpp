@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/scan_set.h"
 #include "fit/annealing.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -24,6 +25,7 @@
 #include "fit/simulation_switches.h"
 #include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
+#include "numerics/constants.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 
@@ -343,17 +345,39 @@ std::vector<std::string> NamedUndetermined(const FitEndRecord& end) {
   return names;
 }
 
+// Whether a species of sedimentation coefficient s (S) leaves the fit range
+// in its plateau in every scan: its sharp boundary, from the meniscus (or,
+// floating, from the bottom), reaches no fitted radius by the last scan. The
+// range then sees a level of it, which the baseline and the noise terms can
+// take up as well: it stands in for them rather than for a species.
+bool BoundaryNeverInTheFitRange(float s) {
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return false;
+  double w2tLast = 0.0;
+  for (int j = 1; j <= ss.count; ++j) {
+    const ScanRecord& rec = ss.records[j];
+    w2tLast = std::max(w2tLast, rec.w2t > 0.0 ? rec.w2t : Omega2(rec.rpm) * rec.time);
+  }
+  const double travelled = static_cast<double>(s) * 1e-13 * w2tLast;
+  if (!(w2tLast > 0.0) || !(ss.leftFitLimit > mp.meniscus) || !(ss.rightFitLimit < mp.bottom)) return false;
+  return travelled >= 0.0 ? mp.meniscus * std::exp(travelled) < ss.leftFitLimit
+                          : mp.bottom * std::exp(travelled) > ss.rightFitLimit;
+}
+
 // Whether species k of the model's present state has no say in the
 // misfit: the linear solve gave it no loading, its s is held at an end of
-// its range (it left the cell before the first scan), or the end names its
-// s or size as not determined by the data (a species floated out of view,
-// its loading taken for a baseline).
+// its range (it left the cell before the first scan) or so small that its
+// boundary never enters the fit range, or the end names its s or size as
+// not determined by the data (a species floated out of view, its loading
+// taken for a baseline).
 bool WithoutASay(int k, const std::vector<std::string>& named) {
   const ModelParameterVector& pv = gModelParameterVector;
   if (gModelParams.scaleFactor[k] == 0.0f) return true;
   float low = 0.0f, high = 0.0f;
   const float s = pv.P[k + kSpeciesSlots];
   if (SpeciesFitLimits(k + kSpeciesSlots, s, &low, &high) && (s <= low || s >= high)) return true;
+  if (BoundaryNeverInTheFitRange(s)) return true;
   auto isNamed = [&named](const std::string& name) {
     return std::find(named.begin(), named.end(), name) != named.end();
   };
@@ -374,9 +398,12 @@ bool WithoutASay(int k, const std::vector<std::string>& named) {
 // the minimiser's size leads across. A species with a small share of the
 // loadings may be one on its way out (near 0 S it stands in for a
 // baseline), and at an end away from a minimum any species may be
-// misplaced: they are placed beside the others too. Each placement is
-// tried once; when the lowest lowers chi-square by at least one unit in
-// noise terms the model is left there, otherwise at the end it was given.
+// misplaced: they are placed beside the others too. Two species can also
+// be displaced together, where no move of one alone gets out (one taking up
+// the boundaries of two, or a species with little say beside one it pulls
+// a little off): they are moved as a pair. Each placement is tried once;
+// when the lowest lowers chi-square by at least one unit in noise terms the
+// model is left there, otherwise at the end it was given.
 constexpr double kMinorShare = 0.1;
 // A move from where a species is: s and size by these factors.
 constexpr float kNearSFactors[] = {0.8f, 1.0f, 1.25f};
@@ -384,6 +411,20 @@ constexpr float kNearSFactors[] = {0.8f, 1.0f, 1.25f};
 // size tell nothing of where it belongs.
 constexpr float kBesideSFactors[] = {1.0f / 3.0f, 0.5f, 0.8f, 1.0f, 1.25f, 2.0f, 3.0f};
 constexpr float kSizeFactors[] = {1.0f / 3.0f, 1.0f, 3.0f};
+// A species placed beside another (at that one's size) with that one's s
+// moved too, by these factors: a species with little say leaves the others
+// a little off, making up for where it sits, and placed where it belongs
+// it gets no loading until they move back.
+constexpr float kFellowSFactors[] = {0.99f, 0.995f, 1.005f, 1.01f};
+// Two species parted from where one that has its say is: the other at that
+// one's s times `s` and that one at its s over `s`; the other's size that
+// one's times `size`, that one's over `size`. A species that takes up the
+// boundaries of two sits between them, and its fellow, moved alone, cannot
+// take over either: each loses what the pair explains.
+struct Split {
+  float s, size;
+};
+constexpr Split kSplits[] = {{1.1f, 1.0f}, {1.25f, 1.0f}, {1.6f, 1.0f}, {1.0f, 1.6f}};
 
 enum class Placement { None, Lower, Stopped };
 
@@ -410,7 +451,12 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
     for (int k : heard)
       if (k != a && (mute || minor || endRecord.kind == FitEndKind::NotReached)) pairs.emplace_back(a, k);
   }
-  if (pairs.empty()) return Placement::None;
+  // The species parted from one that has its say: (its fellow, that one).
+  std::vector<std::pair<int, int>> splits;
+  for (int k : heard)
+    for (int a = 1; a <= kSpeciesSlots; ++a)
+      if (a != k && mp.included[a] && pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots]) splits.emplace_back(a, k);
+  if (pairs.empty() && splits.empty()) return Placement::None;
   const int n = ParametersToFitVector(0, nullptr);
   if (n == 0) return Placement::None;
   std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end);
@@ -427,22 +473,46 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
   std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
   const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
   const std::vector<float> beside(std::begin(kBesideSFactors), std::end(kBesideSFactors));
-  for (const auto& [a, k] : pairs)
+  // One trial: the end's parameters changed by `move`, the loadings solved
+  // anew; the lowest is kept.
+  auto tryMove = [&](auto&& move) {
+    if (fs.stopRequested) return;
+    std::copy(saved, saved + kParameterSlots + 1, pv.P);
+    move();
+    PackFitVectorUnclamped(n, trial.data());
+    const float y = SimplexSim(trial.data(), host);
+    if (y < lowest) {
+      lowest = y;
+      best = trial;
+      found = true;
+    }
+  };
+  // Species a at species k's s and size times the factors, k at its s
+  // times kFactor.
+  auto place = [&](int a, int k, float sf, float mf, float kFactor) {
+    if (pv.F[a]) pv.P[a] = mf * saved[k];
+    if (pv.F[a + kSpeciesSlots]) pv.P[a + kSpeciesSlots] = sf * saved[k + kSpeciesSlots];
+    if (pv.F[k + kSpeciesSlots]) pv.P[k + kSpeciesSlots] = kFactor * saved[k + kSpeciesSlots];
+  };
+  for (const auto& [a, k] : pairs) {
     for (float sf : a == k ? near : beside)
-      for (float mf : kSizeFactors) {
+      for (float mf : kSizeFactors)
         // Beside itself, or on the other: no move, or two the solve cannot part.
-        if (fs.stopRequested || (sf == 1.0f && mf == 1.0f)) continue;
-        std::copy(saved, saved + kParameterSlots + 1, pv.P);
-        if (pv.F[a]) pv.P[a] = mf * saved[k];
-        if (pv.F[a + kSpeciesSlots]) pv.P[a + kSpeciesSlots] = sf * saved[k + kSpeciesSlots];
-        PackFitVectorUnclamped(n, trial.data());
-        const float y = SimplexSim(trial.data(), host);
-        if (y < lowest) {
-          lowest = y;
-          best = trial;
-          found = true;
-        }
-      }
+        if (sf != 1.0f || mf != 1.0f) tryMove([&] { place(a, k, sf, mf, 1.0f); });
+    if (a != k && pv.F[k + kSpeciesSlots])
+      for (float sf : beside)
+        for (float kFactor : kFellowSFactors)
+          if (sf != 1.0f) tryMove([&] { place(a, k, sf, 1.0f, kFactor); });
+  }
+  for (const auto& [a, k] : splits)
+    for (const Split& split : kSplits)
+      // Parted in size alone, two species whose sizes are held are one.
+      if (split.s != 1.0f || pv.F[a] || pv.F[k]) tryMove([&] {
+        pv.P[a + kSpeciesSlots] = split.s * saved[k + kSpeciesSlots];
+        pv.P[k + kSpeciesSlots] = saved[k + kSpeciesSlots] / split.s;
+        if (pv.F[a]) pv.P[a] = split.size * saved[k];
+        if (pv.F[k]) pv.P[k] = saved[k] / split.size;
+      });
   std::copy(saved, saved + kParameterSlots + 1, pv.P);
   fs.fitRunning = 0;
   const bool stopped = fs.stopRequested != 0;

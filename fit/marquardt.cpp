@@ -672,8 +672,14 @@ int MLOptimize(FitHost* host) {
   if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
+  // A start whose model cannot be computed (a species of molar mass 0, one
+  // beyond what the solver computes) has no curvature to step from: every
+  // step would be "no lower" than a misfit never formed, and the fit would
+  // end where it began, as if there were a minimum.
+  const bool stoppedAtStart = fs.stopRequested != 0;
+  const bool uncomputedStart = !stoppedAtStart && !std::isfinite(chisq);
   // The curvature of the start is whole: the covariance pass can use it.
-  const bool started = !fs.stopRequested && !fs.mlError;
+  const bool started = !stoppedAtStart && !fs.mlError && !uncomputedStart;
   // The normalised entries start at 1, those that started at 0 at 0.
   FloatVec unit(1, n);
   for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
@@ -822,7 +828,10 @@ int MLOptimize(FitHost* host) {
     else
       ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
                          FitVectorEntryNames(held));
-  } else if (!completed && !budget && started && fs.mlError) {
+  } else if (uncomputedStart && !budget) {
+    ReportStoppedAwayFromMinimum(host, "the model could not be computed at the starting values (a species of molar "
+                                       "mass 0, or one the solver cannot compute), so no step was taken");
+  } else if (!completed && !budget && !stoppedAtStart && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {
     RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
