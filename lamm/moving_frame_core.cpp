@@ -550,7 +550,7 @@ void CMovingFrameCore::ShiftFrame(double t) {
     n2 = c[3];
     n1 = (Q - E[3] * c[3]) / E[1];
     if (n1 < n2) n1 = n2 = (n2 * E[2] + n1 * E[1]) / (E[2] + E[1]);
-    for (int i = 3; i <= N - 2; ++i) c[i] = c[i + 1];
+    if (N > 4) std::copy(c + 4, c + N, c + 3);
   } else {
     const double Q = (c[N - 2] * E[5] + W[3] * c[N - 1] + W[4] * c[N]) * f2;
     nN1 = c[N - 2];
@@ -565,7 +565,7 @@ void CMovingFrameCore::ShiftFrame(double t) {
             W[1] * f2 * c[1]) /
            E[2];
     }
-    for (int i = N - 2; i >= 3; --i) c[i] = c[i - 1];
+    if (N > 4) std::copy_backward(c + 2, c + N - 2, c + N - 1);
   }
   c[1] = n1;
   c[2] = n2;
