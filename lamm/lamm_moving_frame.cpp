@@ -8,6 +8,7 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/quiet_steps.h"
+#include "lamm/static_grid_kernels.h"
 
 
 // ------------------------------------------------------------ frame integrals
@@ -105,7 +106,7 @@ double CLammIdeal::TimeLoopMovingFrame() {
     if (std::fabs(t_ - mf_.t0 - mf_.period) < 1e-10) ShiftMovingFrame();
     if (t_ + dt_ > mf_.t0 + mf_.period) dt_ = mf_.t0 + mf_.period - t_;
     dt_ = LimitTimeStep(true, hit);
-    for (int i = 1; i <= N_; ++i) cPrev_[i] = c_[i];
+    std::copy_n(c_ + 1, N_, cPrev_ + 1);
     if (pendingEvent_ && pendingTime_ < t_ + dt_) {
       pendingEvent_ = false;
       dt_ = pendingTime_ - t_;
@@ -194,7 +195,7 @@ double CLammIdeal::TimeLoopMovingFrame() {
     dt_ = mf_.period;
     cuts();
   }
-  for (int i = 1; i <= N_; ++i) cPrev_[i] = c_[i];
+  std::copy_n(c_ + 1, N_, cPrev_ + 1);
   if (dt_ <= 0) {
     dt_ = 1.0;
     return 1.0;
@@ -218,7 +219,7 @@ double CLammIdeal::TimeLoopMovingFrame() {
       break;
     }
     dt_ /= 2;
-    for (int i = 1; i <= N_; ++i) c_[i] = cPrev_[i];
+    std::copy_n(cPrev_ + 1, N_, c_ + 1);
     CrankNicolsonMovingFrameStep(dt_);
     if (errTridag_) return 1.0;
   }
@@ -296,12 +297,10 @@ void CLammIdeal::SolveMovingFrame() {
         mf_.UpdateSolventTerms(rotor_.rpm);
       }
     }
-    for (int i = 1; i <= N_; ++i)
-      if (!(std::fabs(c_[i]) < 1e100)) {
-        errNonConvergence_ = 1;
-        break;
-      }
-    if (errNonConvergence_) break;
+    if (!AllWithinRange(c_, 1, N_)) {
+      errNonConvergence_ = 1;
+      break;
+    }
     EachIterationOutput(change);
     change /= before;
     if (IsBoundaryReached()) running_ = false;

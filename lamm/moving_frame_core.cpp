@@ -4,14 +4,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
+
 
 #include "lamm/element_integrals.h"
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
+#include "lamm/static_grid_kernels.h"
 #include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
+// Below this many rows the period system is factorised from the top alone.
+constexpr int kTwistedRows = 16;
+
 
 // The eight boundary positions (1,1) (1,2) (2,1) (2,2) (N-1,N-1) (N-1,N)
 // (N,N-1) (N,N) as (row, column) pairs.
@@ -249,9 +255,37 @@ bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
     Band(Tlo, Tdi, Tup, i, j) = Mbar[k] + 0.5 * P * l0;
     Band(Slo, Spiv, Srat, i, j) = Mbar[k] - 0.5 * P * l1;
   }
+  // The rows below the twist factorised from the bottom, from the entries as
+  // assembled; kept aside until the factorisation from the top has checked
+  // every pivot.
+  storedReady = false;
+  twist = 0;
+  static thread_local std::vector<double> fromBottom;
+  int middle = N >= kTwistedRows ? N / 2 : 0;
+  if (middle > 0) {
+    // Per row below the middle: reciprocal pivot, super-diagonal and
+    // sub-diagonal over the pivot.
+    fromBottom.assign(3 * static_cast<size_t>(N + 1), 0.0);
+    double* inv = fromBottom.data();
+    double* up = inv + (N + 1);
+    double* lo = up + (N + 1);
+    double pivot = Spiv[N];
+    for (int i = N;; --i) {
+      if (pivot == 0 || !std::isfinite(pivot)) {
+        middle = 0;
+        break;
+      }
+      inv[i] = 1.0 / pivot;
+      up[i] = Srat[i] * inv[i];
+      lo[i] = Slo[i] * inv[i];
+      if (i == middle + 1) break;
+      pivot = Spiv[i - 1] - Srat[i - 1] * lo[i];
+    }
+  }
+  const double middleLo = middle > 0 ? Slo[middle] : 0, middleDi = middle > 0 ? Spiv[middle] : 0,
+               middleUp = middle > 0 ? Srat[middle] : 0;
   // Factorise the left matrix in place: Spiv the pivots, Srat the ratios.
   // Every pivot is checked, as in the step-by-step solve.
-  storedReady = false;
   if (Spiv[1] == 0 || !std::isfinite(Spiv[1])) {
     if (!quiet) ErrorBox("Error 1 in tridag");
     tridagError = 1;
@@ -276,20 +310,97 @@ bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
     Spiv[i] = 1.0 / Spiv[i];
     Slo[i] *= Spiv[i];
   }
+  if (middle > 0) {
+    // Row `middle` meets both: its pivot less what each side's elimination
+    // takes from it.
+    const double* inv = fromBottom.data();
+    const double* up = inv + (N + 1);
+    const double* lo = up + (N + 1);
+    const double pivot = middleDi - middleLo * Srat[middle] - middleUp * lo[middle + 1];
+    if (pivot != 0 && std::isfinite(pivot)) {
+      for (int i = middle + 1; i <= N; ++i) {
+        Spiv[i] = inv[i];
+        Slo[i] = up[i];
+        Srat[i] = lo[i];
+      }
+      twist = middle;
+      twistLo = middleLo;
+      twistUp = middleUp;
+      twistPivot = 1.0 / pivot;
+    }
+  }
   storedReady = true;
   return true;
 }
 
-void CMovingFrameCore::SolveStoredFactorization(const double* right, double* u) const {
-  double y = right[1] * Spiv[1];
-  u[1] = y;
-  for (int i = 2; i <= N; ++i) {
-    y = right[i] * Spiv[i] - Slo[i] * y;
-    u[i] = y;
+void CMovingFrameCore::SolveStoredPeriodStep() {
+  // Each row of T cPrev over its pivot first, several rows at a time (the
+  // same products and sums per row as one at a time), then the sweeps, which
+  // wait on their chains of products alone.
+  auto right = [&](int i) {
+    if (i == 1) return Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
+    if (i == N) return Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
+    return Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
+  };
+  double* g = rhs;
+  g[1] = right(1) * Spiv[1];
+  PeriodRightSides(Tlo, Tdi, Tup, cPrev, Spiv, g, 2, N - 1);
+  g[N] = right(N) * Spiv[N];
+  if (twist == 0) {
+    double y = g[1];
+    c[1] = y;
+    for (int k = 2; k <= N; ++k) {
+      y = g[k] - Slo[k] * y;
+      c[k] = y;
+    }
+    for (int k = N - 1; k >= 1; --k) {
+      y = c[k] - Srat[k + 1] * y;
+      c[k] = y;
+    }
+    return;
   }
-  for (int i = N - 1; i >= 1; --i) {
-    y = u[i] - Srat[i + 1] * y;
-    u[i] = y;
+  // Down from the top to the row above the twist, up from the bottom to the
+  // row below it, side by side.
+  const int m = twist;
+  double top = g[1], bottom = g[N];
+  c[1] = top;
+  c[N] = bottom;
+  const int pairs = std::min(m - 2, N - m - 1);
+  for (int k = 0; k < pairs; ++k) {
+    const int a = 2 + k, b = N - 1 - k;
+    top = g[a] - Slo[a] * top;
+    bottom = g[b] - Slo[b] * bottom;
+    c[a] = top;
+    c[b] = bottom;
+  }
+  for (int a = 2 + pairs; a < m; ++a) {
+    top = g[a] - Slo[a] * top;
+    c[a] = top;
+  }
+  for (int b = N - 1 - pairs; b > m; --b) {
+    bottom = g[b] - Slo[b] * bottom;
+    c[b] = bottom;
+  }
+  // The twist row from its neighbours' partial solutions.
+  const double x = (right(m) - twistLo * c[m - 1] - twistUp * c[m + 1]) * twistPivot;
+  c[m] = x;
+  // Back out to either end.
+  top = bottom = x;
+  const int back = std::min(m - 1, N - m);
+  for (int k = 1; k <= back; ++k) {
+    const int a = m - k, b = m + k;
+    top = c[a] - Srat[a + 1] * top;
+    bottom = c[b] - Srat[b] * bottom;
+    c[a] = top;
+    c[b] = bottom;
+  }
+  for (int a = m - 1 - back; a >= 1; --a) {
+    top = c[a] - Srat[a + 1] * top;
+    c[a] = top;
+  }
+  for (int b = m + 1 + back; b <= N; ++b) {
+    bottom = c[b] - Srat[b] * bottom;
+    c[b] = bottom;
   }
 }
 
@@ -336,12 +447,7 @@ bool CMovingFrameCore::Step(double t, double dt, bool stored) {
       return false;
     }
     SetFrameEndRadii(0);
-    // rhs = T c_old
-    rhs[1] = Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
-    for (int i = 2; i < N; ++i)
-      rhs[i] = Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
-    rhs[N] = Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
-    SolveStoredFactorization(rhs, c);
+    SolveStoredPeriodStep();
     ClampOverflowAtEnds();
     return true;
   }
@@ -444,7 +550,7 @@ void CMovingFrameCore::ShiftFrame(double t) {
     n2 = c[3];
     n1 = (Q - E[3] * c[3]) / E[1];
     if (n1 < n2) n1 = n2 = (n2 * E[2] + n1 * E[1]) / (E[2] + E[1]);
-    for (int i = 3; i <= N - 2; ++i) c[i] = c[i + 1];
+    if (N > 4) std::copy(c + 4, c + N, c + 3);
   } else {
     const double Q = (c[N - 2] * E[5] + W[3] * c[N - 1] + W[4] * c[N]) * f2;
     nN1 = c[N - 2];
@@ -459,7 +565,7 @@ void CMovingFrameCore::ShiftFrame(double t) {
             W[1] * f2 * c[1]) /
            E[2];
     }
-    for (int i = N - 2; i >= 3; --i) c[i] = c[i - 1];
+    if (N > 4) std::copy_backward(c + 2, c + N - 2, c + N - 1);
   }
   c[1] = n1;
   c[2] = n2;

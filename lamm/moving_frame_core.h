@@ -53,6 +53,14 @@ struct CMovingFrameCore {
   double *Alo = nullptr, *Adi = nullptr, *Aup = nullptr;     // left matrix of a step
   double *Tlo = nullptr, *Tdi = nullptr, *Tup = nullptr;     // period right-hand matrix
   double *Slo = nullptr, *Spiv = nullptr, *Srat = nullptr;   // period left matrix, factorised
+  // The period's left matrix is factorised from both ends, meeting at row
+  // `twist` (0: from the top alone): rows above it as before, rows below it
+  // from the bottom (Spiv the reciprocal pivots, Slo the super-diagonal over
+  // the pivot, Srat the sub-diagonal over the pivot), row `twist` by its own
+  // entries and the reciprocal of its combined pivot. The two sweeps of a
+  // period step are then independent chains that run side by side.
+  int twist = 0;
+  double twistLo = 0, twistUp = 0, twistPivot = 0;
 
   // ---- frame integrals on xi (indices outside 1..N give 0) ----
   double IntegralMass(int i, int j) const;           // int r phi_i phi_j dr
@@ -79,7 +87,8 @@ struct CMovingFrameCore {
   // Assembles and factorises the system of one full period from t0; false
   // (after "Error 1/2 in tridag") on a zero or non-finite pivot.
   bool PrecomputeFramePeriodSystem();
-  void SolveStoredFactorization(const double* right, double* u) const;
+  // One period step from the stored factorization: c = S^-1 T cPrev.
+  void SolveStoredPeriodStep();
   bool Tridag(const double* a, const double* b, const double* cc, const double* right, double* u,
               int n);
   void ClampOverflowAtEnds();

@@ -219,6 +219,44 @@ TARNEL_TARGET_AVX512 double LargestChangeAvx512(const double* c, const double* p
   }
   return acc;
 }
+
+// The moving frame's period rows: every kernel forms each row by the same
+// three products, two sums and one product (no fused operations).
+void PeriodRowsTail(const double* lo, const double* di, const double* up, const double* c, const double* piv,
+                    double* g, int from, int to) {
+  for (int i = from; i <= to; ++i) g[i] = (lo[i] * c[i - 1] + di[i] * c[i] + up[i] * c[i + 1]) * piv[i];
+}
+
+void PeriodRowsGeneric(const double* lo, const double* di, const double* up, const double* c, const double* piv,
+                       double* g, int from, int to) {
+  int i = from;
+  for (; i + 1 <= to; i += 2) {
+    const __m128d a = _mm_mul_pd(_mm_loadu_pd(lo + i), _mm_loadu_pd(c + i - 1));
+    const __m128d b = _mm_mul_pd(_mm_loadu_pd(di + i), _mm_loadu_pd(c + i));
+    const __m128d d = _mm_mul_pd(_mm_loadu_pd(up + i), _mm_loadu_pd(c + i + 1));
+    _mm_storeu_pd(g + i, _mm_mul_pd(_mm_add_pd(_mm_add_pd(a, b), d), _mm_loadu_pd(piv + i)));
+  }
+  PeriodRowsTail(lo, di, up, c, piv, g, i, to);
+}
+
+// AVX2 without FMA: the compiler may not fuse the products into the sums.
+__attribute__((target("avx2"))) void PeriodRowsAvx2(const double* lo, const double* di, const double* up,
+                                                    const double* c, const double* piv, double* g, int from,
+                                                    int to) {
+  int i = from;
+  for (; i + 3 <= to; i += 4) {
+    const __m256d a = _mm256_mul_pd(_mm256_loadu_pd(lo + i), _mm256_loadu_pd(c + i - 1));
+    const __m256d b = _mm256_mul_pd(_mm256_loadu_pd(di + i), _mm256_loadu_pd(c + i));
+    const __m256d d = _mm256_mul_pd(_mm256_loadu_pd(up + i), _mm256_loadu_pd(c + i + 1));
+    _mm256_storeu_pd(g + i, _mm256_mul_pd(_mm256_add_pd(_mm256_add_pd(a, b), d), _mm256_loadu_pd(piv + i)));
+  }
+  for (; i <= to; ++i) {
+    const __m128d a = _mm_mul_sd(_mm_load_sd(lo + i), _mm_load_sd(c + i - 1));
+    const __m128d b = _mm_mul_sd(_mm_load_sd(di + i), _mm_load_sd(c + i));
+    const __m128d d = _mm_mul_sd(_mm_load_sd(up + i), _mm_load_sd(c + i + 1));
+    _mm_store_sd(g + i, _mm_mul_sd(_mm_add_sd(_mm_add_sd(a, b), d), _mm_load_sd(piv + i)));
+  }
+}
 }  // namespace
 
 double LargestValue(const double* c, int from, int to, double acc) {
@@ -233,4 +271,9 @@ double LargestChange(const double* c, const double* p, int from, int to, double 
                      double acc) {
   return ForActiveKernel(LargestChangeGeneric, LargestChangeAvx2, LargestChangeAvx512)(c, p, from, to,
                                                                                    floor, acc);
+}
+
+void PeriodRightSides(const double* lo, const double* di, const double* up, const double* c, const double* piv,
+                      double* g, int from, int to) {
+  ForActiveKernel(PeriodRowsGeneric, PeriodRowsAvx2, PeriodRowsAvx2)(lo, di, up, c, piv, g, from, to);
 }

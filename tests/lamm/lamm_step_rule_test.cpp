@@ -197,6 +197,23 @@ TEST(LammStepRule, ProfileScansOfEveryKernelGiveThePlainLoopsResults) {
       const int from = variant % 2 == 0 ? 1 : 1 + static_cast<int>(unit(gen) * length);
       const int to = length;
       const double floor = variant % 4 == 3 ? 5e-5 : 1e-4;
+      // A moving-frame period step's right side over its pivots, from the
+      // profiles as its bands and pivots.
+      {
+        std::vector<double> plain(length + 2, 0.0);
+        const double* lo = p.data();
+        const double* up = c.data() + 1;
+        for (int i = from; i <= to; ++i)
+          plain[i] = (lo[i] * c[i - 1] + p[i] * c[i] + up[i] * c[i + 1]) * c[i];
+        for (VectorKernel k : kAllVectorKernels) {
+          if (!SetActiveVectorKernel(k)) continue;
+          std::vector<double> got(length + 2, 0.0);
+          PeriodRightSides(lo, p.data(), up, c.data(), c.data(), got.data(), from, to - 1);
+          for (int i = from; i < to; ++i)
+            EXPECT_TRUE(Bits(got[i]) == Bits(plain[i]) || (std::isnan(got[i]) && std::isnan(plain[i])))
+                << VectorKernelName(k) << " length " << length << " variant " << variant << " row " << i;
+        }
+      }
       const double accs[] = {0.0, 0.5 * tie, tie, 4e-320, 10.0};
       for (double acc : accs) {
         const double value = PlainLargestValue(c.data(), from, to, acc);
