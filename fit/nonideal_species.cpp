@@ -224,7 +224,9 @@ int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host)) {
         fs.stopRequested || FitStoppedByBudget())
       break;
     Placement placed = PlaceNonidealityAnew(host);
-    if (placed == Placement::None && !fs.useMarquardt) placed = StepDownTheValley(host);
+    // After a simplex run (an annealing's finishing pass may be either).
+    const bool byMarquardt = fs.useMarquardt || (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f);
+    if (placed == Placement::None && !byMarquardt) placed = StepDownTheValley(host);
     if (placed == Placement::Stopped && !FitStoppedByBudget()) {
       RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
       host->RaiseRealtimeInterrupt();
