@@ -784,6 +784,17 @@ int MLOptimize(FitHost* host) {
       for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= n; ++j) w.covariance[i][j] = 0.0;
 
+    // The result's evaluation tells which species the linear solve left
+    // without a loading: their s and size change no point of the model, so
+    // the curvature above saw nothing of them, and "reached" would pass the
+    // values they started from as a result.
+    if (done && !undetermined && !shrunk && !ExactFitChiSquare(chisq)) {
+      std::vector<unsigned char> absent(static_cast<size_t>(n) + 1, 0);
+      FitVectorEntriesOfAbsentSpecies(n, absent.data());
+      for (int j = 1; j <= n; ++j)
+        if (absent[static_cast<size_t>(j)] && std::find(flat.begin(), flat.end(), j) == flat.end()) flat.push_back(j);
+      std::sort(flat.begin(), flat.end());
+    }
     gLastResult = MarquardtResult{};
     for (int i = 1; i <= n; ++i) {
       gLastResult.value.push_back(w.simulation[i]);
