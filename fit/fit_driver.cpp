@@ -303,6 +303,18 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     confirming = settled;
     settled = false;
   }
+  // A settled end where the linear solve left a species without a loading
+  // is no minimum in its s and size: they change no point of the model, and
+  // the restarts, which leave them out of their test, settled around them
+  // (a second Fit from such an end would call it reached). An exact fit is
+  // a result whatever its species.
+  if (undetermined.empty() && settled && !fs.stopRequested && Resolved(y[best], resolution) > 0.0f) {
+    std::unique_ptr<unsigned char[]> without(new unsigned char[n + 1]);
+    SimplexSim(p[best], host);
+    FitVectorEntriesOfAbsentSpecies(n, without.get());
+    for (int j = 1; j <= n; ++j)
+      if (without[j]) undetermined.push_back(j);
+  }
   if (!undetermined.empty())
     ReportUndetermined(host, FitVectorEntryNames(undetermined));
   else if (!settled && !fs.stopRequested && nfunk >= kMaxNelderMeadEvaluations)
