@@ -20,6 +20,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
+#include "fit/nonideal_species.h"
 #include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
@@ -563,6 +564,7 @@ int FitCurrentModel(FitHost* host) {
   FitSolverBoxScope solverBoxes;
   SpeciesFitRangesScope physicalRanges;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
+  if (gModelSelectorFlags.NonidealMultipleSpeciesModel) return FitNonidealComponents(host, FitByChosenMethod);
   if (!SpeciesCanLoseTheirLoading()) return FitByChosenMethod(host);
   int result = 0;
   {

@@ -114,6 +114,9 @@ float EvaluationValue(int k, float v) {
     const bool equilibriumData = CurrentScanSet().equilibriumMode != 0;
     if (sel.LammDiscreteModel && !equilibriumData && v < 0.0f) return 0.0f;
     if (IsSelfAssociation() && k != 3 && v < 0.0f) return 0.0f;
+    // The nonideal components' solver takes the magnitude of D: the fit
+    // holds the magnitude too, so the D reported is the one the model used.
+    if (k == 1 && sel.NonidealMultipleSpeciesModel) return std::fabs(v);
     return v;
   }
   if (k >= 5 && k <= 8 && gRangesInForce.on) return std::clamp(v, -gRangesInForce.sMax, gRangesInForce.sMax);

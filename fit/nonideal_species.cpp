@@ -1,15 +1,27 @@
 #include "fit/nonideal_species.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_target.h"
+#include "fit/fit_vector.h"
+#include "fit/marquardt.h"
+#include "fit/nelder_mead.h"
+#include "fit/rmsd.h"
+#include "fit/serial_fit_settings.h"
 #include "fit/fit_report_inputs.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/simulation_switches.h"
 #include "fit/species_slots.h"
+#include "fit/stalled_steps.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_ideal.h"
+#include "platform/input_events.h"
 
 void LoadNonidealComponents(CLammIdeal& solver) {
   const AssociationModelParams& as = gAssociationModelParams;
@@ -81,4 +93,157 @@ void FillNonidealReportInputs(FitReportInputs& in) {
   c.ks100 = 1000 * ConcentrationFactorSDifference(100, volume, baxter, c.ffValue, sc.vbar);
   c.kd1 = 1000 * ConcentrationFactorDDifference(1, volume, baxter, c.ffValue, sc.vbar);
   c.kd100 = 1000 * ConcentrationFactorDDifference(100, volume, baxter, c.ffValue, sc.vbar);
+}
+
+namespace {
+
+// The products of a nonideality term and the total loading (ks c, kd c) a
+// term is placed at: none to speak of, then from a few per cent of the
+// boundary's s or D to a change the solver still computes (ks c < 1).
+constexpr double kPlacedKsLoads[] = {1e-4, 0.03, 0.1, 0.2, 0.35, 0.6};
+constexpr double kPlacedKdLoads[] = {1e-4, 0.01, 0.03, 0.1, 0.3};
+// ks sharpens the boundary as the loading falls behind it; without it a fit
+// takes the sharpening up by a smaller D (a third of the true one at ks c
+// 0.2), so D goes with a placed ks by these factors as well.
+constexpr float kDWithKsFactors[] = {0.25f, 0.4f, 0.63f, 1.0f, 1.6f, 2.5f, 4.0f};
+// D0 (1 + kd c) is what the plateau's boundary spreads by; over the boundary
+// c varies, so the D placed with kd goes a little either side of it.
+constexpr float kDWithKdFactors[] = {0.97f, 1.0f, 1.03f};
+constexpr int kMaxPlacements = 3;
+
+// The model's parameter slots: D (or M), s and loading of component 1, the
+// log10 of ks and kd.
+constexpr int kSize = 1, kS = 5, kLoading = 9, kLogKs = 10, kLogKd = 11;
+
+enum class Placement { None, Lower, Stopped };
+
+Placement PlaceNonidealityAnew(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  ModelParameterVector& pv = gModelParameterVector;
+  if (!pv.F[kLogKs] && !pv.F[kLogKd]) return Placement::None;
+  const float* term = gModelParams.nonidealTerm;
+  const double signal = CurrentScanSet().signalPerConcentration > 0 ? CurrentScanSet().signalPerConcentration : 1.0;
+  // The total loading in the solver's units, as the terms act on it.
+  const double load = (std::fabs(pv.P[kLoading]) + std::max(term[3], 0.0f) + std::max(term[7], 0.0f)) / signal;
+  if (!(load > 0.0)) return Placement::None;
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) return Placement::None;
+  std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end);
+  PackFitVectorUnclamped(n, end.data());
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  fs.fitRunning = 1;
+  std::vector<float> at(end);
+  const float endRmsd = SimplexSim(at.data(), host);
+  float lowest = endRmsd;
+  bool found = false;
+  std::vector<float> saved(pv.P, pv.P + kParameterSlots + 1);
+  const bool mass = fs.molarMassParameters != 0;
+  const double ksLoad = std::pow(10.0, static_cast<double>(saved[kLogKs])) * load;
+  const double kdLoad = std::pow(10.0, static_cast<double>(saved[kLogKd])) * load;
+  // One trial: the end with s and D times the factors and the terms at
+  // the loads given; the lowest is kept.
+  auto tryAt = [&](double ks, double kd, double sFactor, double dFactor) {
+    if (fs.stopRequested) return;
+    std::copy(saved.begin(), saved.end(), pv.P);
+    if (pv.F[kLogKs]) pv.P[kLogKs] = static_cast<float>(std::log10(ks / load));
+    if (pv.F[kLogKd]) pv.P[kLogKd] = static_cast<float>(std::log10(kd / load));
+    if (pv.F[kS]) pv.P[kS] = static_cast<float>(sFactor * saved[kS]);
+    // A molar mass goes with s over D.
+    if (pv.F[kSize])
+      pv.P[kSize] = static_cast<float>(mass ? saved[kSize] * (pv.F[kS] ? sFactor : 1.0) / dFactor : dFactor * saved[kSize]);
+    PackFitVectorUnclamped(n, trial.data());
+    const float y = SimplexSim(trial.data(), host);
+    if (y < lowest) {
+      lowest = y;
+      best = trial;
+      found = true;
+    }
+  };
+  // ks placed with s0 moved to keep s0 / (1 + ks c), the plateau's s.
+  if (pv.F[kLogKs])
+    for (double ks : kPlacedKsLoads)
+      for (float dFactor : kDWithKsFactors)
+        if (pv.F[kSize] || dFactor == 1.0f) tryAt(ks, kdLoad, (1.0 + ks) / (1.0 + ksLoad), dFactor);
+  // kd placed with D0 moved to keep D0 (1 + kd c).
+  if (pv.F[kLogKd])
+    for (double kd : kPlacedKdLoads)
+      for (float dFactor : kDWithKdFactors)
+        if (pv.F[kSize] || dFactor == 1.0f) tryAt(ksLoad, kd, 1.0, dFactor * (1.0 + kdLoad) / (1.0 + kd));
+  std::copy(saved.begin(), saved.end(), pv.P);
+  fs.fitRunning = 0;
+  const bool stopped = fs.stopRequested != 0;
+  const bool lower = found && !stopped &&
+                     ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare;
+  fs.stopRequested = 0;
+  {
+    platform::InputHold hold;
+    SimplexSim(lower ? best.data() : end.data(), host);
+  }
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  return stopped ? Placement::Stopped : lower ? Placement::Lower : Placement::None;
+}
+
+// Levenberg-Marquardt from the simplex's end: the simplex settles on the
+// slope of the valley where D and kd trade (at log10 kd -2.4 for -10, 2 %
+// above its floor), its vertices off the narrow floor all higher, while
+// steps that move D with kd go on down. Where they lower chi-square by a
+// unit or more the end was no minimum; otherwise the end is put back as it
+// was, its note too.
+Placement StepDownTheValley(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) return Placement::None;
+  std::vector<float> end(static_cast<size_t>(n) + 1);
+  PackFitVectorUnclamped(n, end.data());
+  const float endRmsd = CalcRmsd();
+  const FitEndRecord endRecord = LastFitEnd();
+  MLOptimize(host);
+  if (fs.stopRequested && !FitStoppedByBudget()) return Placement::Stopped;
+  const float rmsd = CalcRmsd();
+  if (std::isfinite(rmsd) && rmsd < endRmsd &&
+      ChiSquareFall(endRmsd, rmsd, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare)
+    return Placement::Lower;
+  fs.stopRequested = 0;
+  LastFitEnd() = endRecord;
+  platform::InputHold hold;
+  SimplexSim(end.data(), host);
+  return Placement::None;
+}
+
+}  // namespace
+
+int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host)) {
+  FitEngineState& fs = gFitEngineState;
+  // The end told is the last fit's.
+  FitEndNoteHold hold(host);
+  int result = method(host);
+  for (int placement = 0; result == 1 && placement < kMaxPlacements; ++placement) {
+    const FitEndKind end = LastFitEnd().kind;
+    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
+        fs.stopRequested || FitStoppedByBudget())
+      break;
+    Placement placed = PlaceNonidealityAnew(host);
+    // After a simplex run (an annealing's finishing pass may be either).
+    const bool byMarquardt = fs.useMarquardt || (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f);
+    if (placed == Placement::None && !byMarquardt) placed = StepDownTheValley(host);
+    if (placed == Placement::Stopped && !FitStoppedByBudget()) {
+      RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+      host->RaiseRealtimeInterrupt();
+      gSerialFitSettings.abortRequest = 1;
+    }
+    if (placed != Placement::Lower) break;
+    const int n = ParametersToFitVector(0, nullptr);
+    std::vector<float> from(static_cast<size_t>(n) + 1);
+    PackFitVectorUnclamped(n, from.data());
+    const float fromRmsd = CalcRmsd();
+    LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+    result = method(host);
+    // Never an end worse than the point the fit went on from.
+    if (CalcRmsd() > fromRmsd) {
+      platform::InputHold inputs;
+      SimplexSim(from.data(), host);
+    }
+  }
+  return result;
 }

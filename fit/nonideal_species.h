@@ -19,3 +19,13 @@ struct FitReportInputs;
 // and at the loading concentration (P[9] / signal per mg/ml) and the volume
 // fraction at loading.
 void FillNonidealReportInputs(FitReportInputs& in);
+
+class FitHost;
+// A fit of the nonideal multiple-species model by `method` (one whole fit of
+// the method chosen), checked where it ends: log10 ks and log10 kd trade
+// with s and D along curved valleys, and an end pressed to where a term has
+// no effect (log10 ks -10, the boundary's sharpening taken up by a small D)
+// or settled on a valley's slope is no minimum. Where the terms placed anew
+// (s and D moved to keep the boundary where it was) lower chi-square by a
+// unit or more, the fit goes on from the lowest, at most 3 times.
+int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host));

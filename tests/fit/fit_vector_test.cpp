@@ -122,6 +122,16 @@ TEST_F(FitVectorTest, EvaluationClampsMeniscusAndBottomInTheModelAndTheVertex) {
   EXPECT_EQ(v[2], 5.8f);
   EXPECT_EQ(v[3], 7.3f);
   EXPECT_EQ(v[4], 1.0f);
+  // The nonideal components' solver takes the magnitude of D: the model
+  // and the vertex hold it, so the D reported is the one used.
+  gModelSelectorFlags.LammDiscreteModel = 0;
+  gModelSelectorFlags.NonidealMultipleSpeciesModel = 1;
+  F[13] = F[14] = F[9] = F[26] = 0;
+  F[1] = 1;
+  float d[2] = {0, -5.5f};
+  UnpackFitVectorForEvaluation(d);
+  EXPECT_EQ(P[1], 5.5f);
+  EXPECT_EQ(d[1], 5.5f);
 }
 
 TEST_F(FitVectorTest, EvaluationKeepsTheCellLength) {
