@@ -534,6 +534,7 @@ TEST(LammStaticGrid, ProfilesScaleExactlyWithALoadingOfPowersOfTwo) {
     const char* name;
     double s, D;
     LammSolverSettings settings;
+    bool zone = false;
   };
   LammSolverSettings truncated = FixedGrid(800);
   truncated.truncateGrid = 1;
@@ -541,7 +542,8 @@ TEST(LammStaticGrid, ProfilesScaleExactlyWithALoadingOfPowersOfTwo) {
   const Case cases[] = {{"sharp, sedimenting", 4.0, 3.6e-11, LammSolverSettings{}},
                         {"sharp, floating", -5.0, 4.5e-11, LammSolverSettings{}},
                         {"ordinary, active region", 4.3, 6e-7, truncated},
-                        {"ordinary, floating", -5.0, 4.5e-7, LammSolverSettings{}}};
+                        {"ordinary, floating", -5.0, 4.5e-7, LammSolverSettings{}},
+                        {"zone", 4.3, 6e-7, FixedGrid(800), true}};
   for (const Case& c : cases) {
     std::vector<std::vector<float>> ref;
     for (double loading : {1.0, std::ldexp(1.0, -13), 0.25, 1024.0}) {
@@ -553,6 +555,7 @@ TEST(LammStaticGrid, ProfilesScaleExactlyWithALoadingOfPowersOfTwo) {
       e.times = {1200, 3000, 6000, 12000};
       e.Build();
       auto L = MakeSolver(e, c.settings);
+      if (c.zone) L->SetGeometryFlags(true, 0.02f, false);
       ASSERT_EQ(L->CheckAndRun(), 0);
       if (ref.empty()) ref = e.out;
       double worst = 0;
