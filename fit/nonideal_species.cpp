@@ -110,6 +110,12 @@ constexpr float kDWithKsFactors[] = {0.25f, 0.4f, 0.63f, 1.0f, 1.6f, 2.5f, 4.0f}
 // c varies, so the D placed with kd goes a little either side of it.
 constexpr float kDWithKdFactors[] = {0.97f, 1.0f, 1.03f};
 constexpr int kMaxPlacements = 3;
+// The fall of chi-square (units, sigma the rmsd) that shows an end was no
+// minimum: the solver's time steps follow the parameters and make chi-square
+// rough by some units, and a check that went on for less would go on, whole
+// fit after whole fit, from every minimum. An end on a valley's slope lies
+// hundreds of units above its floor.
+constexpr double kLowerByChiSquare = 10.0;
 
 // The model's parameter slots: D (or M), s and loading of component 1, the
 // log10 of ks and kd.
@@ -174,7 +180,7 @@ Placement PlaceNonidealityAnew(FitHost* host) {
   fs.fitRunning = 0;
   const bool stopped = fs.stopRequested != 0;
   const bool lower = found && !stopped &&
-                     ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare;
+                     ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kLowerByChiSquare;
   fs.stopRequested = 0;
   {
     platform::InputHold hold;
@@ -187,8 +193,8 @@ Placement PlaceNonidealityAnew(FitHost* host) {
 // Levenberg-Marquardt from the simplex's end: the simplex settles on the
 // slope of the valley where D and kd trade (at log10 kd -2.4 for -10, 2 %
 // above its floor), its vertices off the narrow floor all higher, while
-// steps that move D with kd go on down. Where they lower chi-square by a
-// unit or more the end was no minimum; otherwise the end is put back as it
+// steps that move D with kd go on down. Where they lower chi-square by ten
+// units or more the end was no minimum; otherwise the end is put back as it
 // was, its note too.
 Placement StepDownTheValley(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
@@ -202,7 +208,7 @@ Placement StepDownTheValley(FitHost* host) {
   if (fs.stopRequested && !FitStoppedByBudget()) return Placement::Stopped;
   const float rmsd = CalcRmsd();
   if (std::isfinite(rmsd) && rmsd < endRmsd &&
-      ChiSquareFall(endRmsd, rmsd, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare)
+      ChiSquareFall(endRmsd, rmsd, fs.rmsdPointCount, RmsdResolution()) >= kLowerByChiSquare)
     return Placement::Lower;
   fs.stopRequested = 0;
   LastFitEnd() = endRecord;

@@ -26,6 +26,6 @@ class FitHost;
 // with s and D along curved valleys, and an end pressed to where a term has
 // no effect (log10 ks -10, the boundary's sharpening taken up by a small D)
 // or settled on a valley's slope is no minimum. Where the terms placed anew
-// (s and D moved to keep the boundary where it was) lower chi-square by a
-// unit or more, the fit goes on from the lowest, at most 3 times.
+// (s and D moved to keep the boundary where it was) lower chi-square by ten
+// units or more, the fit goes on from the lowest, at most 3 times.
 int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host));
