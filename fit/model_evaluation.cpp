@@ -127,6 +127,18 @@ void LeaveSpeciesOutEmpty(int k) {
     if (curves[j]) std::fill(curves[j] + 1, curves[j] + 1 + ss.gridLength, 0.0f);
 }
 
+// A curve is the same multiple of one profile whatever the loading (and
+// whatever loading the evaluation before left behind).
+void ScaleSpeciesCurves(int k, double amplitude) {
+  ScanSet& ss = CurrentScanSet();
+  if (amplitude == 1.0) return;
+  const float f = static_cast<float>(amplitude);
+  const std::vector<float*>& curves = ss.species[k].onGridPerScan;
+  for (int j = 1; j <= ss.count && j < static_cast<int>(curves.size()); ++j)
+    if (curves[j])
+      for (int i = 1; i <= ss.gridLength; ++i) curves[j][i] *= f;
+}
+
 }  // namespace
 
 OutlyingSpeciesScope::OutlyingSpeciesScope() { ++gOutlyingDepth; }
@@ -218,8 +230,15 @@ void SimulateDiscreteSpecies(FitHost* host) {
     const double D = SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
     const double amplitude = SpeciesAmplitude(k, first, SpeciesFraction(k, first, n, buffer), algebraic);
 
+    // The equation is linear in c: the species is solved at unit loading and
+    // its result scaled, on the common grid here, on per-scan radii by the
+    // solver as it adds the scans to the model. A loading the solver refuses
+    // goes to it as it is.
+    const bool unitLoading = amplitude > 0.0 && std::isfinite(amplitude);
+    const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
     auto solver = std::make_unique<CLammIdeal>();
-    LoadSpeciesSolver(*solver, k, s, D, amplitude);
+    LoadSpeciesSolver(*solver, k, s, D, unitLoading ? 1.0 : amplitude);
+    if (unitLoading && !onGrid) solver->SetPerScanOutputFactor(amplitude);
     if (gOutlyingDepth > 0) {
       if (solver->FitRangeEmptyInEveryScan()) {
         LeaveSpeciesOutEmpty(k);
@@ -227,12 +246,14 @@ void SimulateDiscreteSpecies(FitHost* host) {
         continue;
       }
       if (solver->SolvePlateauOfTheFitRange()) {
+        if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
         ++gPlateauCount;
         continue;
       }
       solver->SetWideEndLayersOnStaticGrid(true);
     }
     const int code = solver->CheckAndRun();
+    if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
     gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
     if (host) ReportSimulationError(host, code);
   }

@@ -27,14 +27,17 @@ CLammIdeal::~CLammIdeal() {
   delete[] ownedIndexMap_;
 }
 
+// With a component table every node holds the weighted sum of the
+// components' loading concentrations.
+double CLammIdeal::LoadingConcentration() const {
+  if (!(tableModel_ && componentCount_ > 0)) return c0_;
+  double loading = 0;
+  for (int k = 1; k <= componentCount_; ++k) loading += compConc_[k] * compWeight_[k];
+  return loading;
+}
+
 void CLammIdeal::SetInitialConcentration() {
-  // With a component table every node holds the weighted sum of the
-  // components' loading concentrations.
-  double loading = c0_;
-  if (tableModel_ && componentCount_ > 0) {
-    loading = 0;
-    for (int k = 1; k <= componentCount_; ++k) loading += compConc_[k] * compWeight_[k];
-  }
+  const double loading = LoadingConcentration();
   if (zone_.on) {
     const double edge = r_[1] + zone_.lamellaWidth;
     for (int i = 1; i <= N_; ++i) {
@@ -275,7 +278,7 @@ LammOutcome CLammIdeal::CheckAndRun() {
         float* row = ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1;
         float* out = scans_.output[scan];
         if (!out) continue;
-        for (int j = 1; j <= scans_.perScanCounts[scan]; ++j) out[j] += row[j];
+        for (int j = 1; j <= scans_.perScanCounts[scan]; ++j) out[j] += perScanFactor_ * row[j];
       }
     }
   }
@@ -354,7 +357,7 @@ void CLammIdeal::Run() {
 void CLammIdeal::FinishScanRow(float* row, const float* radii, int n, int scan) {
   CorrectScan(row, radii, n, scan);
   if (perScanMode_ && scans_.output[scan])
-    for (int j = 1; j <= n; ++j) scans_.output[scan][j] += row[j];
+    for (int j = 1; j <= n; ++j) scans_.output[scan][j] += perScanFactor_ * row[j];
 }
 
 void CLammIdeal::SolveWithoutTransport() {

@@ -37,6 +37,9 @@ class CLammIdeal : protected LammIdealState {
 
   // ---- loading --------------------------------------------------------
   void MarkLoaded();
+  // What the scans added on per-scan radii are multiplied by: a species
+  // solved at unit loading is added at its own.
+  void SetPerScanOutputFactor(double f) { perScanFactor_ = static_cast<float>(f); }
   void SetOutputParameters(double s, double D, double meniscus, double bottom, double c0,
                            float leftFitLimit, float rightFitLimit);
   void SetSpeciesAndOutput(double s, double D, float** output, const float* grid,
@@ -376,6 +379,8 @@ class CLammIdeal : protected LammIdealState {
   void LammTimeStep(double stepStart);
 
   void SetInitialConcentration();
+  // The loading concentration: what the solution is a multiple of.
+  double LoadingConcentration() const;
   // The loading at r with a synthetic boundary: of component k (k > 0) or
   // the signal of them all (k = 0).
   double SyntheticBoundaryLoading(int component, double r) const;

@@ -39,6 +39,7 @@ struct LammIdealSettings {
   // The index map stays a reference: the copy never owns the template's.
   LammScanOutput scans_;  // indexMap: the caller's or ownedIndexMap_
   bool perScanMode_ = false;
+  float perScanFactor_ = 1.0f;
   // Pieces per finite scan as the caller fixed them (0: chosen by the rule).
   int forcedSegments_ = 0;
   int threadNumber_ = 0;

@@ -207,8 +207,11 @@ double CLammIdeal::TimeLoopMovingFrame() {
   // clock advances by the length it was taken with (advanced by half of it,
   // the solution ran ahead of the clock, for 40 S by 0.5 s over the first
   // seconds, errors of 1e-2 at the scans).
+  // The undershoot allowed is a share of the loading: the equation is linear
+  // in c, and so is every step taken for it.
   const int endNode = s_ < 0 ? N_ : 1, neighbour = s_ < 0 ? N_ - 1 : 2;
-  while (c_[endNode] < -0.001) {
+  const double undershoot = 1e-3 * (initialProfile_ ? 1.0 : std::fabs(LoadingConcentration()));
+  while (c_[endNode] < -undershoot) {
     storedUse_ = false;
     partial_ = true;
     if (dt_ <= 0.2) {

@@ -93,7 +93,8 @@ int CLammIdeal::ExtendActiveEnd(double t) {
     // The plateau follows from the sedimentation the accepted steps applied.
     cPlateau_ = std::exp(-2 * sw2Integral_) * cPlateau0_;
     tPlateau_ = t;
-    endThreshold_ = (1 - cThr_) * cPlateau_;
+    // The truncation level is a share of the plateau, whatever the loading.
+    endThreshold_ = (1 - opt_.truncationLevel) * cPlateau_;
     const int lowest = std::max(end_ - extensionStep_, 3);
     for (int i = end_; i >= lowest; --i) {
       if ((c_[i] + c_[i - 1] + c_[i - 2]) / 3 < endThreshold_) {

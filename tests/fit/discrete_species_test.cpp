@@ -1198,4 +1198,61 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
+// The Lamm equation of an ideal species is linear in c: the model divided
+// by the loading is one profile, to the rounding of the float scans, from
+// 1e-4 to 1e3 and for sharp boundaries too (before, 7e-2 of the plateau apart
+// between 1e-3 and 1 for 4 S of 1e9 Da on the static grid, 2e-1 for -5 S in
+// the moving frame). With linear amplitudes the curve no longer depends on
+// the loading the evaluation starts from (the one before it left behind).
+TEST_F(DiscreteSpeciesTest, TheModelIsProportionalToTheLoading) {
+  struct Case {
+    float s, M;
+  };
+  for (const Case& c : {Case{4.0f, 1e9f}, Case{-5.0f, 1e9f}, Case{-5.0f, 5e4f}, Case{4.0f, 1e6f}}) {
+    LoadExperiment(20, 600, 1200.0, 600.0);
+    gSolutionConditions.vbarRho = 0.73f;
+    gSolutionConditions.temperature = 293.15f;
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gFitEngineState.molarMassParameters = 1;
+    ModelHost host;
+    ModelParams& mp = gModelParams;
+    for (int linear : {0, 1}) {
+      std::vector<std::vector<float>> ref;
+      for (float loading : {1.0f, 1e-4f, 1e-3f, 0.2f, 30.0f, 1e3f}) {
+        SCOPED_TRACE(testing::Message() << "linear " << linear << " s " << c.s << " M " << c.M << " loading " << loading);
+        for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
+        mp.included[1] = 1;
+        mp.s[1] = c.s;
+        mp.massOrD[1] = c.M;
+        mp.concentration[1] = loading;
+        mp.concentrationsLinear = linear;
+        PackModelParameters();
+        SimulateModel(&host);
+        ScanSet& ss = CurrentScanSet();
+        // With linear amplitudes the model takes the amplitude solved for
+        // the data, the same from every start.
+        const float divisor = linear ? 1.0f : loading;
+        std::vector<std::vector<float>> cur(ss.count + 1);
+        for (int j = 1; j <= ss.count; ++j)
+          for (int p = 1; p <= ss.points[j]; ++p) cur[j].push_back(ss.model[j][p] / divisor);
+        if (ref.empty()) {
+          ref = cur;
+          // The data: the profile at loading 1.
+          for (int j = 1; j <= ss.count && !linear; ++j)
+            for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p];
+        }
+        double worst = 0, top = 0;
+        for (int j = 1; j <= ss.count; ++j)
+          for (size_t p = 0; p < cur[j].size(); ++p) {
+            worst = std::max(worst, static_cast<double>(std::fabs(cur[j][p] - ref[j][p])));
+            top = std::max(top, static_cast<double>(std::fabs(ref[j][p])));
+          }
+        // A few roundings of the floats (measured 7e-8 of the largest value).
+        EXPECT_LE(worst, 1e-6 * top);
+        EXPECT_TRUE(host.boxes.empty());
+      }
+    }
+  }
+}
+
 }  // namespace
