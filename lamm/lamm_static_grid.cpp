@@ -36,8 +36,8 @@ double CLammIdeal::TimeLoopStaticGrid() {
     const double least = 1e-10 * (initialProfile_ ? 1.0 : std::fabs(LoadingConcentration()));
     for (int i = 2; i <= N_ - 1; ++i) {
       if (c_[i] < least) {
-        c_[i - 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i - 1]);
-        c_[i + 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i + 1]);
+        c_[i - 1] += 0.5 * c_[i] * r_[i] / r_[i - 1];
+        c_[i + 1] += 0.5 * c_[i] * r_[i] / r_[i + 1];
         c_[i] = 0;
       }
     }

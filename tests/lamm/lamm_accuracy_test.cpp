@@ -543,7 +543,8 @@ TEST(LammStaticGrid, ProfilesScaleExactlyWithALoadingOfPowersOfTwo) {
                         {"sharp, floating", -5.0, 4.5e-11, LammSolverSettings{}},
                         {"ordinary, active region", 4.3, 6e-7, truncated},
                         {"ordinary, floating", -5.0, 4.5e-7, LammSolverSettings{}},
-                        {"zone", 4.3, 6e-7, FixedGrid(800), true}};
+                        {"zone", 4.3, 6e-7, FixedGrid(800), true},
+                        {"zone, sharp", 4.0, 3.6e-11, FixedGrid(800), true}};
   for (const Case& c : cases) {
     std::vector<std::vector<float>> ref;
     for (double loading : {1.0, std::ldexp(1.0, -13), 0.25, 1024.0}) {
