@@ -773,7 +773,7 @@ TEST_F(RoadRun, ExampleFromANewUsersStartsByMarquardtReachesTheMinimum) {
   };
   const Start starts[] = {
       {{{0.9f, 20000, 2}, {0.5f, 80000, 5.5f}, {0.2f, 200000, 9}}, 0.00496, {2.50f, 5.00f, 8.00f}},
-      {{{0.9f, 30000, 3}, {0.5f, 100000, 7}}, 0.01932, {2.99f, 5.54f, 0}},
+      {{{0.9f, 30000, 3}, {0.5f, 100000, 7}}, 0.01932, {}},
       // Starts drawn about the truth by seeds no one chose: each ends at the
       // minimum saying so, or away from it saying why.
       {{{0.599f, 50889, 1.73f}, {0.899f, 65768, 5.47f}, {0.216f, 233216, 15.23f}}, 0.00496, {2.50f, 5.00f, 8.00f}},
@@ -827,6 +827,9 @@ TEST_F(RoadRun, ExampleFromANewUsersStartsByMarquardtReachesTheMinimum) {
     }
     EXPECT_LE(Rmsd(), 1.01 * start.minimum) << LastFitEnd().text;
     EXPECT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
+    // Two species for the data of three leave their s loosely determined:
+    // only the three-species minimum has the truth's s to meet.
+    if (start.s[0] == 0) continue;
     // The species may come out in another order than they went in.
     std::vector<float> found(gModelParameterVector.P + 5, gModelParameterVector.P + 5 + n);
     std::sort(found.begin(), found.end());
