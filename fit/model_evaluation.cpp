@@ -236,6 +236,11 @@ void SimulateDiscreteSpecies(FitHost* host) {
     // goes to it as it is.
     const bool unitLoading = amplitude > 0.0 && std::isfinite(amplitude);
     const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
+    // Loadings solved as linear amplitudes take the unit profile as it is: a
+    // scaling that the normalisation undoes would leave its rounding behind,
+    // and with it the loading of the evaluation before.
+    const bool unitProfile = unitLoading && algebraic && onGrid;
+    if (unitProfile) mp.scaleFactor[k] = 1.0f;
     auto solver = std::make_unique<CLammIdeal>();
     LoadSpeciesSolver(*solver, k, s, D, unitLoading ? 1.0 : amplitude);
     if (unitLoading && !onGrid) solver->SetPerScanOutputFactor(amplitude);
@@ -246,14 +251,14 @@ void SimulateDiscreteSpecies(FitHost* host) {
         continue;
       }
       if (solver->SolvePlateauOfTheFitRange()) {
-        if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
+        if (unitLoading && onGrid && !unitProfile) ScaleSpeciesCurves(k, amplitude);
         ++gPlateauCount;
         continue;
       }
       solver->SetWideEndLayersOnStaticGrid(true);
     }
     const int code = solver->CheckAndRun();
-    if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
+    if (unitLoading && onGrid && !unitProfile) ScaleSpeciesCurves(k, amplitude);
     gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
     if (host) ReportSimulationError(host, code);
   }
