@@ -234,13 +234,12 @@ void SimulateDiscreteSpecies(FitHost* host) {
     // its result scaled, on the common grid here, on per-scan radii by the
     // solver as it adds the scans to the model. A loading the solver refuses
     // goes to it as it is.
-    const bool unitLoading = amplitude > 0.0 && std::isfinite(amplitude);
+    // Loadings solved as linear amplitudes normalise the curve by the loading
+    // it was solved at; a scaling that the normalisation undoes would leave
+    // its rounding behind, and a saved analysis would no longer rerun to its
+    // own loadings bit for bit. Those are solved at their loading as it is.
+    const bool unitLoading = amplitude > 0.0 && std::isfinite(amplitude) && !algebraic;
     const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
-    // Loadings solved as linear amplitudes take the unit profile as it is: a
-    // scaling that the normalisation undoes would leave its rounding behind,
-    // and with it the loading of the evaluation before.
-    const bool unitProfile = unitLoading && algebraic && onGrid;
-    if (unitProfile) mp.scaleFactor[k] = 1.0f;
     auto solver = std::make_unique<CLammIdeal>();
     LoadSpeciesSolver(*solver, k, s, D, unitLoading ? 1.0 : amplitude);
     if (unitLoading && !onGrid) solver->SetPerScanOutputFactor(amplitude);
@@ -251,14 +250,14 @@ void SimulateDiscreteSpecies(FitHost* host) {
         continue;
       }
       if (solver->SolvePlateauOfTheFitRange()) {
-        if (unitLoading && onGrid && !unitProfile) ScaleSpeciesCurves(k, amplitude);
+        if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
         ++gPlateauCount;
         continue;
       }
       solver->SetWideEndLayersOnStaticGrid(true);
     }
     const int code = solver->CheckAndRun();
-    if (unitLoading && onGrid && !unitProfile) ScaleSpeciesCurves(k, amplitude);
+    if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
     gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
     if (host) ReportSimulationError(host, code);
   }
