@@ -234,7 +234,11 @@ void SimulateDiscreteSpecies(FitHost* host) {
     // its result scaled, on the common grid here, on per-scan radii by the
     // solver as it adds the scans to the model. A loading the solver refuses
     // goes to it as it is.
-    const bool unitLoading = amplitude > 0.0 && std::isfinite(amplitude);
+    // Loadings solved as linear amplitudes normalise the curve by the loading
+    // it was solved at; a scaling that the normalisation undoes would leave
+    // its rounding behind, and a saved analysis would no longer rerun to its
+    // own loadings bit for bit. Those are solved at their loading as it is.
+    const bool unitLoading = amplitude > 0.0 && std::isfinite(amplitude) && !algebraic;
     const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
     auto solver = std::make_unique<CLammIdeal>();
     LoadSpeciesSolver(*solver, k, s, D, unitLoading ? 1.0 : amplitude);

@@ -1202,8 +1202,11 @@ INSTANTIATE_TEST_SUITE_P(
 // by the loading is one profile, to the rounding of the float scans, from
 // 1e-4 to 1e3 and for sharp boundaries too (before, 7e-2 of the plateau apart
 // between 1e-3 and 1 for 4 S of 1e9 Da on the static grid, 2e-1 for -5 S in
-// the moving frame). With linear amplitudes the curve no longer depends on
-// the loading the evaluation starts from (the one before it left behind).
+// the moving frame). With linear amplitudes the curve is solved at the
+// loading the evaluation starts from (the one before left it behind, and a
+// saved analysis reruns to its own loadings bit for bit from it): the model
+// then depends on that loading only by the rounding of the curves stored at
+// it (measured 7.4e-6 of the largest value).
 TEST_F(DiscreteSpeciesTest, TheModelIsProportionalToTheLoading) {
   struct Case {
     float s, M;
@@ -1248,7 +1251,7 @@ TEST_F(DiscreteSpeciesTest, TheModelIsProportionalToTheLoading) {
             top = std::max(top, static_cast<double>(std::fabs(ref[j][p])));
           }
         // A few roundings of the floats (measured 7e-8 of the largest value).
-        EXPECT_LE(worst, 1e-6 * top);
+        EXPECT_LE(worst, (linear ? 3e-5 : 1e-6) * top);
         EXPECT_TRUE(host.boxes.empty());
       }
     }
