@@ -446,9 +446,7 @@ constexpr Split kSplits[] = {{1.1f, 1.0f}, {1.25f, 1.0f}, {1.6f, 1.0f}, {1.0f, 1
 // pair displaced together lay 20 to 4 000 units above the minimum.
 constexpr double kPairMoveChiSquare = 10.0;
 
-enum class Placement { None, Lower, Stopped };
-
-Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
+EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
   const ModelParams& mp = gModelParams;
@@ -476,9 +474,9 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
   for (int k : heard)
     for (int a = 1; a <= kSpeciesSlots; ++a)
       if (a != k && mp.included[a] && pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots]) splits.emplace_back(a, k);
-  if (pairs.empty() && splits.empty()) return Placement::None;
+  if (pairs.empty() && splits.empty()) return EndPlacement::None;
   const int n = ParametersToFitVector(0, nullptr);
-  if (n == 0) return Placement::None;
+  if (n == 0) return EndPlacement::None;
   std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end), bestPair(end);
   PackFitVectorUnclamped(n, end.data());
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -547,12 +545,8 @@ Placement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) 
     SimplexSim(lower ? best.data() : end.data(), host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
-  return stopped ? Placement::Stopped : lower ? Placement::Lower : Placement::None;
+  return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : EndPlacement::None;
 }
-
-// Species are placed anew at most this many times in one Fit, each time
-// followed by a whole fit of the method chosen.
-constexpr int kMaxPlacements = 3;
 
 int FitByChosenMethod(FitHost* host);
 
@@ -566,35 +560,39 @@ int FitCurrentModel(FitHost* host) {
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (gModelSelectorFlags.NonidealMultipleSpeciesModel) return FitNonidealComponents(host, FitByChosenMethod);
   if (!SpeciesCanLoseTheirLoading()) return FitByChosenMethod(host);
-  int result = 0;
-  {
-    // The end told is the last fit's: an end from which a species is placed
-    // anew is not shown.
-    FitEndNoteHold hold(host);
-    result = FitByChosenMethod(host);
-    for (int placement = 0; result == 1 && placement < kMaxPlacements; ++placement) {
-      const FitEndKind end = LastFitEnd().kind;
-      if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
-          fs.stopRequested || FitStoppedByBudget())
-        break;
-      const Placement placed = PlaceSpeciesWithoutASay(host, LastFitEnd());
-      if (placed == Placement::Stopped && !FitStoppedByBudget()) {
-        RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
-        host->RaiseRealtimeInterrupt();
-        gSerialFitSettings.abortRequest = 1;
-      }
-      if (placed != Placement::Lower) break;
-      const int n = ParametersToFitVector(0, nullptr);
-      std::vector<float> from(static_cast<size_t>(n) + 1);
-      PackFitVectorUnclamped(n, from.data());
-      const float fromRmsd = CalcRmsd();
-      LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-      result = FitByChosenMethod(host);
-      // Never an end worse than the point the fit went on from.
-      if (CalcRmsd() > fromRmsd) {
-        platform::InputHold inputs;
-        SimplexSim(from.data(), host);
-      }
+  return FitWithEndPlacements(host, FitByChosenMethod,
+                              [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); });
+}
+
+int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
+                         const std::function<EndPlacement(FitHost*)>& place) {
+  FitEngineState& fs = gFitEngineState;
+  // The end told is the last fit's: an end from which the fit goes on is
+  // not shown.
+  FitEndNoteHold hold(host);
+  int result = method(host);
+  for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
+    const FitEndKind end = LastFitEnd().kind;
+    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
+        fs.stopRequested || FitStoppedByBudget())
+      break;
+    const EndPlacement placed = place(host);
+    if (placed == EndPlacement::Stopped && !FitStoppedByBudget()) {
+      RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+      host->RaiseRealtimeInterrupt();
+      gSerialFitSettings.abortRequest = 1;
+    }
+    if (placed != EndPlacement::Lower) break;
+    const int n = ParametersToFitVector(0, nullptr);
+    std::vector<float> from(static_cast<size_t>(n) + 1);
+    PackFitVectorUnclamped(n, from.data());
+    const float fromRmsd = CalcRmsd();
+    LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+    result = method(host);
+    // Never an end worse than the point the fit went on from.
+    if (CalcRmsd() > fromRmsd) {
+      platform::InputHold inputs;
+      SimplexSim(from.data(), host);
     }
   }
   return result;

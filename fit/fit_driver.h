@@ -35,6 +35,16 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 // others; where that lowers chi-square by a unit, the fit goes on from there
 // (a bounded number of times) and tells the end of its last run.
 int FitCurrentModel(FitHost* host);
+// How a check of where a fit ended came out: nothing lower, a point lower by
+// the check's own margin (the model left there), or a stop.
+enum class EndPlacement { None, Lower, Stopped };
+// Runs `method`; from an end that is reached, away from a minimum or names
+// undetermined quantities, `place` checks for a lower point, and the fit
+// goes on from one by `method` again, at most kMaxEndPlacements times, never
+// to an end worse than the point it went on from. The end told is the last
+// run's.
+constexpr int kMaxEndPlacements = 3;
+int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host), const std::function<EndPlacement(FitHost*)>& place);
 // Recomposes the fit report and redraws the fitted curves.
 void DrawFitCurvesDuringFit(FitHost* host);
 // Convergence test of a Nelder-Mead restart: converged unless the rmsd or

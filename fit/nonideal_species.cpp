@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "data/scan_set.h"
+#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_target.h"
@@ -109,7 +110,6 @@ constexpr float kDWithKsFactors[] = {0.25f, 0.4f, 0.63f, 1.0f, 1.6f, 2.5f, 4.0f}
 // D0 (1 + kd c) is what the plateau's boundary spreads by; over the boundary
 // c varies, so the D placed with kd goes a little either side of it.
 constexpr float kDWithKdFactors[] = {0.97f, 1.0f, 1.03f};
-constexpr int kMaxPlacements = 3;
 // The fall of chi-square (units, sigma the rmsd) that shows an end was no
 // minimum: the solver's time steps follow the parameters and make chi-square
 // rough by some units, and a check that went on for less would go on, whole
@@ -121,19 +121,18 @@ constexpr double kLowerByChiSquare = 10.0;
 // log10 of ks and kd.
 constexpr int kSize = 1, kS = 5, kLoading = 9, kLogKs = 10, kLogKd = 11;
 
-enum class Placement { None, Lower, Stopped };
 
-Placement PlaceNonidealityAnew(FitHost* host) {
+EndPlacement PlaceNonidealityAnew(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
-  if (!pv.F[kLogKs] && !pv.F[kLogKd]) return Placement::None;
+  if (!pv.F[kLogKs] && !pv.F[kLogKd]) return EndPlacement::None;
   const float* term = gModelParams.nonidealTerm;
   const double signal = CurrentScanSet().signalPerConcentration > 0 ? CurrentScanSet().signalPerConcentration : 1.0;
   // The total loading in the solver's units, as the terms act on it.
   const double load = (std::fabs(pv.P[kLoading]) + std::max(term[3], 0.0f) + std::max(term[7], 0.0f)) / signal;
-  if (!(load > 0.0)) return Placement::None;
+  if (!(load > 0.0)) return EndPlacement::None;
   const int n = ParametersToFitVector(0, nullptr);
-  if (n == 0) return Placement::None;
+  if (n == 0) return EndPlacement::None;
   std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end);
   PackFitVectorUnclamped(n, end.data());
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -187,7 +186,7 @@ Placement PlaceNonidealityAnew(FitHost* host) {
     SimplexSim(lower ? best.data() : end.data(), host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
-  return stopped ? Placement::Stopped : lower ? Placement::Lower : Placement::None;
+  return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : EndPlacement::None;
 }
 
 // Levenberg-Marquardt from the simplex's end: the simplex settles on the
@@ -196,60 +195,37 @@ Placement PlaceNonidealityAnew(FitHost* host) {
 // steps that move D with kd go on down. Where they lower chi-square by ten
 // units or more the end was no minimum; otherwise the end is put back as it
 // was, its note too.
-Placement StepDownTheValley(FitHost* host) {
+EndPlacement StepDownTheValley(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   const int n = ParametersToFitVector(0, nullptr);
-  if (n == 0) return Placement::None;
+  if (n == 0) return EndPlacement::None;
   std::vector<float> end(static_cast<size_t>(n) + 1);
   PackFitVectorUnclamped(n, end.data());
   const float endRmsd = CalcRmsd();
   const FitEndRecord endRecord = LastFitEnd();
   MLOptimize(host);
-  if (fs.stopRequested && !FitStoppedByBudget()) return Placement::Stopped;
+  if (fs.stopRequested && !FitStoppedByBudget()) return EndPlacement::Stopped;
   const float rmsd = CalcRmsd();
   if (std::isfinite(rmsd) && rmsd < endRmsd &&
       ChiSquareFall(endRmsd, rmsd, fs.rmsdPointCount, RmsdResolution()) >= kLowerByChiSquare)
-    return Placement::Lower;
+    return EndPlacement::Lower;
   fs.stopRequested = 0;
   LastFitEnd() = endRecord;
   platform::InputHold hold;
   SimplexSim(end.data(), host);
-  return Placement::None;
+  return EndPlacement::None;
 }
 
 }  // namespace
 
 int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host)) {
-  FitEngineState& fs = gFitEngineState;
-  // The end told is the last fit's.
-  FitEndNoteHold hold(host);
-  int result = method(host);
-  for (int placement = 0; result == 1 && placement < kMaxPlacements; ++placement) {
-    const FitEndKind end = LastFitEnd().kind;
-    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
-        fs.stopRequested || FitStoppedByBudget())
-      break;
-    Placement placed = PlaceNonidealityAnew(host);
+  return FitWithEndPlacements(host, method, [](FitHost* h) {
+    FitEngineState& fs = gFitEngineState;
+    EndPlacement placed = PlaceNonidealityAnew(h);
     // After a simplex run (an annealing's finishing pass may be either).
-    const bool byMarquardt = fs.useMarquardt || (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f);
-    if (placed == Placement::None && !byMarquardt) placed = StepDownTheValley(host);
-    if (placed == Placement::Stopped && !FitStoppedByBudget()) {
-      RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
-      host->RaiseRealtimeInterrupt();
-      gSerialFitSettings.abortRequest = 1;
-    }
-    if (placed != Placement::Lower) break;
-    const int n = ParametersToFitVector(0, nullptr);
-    std::vector<float> from(static_cast<size_t>(n) + 1);
-    PackFitVectorUnclamped(n, from.data());
-    const float fromRmsd = CalcRmsd();
-    LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-    result = method(host);
-    // Never an end worse than the point the fit went on from.
-    if (CalcRmsd() > fromRmsd) {
-      platform::InputHold inputs;
-      SimplexSim(from.data(), host);
-    }
-  }
-  return result;
+    const bool byMarquardt =
+        fs.useMarquardt || (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f);
+    if (placed == EndPlacement::None && !byMarquardt) placed = StepDownTheValley(h);
+    return placed;
+  });
 }
