@@ -104,8 +104,9 @@ constexpr double kNonidealTermLoadLeast = 1e-9;
 constexpr double kNonidealKsLoadMost = 0.99;
 // D0 (1 + kd c) a thousand times D0: the plateau relaxes as fast as a solute
 // of a thousand times the component's D, beyond any nonideality of a real
-// solution. Far beyond it the solver loses the loading without a word (at
-// kd c 1e14 most of it; at 1e30 the model turns negative).
+// solution. Far beyond it the solver loses the loading without a word (a
+// seventh of it at kd c 7e12, most of it at 7e14; at 7e30 the model turns
+// negative).
 constexpr double kNonidealKdLoadMost = 1000.0;
 // The components' total loading in mg/ml as the model has it now: the
 // loadings of components 1 to 3 over the signal per mg/ml.
