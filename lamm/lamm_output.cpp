@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -55,6 +56,13 @@ void CLammIdeal::ShowSolvingProgress(int x, int y) {
 void CLammIdeal::ShowStepLines(double change) const {
   const LammSolverDisplay& display = CurrentLammSolverDisplay();
   if (!display.drawText) return;
+  // Drawing four lines in place costs more than a step on a coarse grid,
+  // and a Run on one thread solves hundreds of equations: the lines follow
+  // the steps at most ten times a second, from one equation to the next.
+  thread_local std::chrono::steady_clock::time_point shown{};
+  const auto now = std::chrono::steady_clock::now();
+  if (now - shown < std::chrono::milliseconds(100)) return;
+  shown = now;
   char text[200];
   std::snprintf(text, sizeof text, "dt = %f sec  ", dt_);
   display.drawText(10, 70, text);
