@@ -45,3 +45,19 @@ float CalcRmsd() {
   fs.rmsdPointCount = static_cast<float>(count);
   return rmsd;
 }
+
+double RmsdSquareSum() {
+  const FitEngineState& fs = gFitEngineState;
+  const double rmsd = fs.currentRmsd;
+  return rmsd * rmsd * static_cast<double>(fs.rmsdPointCount);
+}
+
+long PointsInsideTheFitLimits() {
+  const ScanSet& ss = CurrentScanSet();
+  if (static_cast<int>(ss.firstFitPoint.size()) <= ss.count || static_cast<int>(ss.lastFitPoint.size()) <= ss.count)
+    return 0;
+  long points = 0;
+  for (int scan = 1; scan <= ss.count; ++scan)
+    if (ss.lastFitPoint[scan] >= ss.firstFitPoint[scan]) points += ss.lastFitPoint[scan] - ss.firstFitPoint[scan] + 1;
+  return points;
+}

@@ -1002,6 +1002,14 @@ TEST_F(MinimiserTest, RefusesWithoutDataOrMeniscus) {
   EXPECT_EQ(FitCurrentModel(&host), 0);
   EXPECT_EQ(host.boxes.back(), "ERROR|set meniscus and bottom first");
   EXPECT_EQ(gFitEngineState.fitRunning, 0);
+  // Scans whose points the spike filter took out on loading: no fit over
+  // nothing, and no end told for a fit that took no step.
+  SetUpRosenbrock(host, true);
+  ScanSet& ss = CurrentScanSet();
+  for (int scan = 1; scan <= ss.count; ++scan) ss.lastFitPoint[scan] = ss.firstFitPoint[scan] - 1;
+  EXPECT_EQ(FitCurrentModel(&host), 0);
+  EXPECT_EQ(host.boxes.back(), "ERROR|no data points inside the fit limits");
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::None);
 }
 
 TEST_F(MinimiserTest, FitLimitsOutsideTheCellAreMovedToMeniscusAndBottom) {
