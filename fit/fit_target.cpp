@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -42,7 +43,19 @@ int CheckFitLimitsBeforeFit(FitHost* host) {
     host->CheckRightFitLimit();
   }
   // Scans whose every point the spike filter took out on loading come here.
-  if (PointsInsideTheFitLimits() == 0) return refuse(host, "no data points inside the fit limits");
+  const FittedData data = FittedDataInsideTheFitLimits();
+  if (data.points == 0) return refuse(host, "no data points inside the fit limits");
+  // The misfits, the minimisers' values and the loadings are single
+  // precision: data whose squares sum beyond its range give no number to
+  // minimise (a fit of them ended at rmsd NaN, blaming the species).
+  if (!(data.squares <= std::numeric_limits<float>::max())) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the data cannot be fitted: values of up to %.3g inside the fit limits are too large for the "
+                  "fit's single-precision sums",
+                  data.largest);
+    return refuse(host, text);
+  }
   return 1;
 }
 

@@ -22,5 +22,12 @@ float CalcRmsd();
 // which holds for signals whose squares overflow a float.
 double RmsdSquareSum();
 // The points between the fit limits of every loaded scan: 0 when none is
-// (a fit or Run over them would end at rmsd 0 and call that a result).
+// (a fit or Run over them would end at rmsd 0 and call that a result),
+// with the sum of their squares and the largest magnitude (in double).
+struct FittedData {
+  long points = 0;
+  double squares = 0.0;
+  double largest = 0.0;
+};
+FittedData FittedDataInsideTheFitLimits();
 long PointsInsideTheFitLimits();

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -53,16 +52,10 @@ void CLammIdeal::ShowSolvingProgress(int x, int y) {
   ShowSolvingLammEquation(scans_.component, s_, D_, threadNumber_, x, y);
 }
 
-void CLammIdeal::ShowStepLines(double change) const {
+void CLammIdeal::ShowStepLines(double change, bool last) const {
   const LammSolverDisplay& display = CurrentLammSolverDisplay();
   if (!display.drawText) return;
-  // Drawing four lines in place costs more than a step on a coarse grid,
-  // and a Run on one thread solves hundreds of equations: the lines follow
-  // the steps at most ten times a second, from one equation to the next.
-  thread_local std::chrono::steady_clock::time_point shown{};
-  const auto now = std::chrono::steady_clock::now();
-  if (now - shown < std::chrono::milliseconds(100)) return;
-  shown = now;
+  if (!StepLinesDue(last)) return;
   char text[200];
   std::snprintf(text, sizeof text, "dt = %f sec  ", dt_);
   display.drawText(10, 70, text);
@@ -99,7 +92,8 @@ void CLammIdeal::ShowStoredScan(int scan, const float* row, const float* radii, 
 
 void CLammIdeal::EachIterationOutput(double change) {
   if (reachedTime_) reachedTime_->store(t_, std::memory_order_relaxed);
-  if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2) ShowStepLines(change);
+  if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2)
+    ShowStepLines(change, t_ >= nextScanTime_ && outIndex_ >= scans_.scanCount);
   if (t_ < nextScanTime_) {
     segmentIndex_ = scannedNodes_ = 0;
     scanElapsed_ = 0;
