@@ -1,7 +1,10 @@
 #include "distributions/conti_context.h"
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -33,9 +36,48 @@ void UpdateContiShapeFromModel(bool bufferConcentrationFitted) {
   c.timeCourse = m.DlsIRhTimeCourseModel;
 }
 
+namespace {
+
+int gFitNotesDepth = 0;
+std::vector<std::string> gFitNotes;
+
+void KeepFitNote(const std::string& text) {
+  if (std::find(gFitNotes.begin(), gFitNotes.end(), text) == gFitNotes.end()) gFitNotes.push_back(text);
+}
+
+}  // namespace
+
+ContiFitNotesScope::ContiFitNotesScope() : outermost_(gFitNotesDepth++ == 0) {
+  if (outermost_) gFitNotes.clear();
+}
+
+ContiFitNotesScope::~ContiFitNotesScope() { --gFitNotesDepth; }
+
+// Between the set-up of a fit and its end the messages are its own; its
+// checks before it starts are boxes that end it.
+bool ContiFitNotesHeld() { return gFitNotesDepth > 0 && (FitRunning() || Conti().finalEvaluation); }
+
+std::string TakeContiFitNotes() {
+  std::string joined;
+  for (const std::string& note : gFitNotes) joined += (joined.empty() ? "" : "; ") + note;
+  gFitNotes.clear();
+  return joined;
+}
+
+void ContiTell(const std::string& caption, const std::string& text, platform::BoxIcon icon) {
+  if (ContiFitNotesHeld())
+    KeepFitNote(text);
+  else
+    platform::Tell(caption, text, icon);
+}
+
 void ContiErrorOrCode(const std::string& text, int serialCode) {
   if (SerialFitRunning()) {
     gSerialFitSettings.errorCode = serialCode;
+    return;
+  }
+  if (ContiFitNotesHeld()) {
+    KeepFitNote(text);
     return;
   }
   ErrorBox(text.c_str(), false);

@@ -5,6 +5,8 @@
 // driver fills it from the program-wide records before each computation.
 #include <string>
 
+#include "platform/ui_backend.h"
+
 struct ContiRunContext {
   // Model shape.
   bool firstAmplitudeSeparate = false;  // amplitude 1 is a discrete or special component
@@ -36,8 +38,34 @@ bool SerialFitRunning();
 bool FitRunning();
 
 // Non-fatal guard message of a numerical routine, or the serial-fit error
-// code instead while a serial fit runs.
+// code instead while a serial fit runs, or a note of the fit's end while a
+// fit holds the notes.
 void ContiErrorOrCode(const std::string& text, int serialCode);
+
+// A fit of a distribution shows one box, at its end: what the regularisation
+// and the solves of its evaluations have to say of their solution (a search
+// of alpha that ended short of its ratio, a solve that fell back) is kept
+// while the fit evaluates, to its final evaluation, inside the outermost
+// scope, and the fit's end says it with its own. Outside a fit the same
+// words are boxes of their own.
+class ContiFitNotesScope {
+ public:
+  ContiFitNotesScope();
+  ~ContiFitNotesScope();
+  ContiFitNotesScope(const ContiFitNotesScope&) = delete;
+  ContiFitNotesScope& operator=(const ContiFitNotesScope&) = delete;
+  bool Outermost() const { return outermost_; }
+
+ private:
+  bool outermost_;
+};
+bool ContiFitNotesHeld();
+// The notes kept so far, each once, joined by "; " (and forgotten).
+std::string TakeContiFitNotes();
+// A message box of the regularisation, or a note of the fit's end while a
+// fit holds the notes.
+void ContiTell(const std::string& caption, const std::string& text,
+               platform::BoxIcon icon = platform::BoxIcon::Information);
 // A progress or status line of the regularisation, when drawing is enabled:
 // written at (10, y) of the window, over the line that stood there, and kept
 // as the status text (where no window shows it).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/scan_set.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_detection.h"
 #include "distributions/conti_fit_display.h"
 #include "distributions/conti_fit_vector.h"
@@ -530,6 +531,34 @@ struct RecordEvaluations {
   RecordEvaluations& operator=(const RecordEvaluations&) = delete;
 };
 
+// One box for the whole Fit, at its end: what the regularisation of the
+// result (or a solve of it) had to say is said with the fit's end, which a
+// box shows also when the fit reached its minimum or was stopped. The
+// outermost of nested drivers (a finishing pass after annealing) says it.
+// Declared before the fit's budget scope, whose end it follows.
+class OneEndBox {
+ public:
+  explicit OneEndBox(FitHost* host) : host_(host), hold_(host) {}
+  ~OneEndBox() {
+    if (!notes_.Outermost()) return;
+    const std::string said = TakeContiFitNotes();
+    if (said.empty()) return;
+    FitEndRecord& end = LastFitEnd();
+    end.text = end.text.empty() ? said : end.text + "; " + said;
+    // The hold shows the ends it holds; these it does not.
+    const bool unshown = end.kind == FitEndKind::None || end.kind == FitEndKind::Reached ||
+                         end.kind == FitEndKind::Stopped;
+    if (unshown && host_ && !SerialFitRunning()) host_->MessageBox("", end.text);
+  }
+  OneEndBox(const OneEndBox&) = delete;
+  OneEndBox& operator=(const OneEndBox&) = delete;
+
+ private:
+  FitHost* host_;
+  FitEndNoteHold hold_;
+  ContiFitNotesScope notes_;
+};
+
 void StopEnd(FitHost* host) {
   // The budget refuses an evaluation before it starts: nothing was cut
   // short, and a series goes on.
@@ -846,6 +875,7 @@ float Evaluated(float* p, FitHost* host, float rmsd) {
 
 int ContiFit(FitHost* host) {
   const FitEngineState& fs = FS();
+  OneEndBox oneBox(host);
   FitBudgetScope wholeFit(host);
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return ContiSimulatedAnnealingFit(host);
   if (fs.useMarquardt) return MLContiFit(host);
@@ -856,6 +886,7 @@ int ContiFit(FitHost* host) {
 
 int ContiSimulatedAnnealingFit(FitHost* host) {
   FitEngineState& fs = FS();
+  OneEndBox oneBox(host);
   FitBudgetScope wholeFit(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
@@ -956,6 +987,7 @@ void WriteMarquardtListing(FitHost* host, int n) {
 
 int MLContiFit(FitHost* host) {
   FitEngineState& fs = FS();
+  OneEndBox oneBox(host);
   FitBudgetScope wholeFit(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;

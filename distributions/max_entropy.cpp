@@ -1209,7 +1209,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
         if (SerialFitRunning())
           gSerialFitSettings.errorCode = 6;
         else if (!(Conti().monteCarloRun && platform::StopFlag().load()))  // the series says it stopped
-          platform::Tell("ATTENTION", text, platform::BoxIcon::Warning);
+          ContiTell("ATTENTION", text, platform::BoxIcon::Warning);
         restoreBest();
         return uBest;
       }
@@ -1304,7 +1304,7 @@ void RegularizeDistribution() {
   // No more points than amplitudes: no F ratio, no regularisation.
   if (P < 1.0f && !(nu > 0.0)) return;
   if (P > 1.0f) {
-    if (!SerialFitRunning()) platform::Tell("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) ContiTell("", "P > 1 => interpreting P value as chi-square ratio");
     me.targetRatio = P;
   } else {
     me.targetRatio = FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;

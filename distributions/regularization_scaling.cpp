@@ -92,7 +92,7 @@ void ScaleRegularization() {
   // would divide 0 by 0. The unregularised solution is the result.
   if (!(st.chiSquareReference > 0.0)) return;
   if (P > 1.0f) {
-    if (!SerialFitRunning()) platform::Tell("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) ContiTell("", "P > 1 => interpreting P value as chi-square ratio");
     st.targetRatio = P;
   } else {
     double nu;
@@ -136,7 +136,7 @@ void ScaleRegularization() {
     st.limitNote = text;
     // Said by a Run and by the evaluation that ends a fit (whose result it is).
     if ((!cs.silent || cs.finalEvaluation) && !cs.monteCarloRun && !SerialFitRunning())
-      platform::Tell("REGULARIZATION", text);
+      ContiTell("REGULARIZATION", text);
   };
   while (f1 * f2 > 0.0f) {
     if (RunStopRequested()) return;

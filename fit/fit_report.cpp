@@ -302,6 +302,17 @@ void NonidealMultipleLines(FitInfoLines& out, const FitReportInputs& in) {
             "non-ideality with attractive ks = -%.3e (log10 = %.3f), attractive kD = -%.3e (log10 = %.3f)/(mg/ml), "
             "with %.3f mass signal/(mg/ml)",
             std::pow(10.0, lgks), lgks, std::pow(10.0, lgkd), lgkd, signal);
+  // A fitted term that ended at an end of its range (ks c or kd c at the
+  // loading): at the upper one a minimum may lie beyond.
+  for (int k : {10, 11}) {
+    float low = 0, high = 0;
+    if (!gModelParameterVector.F[k] || !NonidealTermLimits(k, &low, &high)) continue;
+    const char* name = k == 10 ? "log10(ks)" : "log10(kd)";
+    if (P[k] >= high)
+      Appendf(out.line[11], " | %s at its upper fit limit %.3f", name, static_cast<double>(high));
+    else if (P[k] <= low)
+      Appendf(out.line[11], " | %s at its lower fit limit %.3f", name, static_cast<double>(low));
+  }
   if (in.nonideal.syntheticBoundary) {
     out.line[13].clear();
     Appendf(out.line[13], "synthetic boundary at %.3f cm, overlay conc1 fraction = %.3f", P[25], P[26]);

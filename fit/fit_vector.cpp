@@ -61,6 +61,22 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
   return *high > 0.0f;
 }
 
+// The nonideal components' slots: log10 ks and log10 kd, and the loadings
+// of components 1 to 3.
+constexpr int kLogKsSlot = 10, kLogKdSlot = 11;
+constexpr int kLoadingSlots[] = {9, 27, 31};
+
+// The ends of log10 ks or kd under the given ranges at the loading now.
+bool TermLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) {
+  if (!r.nonidealTerms || (k != kLogKsSlot && k != kLogKdSlot)) return false;
+  const double c = NonidealComponentsLoading();
+  if (!(c > 0.0) || !std::isfinite(c)) return false;
+  const bool ks = k == kLogKsSlot;
+  *low = static_cast<float>(std::log10((ks ? r.ksLoadMin : r.kdLoadMin) / c));
+  *high = static_cast<float>(std::log10((ks ? kNonidealKsLoadMost : kNonidealKdLoadMost) / c));
+  return true;
+}
+
 double Get(const FitOptionEntry& e) {
   if (e.f) return *e.f;
   if (e.d) return *e.d;
@@ -254,10 +270,12 @@ int Walk(Mode mode, int n, float* v) {
   float* P = gModelParameterVector.P;
   const int* F = gModelParameterVector.F;
   int sizeEntry[5] = {};
+  int termEntry[kLogKdSlot + 1] = {};
   for (int k = 1; k <= kParameterSlots; ++k) {
     if (!F[k]) continue;
     ++count;
     if (k <= 4) sizeEntry[k] = count;
+    if (k == kLogKsSlot || k == kLogKdSlot) termEntry[k] = count;
     if (!v || count > n) continue;
     switch (mode) {
       case Mode::PackClamped:
@@ -294,6 +312,18 @@ int Walk(Mode mode, int n, float* v) {
       if (value == P[k]) continue;
       P[k] = value;
       v[sizeEntry[k]] = value;
+    }
+  }
+  // The nonideal terms after every loading is in place: their range
+  // follows the total loading.
+  if (mode == Mode::Evaluation && gRangesInForce.nonidealTerms && v) {
+    for (int k : {kLogKsSlot, kLogKdSlot}) {
+      float low = 0, high = 0;
+      if (!termEntry[k] || termEntry[k] > n || !TermLimitsUnder(gRangesInForce, k, &low, &high)) continue;
+      const float value = std::clamp(P[k], low, high);
+      if (!(value != P[k])) continue;
+      P[k] = value;
+      v[termEntry[k]] = value;
     }
   }
   if (mode == Mode::Evaluation) {
@@ -463,8 +493,29 @@ void FitVectorEntriesOfAbsentSpecies(int n, unsigned char* absent) {
   }
 }
 
+double NonidealComponentsLoading() {
+  const float* P = gModelParameterVector.P;
+  const double signal = CurrentScanSet().signalPerConcentration;
+  double total = std::fabs(P[kLoadingSlots[0]]);
+  for (int k : {kLoadingSlots[1], kLoadingSlots[2]}) total += std::max(P[k], 0.0f);
+  return total / (signal > 0.0 ? signal : 1.0);
+}
+
 SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
   SpeciesFitRanges r;
+  if (gModelSelectorFlags.NonidealMultipleSpeciesModel && !CurrentScanSet().equilibriumMode) {
+    const ModelParameterVector& pv = gModelParameterVector;
+    const double c = NonidealComponentsLoading();
+    if (!(c > 0.0) || !std::isfinite(c) || (!pv.F[kLogKsSlot] && !pv.F[kLogKdSlot])) return r;
+    // Never above where the fit starts: there a term has no effect.
+    auto least = [c](float logK) {
+      return std::min(kNonidealTermLoadLeast, std::pow(10.0, static_cast<double>(logK)) * c);
+    };
+    r.ksLoadMin = least(pv.P[kLogKsSlot]);
+    r.kdLoadMin = least(pv.P[kLogKdSlot]);
+    r.nonidealTerms = r.ksLoadMin > 0.0 && r.kdLoadMin > 0.0;
+    return r;
+  }
   if (!SpeciesRangesApply()) return r;
   const ScanSet& ss = CurrentScanSet();
   const FitEngineState& fs = gFitEngineState;
@@ -519,7 +570,7 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
 }
 
 SpeciesFitRangesScope::SpeciesFitRangesScope() {
-  if (gRangesInForce.on) return;
+  if (gRangesInForce.on || gRangesInForce.nonidealTerms) return;
   outer_ = true;
   gRangesInForce = gRangesOfLastFit = SpeciesFitRangesForCurrentFit();
 }
@@ -534,6 +585,8 @@ bool SpeciesFitLimits(int k, float s, float* low, float* high) {
   return LimitsUnder(gRangesOfLastFit, k, s, low, high);
 }
 
+bool NonidealTermLimits(int k, float* low, float* high) { return TermLimitsUnder(gRangesOfLastFit, k, low, high); }
+
 void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
   const ModelParams& mp = gModelParams;
   int count = FitOptionCount(CurrentFitOptions());
@@ -545,5 +598,6 @@ void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
     const int species = k <= 4 ? k : (k <= 8 ? k - 4 : 0);
     float low = 0.0f, high = 0.0f;
     ranged[count] = species > 0 && SpeciesFitLimits(k, mp.s[species], &low, &high) ? 1 : 0;
+    if (NonidealTermLimits(k, &low, &high) && gModelParameterVector.P[k] >= high) ranged[count] = 1;
   }
 }

@@ -86,7 +86,35 @@ struct SpeciesFitRanges {
   float sMax = 0;  // |s| at most (S)
   float dMin = 0;  // D at least (1e-7 cm^2/s)
   float dMax = 0;  // D at most (1e-7 cm^2/s)
+  // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
+  // by ks c and kd c, c the components' total loading in mg/ml as the model
+  // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most
+  // kNonidealKsLoadMost and kNonidealKdLoadMost.
+  bool nonidealTerms = false;
+  double ksLoadMin = 0, kdLoadMin = 0;
 };
+// The least ks c and kd c of a fit (or the start's, when lower): below it a
+// term changes s or D by less than the single-precision rounding of the
+// solver's factors, and the model is the same wherever it goes (a fit once
+// walked log10 kd to -40).
+constexpr double kNonidealTermLoadLeast = 1e-9;
+// The most: s = s0 (1 - ks c) stops at 0 where ks c reaches 1, and the
+// solver computes nothing beyond; at 0.99 the plateau still sediments at a
+// hundredth of s0.
+constexpr double kNonidealKsLoadMost = 0.99;
+// D0 (1 + kd c) a thousand times D0: the plateau relaxes as fast as a solute
+// of a thousand times the component's D, beyond any nonideality of a real
+// solution. Far beyond it the solver loses the loading without a word (a
+// seventh of it at kd c 7e12, most of it at 7e14; at 7e30 the model turns
+// negative).
+constexpr double kNonidealKdLoadMost = 1000.0;
+// The components' total loading in mg/ml as the model has it now: the
+// loadings of components 1 to 3 over the signal per mg/ml.
+double NonidealComponentsLoading();
+// The ends of log10 ks (k = 10) or log10 kd (k = 11) of the nonideal
+// components under the last fit's ranges at the loading the model has now;
+// false where they have none.
+bool NonidealTermLimits(int k, float* low, float* high);
 // The fastest D a species takes in any fit (1e-7 cm^2/s): 1e-4 cm^2/s, above
 // every solute in water (the proton's 9.3e-5 cm^2/s at 25 degrees C; salts
 // and sugars 5e-6 to 2e-5).
@@ -112,8 +140,10 @@ bool EvaluationHasMasslessSpecies();
 // The ends of the range of P[k] (k = 1..8, species size or s) under the last
 // fit's ranges, with s the species' s; false where it has none.
 bool SpeciesFitLimits(int k, float s, float* low, float* high);
-// The entries those ranges hold (a species' s and size): 1 for those, 0 for
-// the others. One-based, length n.
+// The entries those ranges hold (a species' s and size, and a nonideal
+// term at the upper end of its range, beyond which a minimum may lie; at its
+// lower end a term has no effect): 1 for those, 0 for the others.
+// One-based, length n.
 void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged);
 // The write-back of the best vertex shown during a minimisation.
 void UnpackFitVectorForDisplay(float* v);

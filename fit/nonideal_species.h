@@ -27,5 +27,8 @@ class FitHost;
 // no effect (log10 ks -10, the boundary's sharpening taken up by a small D)
 // or settled on a valley's slope is no minimum. Where the terms placed anew
 // (s and D moved to keep the boundary where it was) lower chi-square by ten
-// units or more, the fit goes on from the lowest, at most 3 times.
+// units or more, the fit goes on from the lowest, at most 3 times. A start
+// the model cannot be computed at (ks c above 1, D1 or s1 at 0) or with a
+// fitted log10 ks or kd above its range takes no step: the end says which
+// value to change and the range it must lie in; returns 0 then.
 int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host));

@@ -246,6 +246,21 @@ void MakeFeatureless(const fs::path& d, double level, unsigned seed) {
   ForEachRow(d, [&](double&, double& signal) { signal = level + (seed ? noise(random) : 0.0); });
 }
 
+// A fit says all it has to say in one box, the one its end line quotes:
+// what the regularisation of its result had to say included.
+void OneBoxForTheFit(const fs::path& dir) {
+  const std::string log = ReadAll(dir / "out" / "automation.log");
+  const std::size_t run = log.find("\nRun: done\n"), end = log.find("\nFit ended (");
+  ASSERT_NE(run, std::string::npos) << log;
+  ASSERT_NE(end, std::string::npos) << log;
+  std::vector<std::string> boxes;
+  for (std::size_t at = log.find("\n[", run); at != std::string::npos; at = log.find("\n[", at + 1))
+    boxes.push_back(log.substr(at + 1, log.find('\n', at + 1) - at - 1));
+  ASSERT_EQ(boxes.size(), 1u) << log;
+  const std::size_t text = log.find("): ", end) + 3;
+  EXPECT_EQ(boxes[0], "[] " + log.substr(text, log.find('\n', text) - text) + " -> OK") << log;
+}
+
 // A file of the set holds what its kind must hold to be whole.
 void ExpectWhole(const fs::path& file) {
   const std::string name = file.filename().string(), text = ReadAll(file);
@@ -527,6 +542,18 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          MakeFeatureless(d, 0.5, 9);
        },
        0, true, kNoMaterialEnd},
+      // The first scan and one 3 hours later, featureless, by the simplex
+      // with Tikhonov-Phillips regularisation: its search of alpha does not
+      // reach the ratio for the fit's result, which the fit's one box says.
+      {"featureless scans 3 hours apart, Tikhonov-Phillips",
+       "<AutoFit>TRUE</AutoFit>\n<RegularizationType>Tikhonov</RegularizationType>\n",
+       [](const fs::path& d) {
+         fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / "00036.RA1", d / "data" / "00008.RA1",
+                       fs::copy_options::overwrite_existing);
+         EditParameters(d, "<ScanInterval>1<", "<ScanInterval>" + std::to_string(kScans - 1) + "<");
+         MakeFeatureless(d, 0.5, 2);
+       },
+       0, true, "; the regularization did not reach the chi-square ratio", 0, 0, false, OneBoxForTheFit},
       // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
       // 6.04 cm: the window's report and its wizard's notes go to the log.
       {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"

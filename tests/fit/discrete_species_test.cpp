@@ -437,21 +437,45 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
   // saying "reached": ks pressed to log10 -10, where it has no effect, and
   // the boundary's sharpening taken up by a D of 1.7; or on the slope of
   // the valley where D and kd trade.
+  // A start above the range of log10 ks or kd (ks c at most 0.99, kd c at
+  // most 1000, c the total loading) takes no step and says what to enter:
+  // with ks c above 1 the model cannot be computed at all, and a second Fit
+  // would stay where it is.
   struct Row {
     const char* method;
     bool simplex, marquardt;
     Component start;
+    const char* refused = nullptr;
   };
   const Component nearTruth{7.0f, 5.5f, 4.0f, -1.5f, -1.0f};
-  for (const Row& row : {Row{"simplex", true, false, nearTruth}, Row{"Marquardt-Levenberg", false, true, nearTruth},
-                         Row{"Marquardt-Levenberg", false, true, {11.494f, 9.772f, 6.354f, -1.13f, -2.19f}},
-                         Row{"Marquardt-Levenberg", false, true, {5.999f, 3.124f, 2.147f, -1.89f, -2.38f}}}) {
+  for (const Row& row :
+       {Row{"simplex", true, false, nearTruth}, Row{"Marquardt-Levenberg", false, true, nearTruth},
+        Row{"Marquardt-Levenberg", false, true, {11.494f, 9.772f, 6.354f, -1.13f, -2.19f}},
+        Row{"Marquardt-Levenberg", false, true, {5.999f, 3.124f, 2.147f, -1.89f, -2.38f}},
+        Row{"Marquardt-Levenberg", false, true, {7.0f, 5.5f, 4.0f, 0.0f, -1.0f},
+            "the fit stopped away from a minimum: the model could not be computed at the starting values, so no "
+            "step was taken: log10(ks) = 0.000 puts ks c at 7 (c the components' total loading, 7 mg/ml), where s = "
+            "s0 (1 - ks c) falls below 0 and the model cannot be computed; log10(ks) lies above its fit range -9.845 "
+            "to -0.849 (ks c from 1e-09 to 0.99): enter a value within it"},
+        Row{"simplex", true, false, {7.0f, 5.5f, 4.0f, -1.5f, 3.0f},
+            "the fit stopped away from a minimum: no step was taken from the starting values: log10(kd) = 3.000 puts "
+            "kd c at 7000 (c the components' total loading, 7 mg/ml); log10(kd) lies above its fit range -9.845 to "
+            "2.155 (kd c from 1e-09 to 1000): enter a value within it"}}) {
     SCOPED_TRACE(testing::Message() << row.method << " from D " << row.start.D << ", log10 ks " << row.start.logKs);
     fs.useSimplex = row.simplex;
     fs.useMarquardt = row.marquardt;
     SeedGaussRandom(1);
     place(row.start);
     host.boxes.clear();
+    if (row.refused) {
+      EXPECT_EQ(FitCurrentModel(&host), 0);
+      EXPECT_EQ(LastFitEnd().kind, FitEndKind::NotReached);
+      EXPECT_EQ(LastFitEnd().text, row.refused);
+      EXPECT_EQ(gModelParameterVector.P[10], row.start.logKs);
+      EXPECT_EQ(gModelParameterVector.P[11], row.start.logKd);
+      EXPECT_EQ(mp.concentration[2], row.start.logKs);
+      continue;
+    }
     ASSERT_EQ(FitCurrentModel(&host), 1);
     const float rmsd = CalcRmsd();
     const FitEndRecord end = LastFitEnd();
@@ -475,6 +499,11 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
       }
     }
     EXPECT_NEAR(gModelParameterVector.P[5], 4.0f, 0.05f);
+    // Where kd has no say it walked on (to log10 -40): held where kd c is
+    // 1e-9, below the rounding of the solver's factors.
+    const double loading = gModelParameterVector.P[9];
+    EXPECT_GE(gModelParameterVector.P[11], static_cast<float>(std::log10(1e-9 / loading)));
+    EXPECT_LE(gModelParameterVector.P[10], static_cast<float>(std::log10(0.99 / loading)));
     // The solver takes the magnitude of D, and so does the fit.
     EXPECT_GT(gModelParameterVector.P[1], 0.0f);
     // The solvers' boxes once at most, beside the note of the fit's end.

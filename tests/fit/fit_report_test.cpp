@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "fit/fit_report.h"
+#include "fit/fit_vector.h"
 #include "fit/scan_times.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
@@ -260,6 +263,58 @@ TEST_F(FitReportTest, NonidealMultipleSpeciesShowsOnlyPresentSpeciesAndLineEleve
             "-1.000)/(mg/ml), with (mass signal)/(mg/ml) = 1.000");
   PrintFitInfoLines print;
   EXPECT_FALSE(ComposePrintFitInfoLines(&host, print));
+
+  // Fitted, log10 ks and kd stay where ks c lies from 1e-9 to 0.99 and kd c
+  // from 1e-9 to 1000 (c the total loading in mg/ml: components 1 and 2,
+  // 1 + 1.5 signal at 2 signal per mg/ml, 1.25 mg/ml), the range following
+  // a loading that moves; ends beyond are held there and marked.
+  F[10] = F[11] = 1;
+  P[27] = 1.5f;
+  CurrentScanSet().signalPerConcentration = 2.0;
+  {
+    SpeciesFitRangesScope fit;
+    struct Row {
+      float loading, logKs, logKd;
+      float ks, kd;  // after the evaluation
+      const char* marks;
+    };
+    const float c = 1.25f, c2 = 2.75f;  // the loading by the third row: (4 + 1.5) / 2
+    for (const Row& row :
+         {Row{1.0f, -2.0f, -1.0f, -2.0f, -1.0f, ""},
+          Row{1.0f, 0.5f, -30.0f, std::log10(0.99f / c), std::log10(1e-9f / c),
+              " | log10(ks) at its upper fit limit -0.101 | log10(kd) at its lower fit limit -9.097"},
+          Row{4.0f, -3.0f, 5.0f, -3.0f, std::log10(1000.0f / c2), " | log10(kd) at its upper fit limit 2.561"}}) {
+      SCOPED_TRACE(testing::Message() << "log10 ks " << row.logKs << ", kd " << row.logKd);
+      P[9] = row.loading;
+      float v[3] = {0, row.logKs, row.logKd};
+      UnpackFitVectorForEvaluation(v);
+      EXPECT_NEAR(P[10], row.ks, 1e-5f);
+      EXPECT_NEAR(P[11], row.kd, 1e-5f);
+      EXPECT_EQ(v[1], P[10]);
+      EXPECT_EQ(v[2], P[11]);
+      ComposeFitInfoLines(&host, lines);
+      const std::string& line = lines.line[11];
+      EXPECT_EQ(line.substr(line.find("(mg/ml) = 2.000") + 15), row.marks);
+      // The upper end is one a minimum may lie beyond: an end of
+      // Levenberg-Marquardt pressed there says so; the lower one has no effect.
+      unsigned char ranged[3] = {};
+      FitVectorEntriesInSpeciesRanges(2, ranged);
+      const std::string marks = row.marks;
+      EXPECT_EQ(ranged[1], marks.find("ks) at its upper") != std::string::npos);
+      EXPECT_EQ(ranged[2], marks.find("kd) at its upper") != std::string::npos);
+    }
+  }
+  // A start below the least widens the range: a fit never moves a value the
+  // user set; outside a fit nothing is held.
+  P[9] = 1.0f;
+  P[11] = -12.0f;
+  EXPECT_NEAR(SpeciesFitRangesForCurrentFit().kdLoadMin, 1.25e-12, 1e-16);
+  EXPECT_FALSE(SpeciesFitRangesForCurrentFit().on);
+  float v[3] = {0, 3.0f, 9.0f};
+  UnpackFitVectorForEvaluation(v);
+  EXPECT_EQ(P[10], 3.0f);
+  EXPECT_EQ(P[11], 9.0f);
+  CurrentScanSet().signalPerConcentration = 1.0;
 }
 
 TEST(ScanTimesTest, TimesFromW2tAndBack) {
