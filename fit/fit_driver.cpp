@@ -17,6 +17,7 @@
 #include "fit/fit_vector.h"
 #include "fit/fit_target.h"
 #include "fit/marquardt.h"
+#include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
@@ -24,6 +25,7 @@
 #include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
+#include "fit/species_slots.h"
 #include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
@@ -326,16 +328,23 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 
 namespace {
 
-// P[1..4] are the species' size (M or D), P[5..8] their s.
+// P[1..4] are the species' size (M or D), P[5..8] their s, P[9..12] their
+// loadings.
 constexpr int kSpeciesSlots = 4;
+constexpr int kLoadingOffset = 2 * kSpeciesSlots;
 
-// The discrete species of a sedimentation-velocity fit with loadings solved
-// as linear amplitudes: there a species can lose its loading to the solve
-// while its s and size stay wherever the fit left them.
-bool SpeciesCanLoseTheirLoading() {
+// Two or more discrete species of a sedimentation-velocity fit. With
+// loadings solved as linear amplitudes a species can lose its loading to the
+// solve while its s and size stay wherever the fit left them; with a loading
+// held (a fit of the total and fractions), the held one can end on the
+// boundary of another species, the others making up for it, where no step
+// of s and size leads across.
+bool SpeciesEndsArePlaced() {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   if (!sel.LammDiscreteModel || sel.AnySelfAssociationModel() || sel.AnyNonidealSpeciesModel()) return false;
-  if (!gModelParams.concentrationsLinear || !SpeciesFitRangesForCurrentFit().on) return false;
+  if (!SpeciesFitRangesForCurrentFit().on) return false;
+  const ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (hooks.bufferSedimentationOn && hooks.bufferSedimentationOn()) return false;
   int included = 0;
   for (int k = 1; k <= kSpeciesSlots; ++k) included += gModelParams.included[k] ? 1 : 0;
   return included > 1;
@@ -446,10 +455,82 @@ constexpr Split kSplits[] = {{1.1f, 1.0f}, {1.25f, 1.0f}, {1.6f, 1.0f}, {1.0f, 1
 // pair displaced together lay 20 to 4 000 units above the minimum.
 constexpr double kPairMoveChiSquare = 10.0;
 
+// Whether species q's share is held. Loadings fitted as the total (the
+// first included species' entry) and the others' fractions of it: species q
+// carries the share f_q, the first what the others leave. A held total
+// binds no species.
+bool ShareHeld(int q) {
+  return gModelParams.included[q] && q != FirstIncludedSpecies(kSpeciesSlots) &&
+         !gModelParameterVector.F[kLoadingOffset + q];
+}
+
+// The fitted loadings (total and shares) written so that the species carry
+// `amplitude` (one-based by species) as far as the held ones allow: a
+// fitted total is the sum of the amplitudes (what the data determine best,
+// where two boundaries share a loading either way), each fitted share
+// gives its species its amplitude, a held share stays with its species, and
+// the first species carries what is left. The held entries are taken from
+// `saved`. False where no total is left.
+bool LoadingsFromAmplitudes(const double* amplitude, const float* saved) {
+  ModelParameterVector& pv = gModelParameterVector;
+  const ModelParams& mp = gModelParams;
+  const int first = FirstIncludedSpecies(kSpeciesSlots);
+  if (!first) return false;
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    if (!pv.F[kLoadingOffset + q]) pv.P[kLoadingOffset + q] = saved[kLoadingOffset + q];
+  double total = saved[kLoadingOffset + first];
+  if (pv.F[kLoadingOffset + first]) {
+    total = 0.0;
+    for (int q = 1; q <= kSpeciesSlots; ++q)
+      if (mp.included[q]) total += amplitude[q];
+    pv.P[kLoadingOffset + first] = static_cast<float>(total);
+  }
+  if (!(total > 0.0)) return false;
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    if (mp.included[q] && q != first && pv.F[kLoadingOffset + q])
+      pv.P[kLoadingOffset + q] = static_cast<float>(amplitude[q] / total);
+  return true;
+}
+
 EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
-  const ModelParams& mp = gModelParams;
+  ModelParams& mp = gModelParams;
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) return EndPlacement::None;
+  std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end), bestPair(end);
+  PackFitVectorUnclamped(n, end.data());
+  // Loadings fitted with s and size (a share or the total held) keep no
+  // loading a trial asks for: each trial, and the end's judgement of which
+  // species have a say, takes the loadings the s and sizes ask for, solved
+  // linearly.
+  bool fittedLoadings = false;
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    fittedLoadings = fittedLoadings || (mp.included[q] && pv.F[kLoadingOffset + q] && !mp.concentrationsLinear);
+  // The solve writes every loading; the held ones are given back.
+  auto solveLoadingsLinearly = [&](std::vector<float>& v) {
+    float held[kSpeciesSlots + 1], heldEntry[kSpeciesSlots + 1];
+    for (int q = 1; q <= kSpeciesSlots; ++q) {
+      held[q] = mp.concentration[q];
+      heldEntry[q] = pv.P[kLoadingOffset + q];
+    }
+    mp.concentrationsLinear = 1;
+    const float rmsd = SimplexSim(v.data(), host);
+    mp.concentrationsLinear = 0;
+    for (int q = 1; q <= kSpeciesSlots; ++q)
+      if (!pv.F[kLoadingOffset + q]) {
+        mp.concentration[q] = held[q];
+        pv.P[kLoadingOffset + q] = heldEntry[q];
+      }
+    return rmsd;
+  };
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  fs.fitRunning = 1;
+  if (fittedLoadings) {
+    std::vector<float> at(end);
+    solveLoadingsLinearly(at);
+  }
   // The species placed and the one it is placed beside (itself: moved from
   // where it is).
   std::vector<std::pair<int, int>> pairs;
@@ -474,14 +555,25 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   for (int k : heard)
     for (int a = 1; a <= kSpeciesSlots; ++a)
       if (a != k && mp.included[a] && pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots]) splits.emplace_back(a, k);
-  if (pairs.empty() && splits.empty()) return EndPlacement::None;
-  const int n = ParametersToFitVector(0, nullptr);
-  if (n == 0) return EndPlacement::None;
-  std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end), bestPair(end);
-  PackFitVectorUnclamped(n, end.data());
-  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
-  gSimulationSwitches.redrawDuringSimulation = 0;
-  fs.fitRunning = 1;
+  // With a share held, two species whose s and size are fitted exchanged:
+  // the held share goes to the other boundary, where no step of s and size
+  // carries it.
+  std::vector<std::pair<int, int>> exchanges;
+  if (!mp.concentrationsLinear)
+    for (int a = 1; a <= kSpeciesSlots; ++a)
+      for (int k = a + 1; k <= kSpeciesSlots; ++k)
+        if (mp.included[a] && mp.included[k] && (ShareHeld(a) || ShareHeld(k)) && pv.F[a] && pv.F[k] &&
+            pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots])
+          exchanges.emplace_back(a, k);
+  if (pairs.empty() && splits.empty() && exchanges.empty()) {
+    if (fittedLoadings) {
+      platform::InputHold hold;
+      SimplexSim(end.data(), host);
+    }
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return EndPlacement::None;
+  }
   // The end's own misfit, by the same target as the trials.
   std::vector<float> at(end);
   const float endRmsd = SimplexSim(at.data(), host);
@@ -497,6 +589,14 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     if (fs.stopRequested) return;
     std::copy(saved, saved + kParameterSlots + 1, pv.P);
     move();
+    if (fittedLoadings) {
+      // Then held where the user holds them.
+      PackFitVectorUnclamped(n, trial.data());
+      const float solved = solveLoadingsLinearly(trial);
+      double amplitude[kSpeciesSlots + 1];
+      for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
+      if (!(solved < kRejectedTrial) || fs.stopRequested || !LoadingsFromAmplitudes(amplitude, saved)) return;
+    }
     PackFitVectorUnclamped(n, trial.data());
     const float y = SimplexSim(trial.data(), host);
     float& low = pair ? lowestPair : lowest;
@@ -531,6 +631,11 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         if (pv.F[a]) pv.P[a] = split.size * saved[k];
         if (pv.F[k]) pv.P[k] = saved[k] / split.size;
       });
+  for (const auto& [a, k] : exchanges)
+    tryMove(false, [&] {
+      std::swap(pv.P[a], pv.P[k]);
+      std::swap(pv.P[a + kSpeciesSlots], pv.P[k + kSpeciesSlots]);
+    });
   std::copy(saved, saved + kParameterSlots + 1, pv.P);
   fs.fitRunning = 0;
   const bool stopped = fs.stopRequested != 0;
@@ -559,7 +664,7 @@ int FitCurrentModel(FitHost* host) {
   SpeciesFitRangesScope physicalRanges;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (gModelSelectorFlags.NonidealMultipleSpeciesModel) return FitNonidealComponents(host, FitByChosenMethod);
-  if (!SpeciesCanLoseTheirLoading()) return FitByChosenMethod(host);
+  if (!SpeciesEndsArePlaced()) return FitByChosenMethod(host);
   return FitWithEndPlacements(host, FitByChosenMethod,
                               [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); });
 }

@@ -29,10 +29,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
                          const std::function<void()>& afterFirstRun = {},
                          const std::function<void()>& beforeRestart = {});
 // 1 when done (also with nothing floated), 0 when refused. A fit of two or
-// more discrete species of velocity data with loadings solved linearly is
-// checked where it ends: each species moved from where it is, and one with
-// no say in the misfit (or a small share of the loadings) placed beside the
-// others; where that lowers chi-square by a unit, the fit goes on from there
+// more discrete species of velocity data is checked where it ends: each
+// species moved from where it is, and one with no say in the misfit (or a
+// small share of the loadings) placed beside the others; with a loading
+// held, two species also exchanged, the held share going to the other
+// boundary (the fitted loadings of each trial those its s and sizes ask
+// for); where that lowers chi-square by a unit, the fit goes on from there
 // (a bounded number of times) and tells the end of its last run.
 int FitCurrentModel(FitHost* host);
 // How a check of where a fit ended came out: nothing lower, a point lower by

@@ -726,6 +726,10 @@ struct TableSet {
   // the fit's starts alone); a negative level: the species' own scans.
   float level = -1.0f;
   double first = 1200.0, interval = 600.0;  // the first scan's time and the scans' spacing (s)
+  // The species whose loading is held at the truth while the others' are
+  // fitted with s and M (a fit of the total and fractions); 0: every
+  // loading solved linearly.
+  int held = 0;
 };
 
 // A featureless set of `scans` scans from `first` s, `interval` s apart.
@@ -1086,8 +1090,12 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
   float best = 1e30f;
   auto fitFrom = [&](float sFactor) {
     place(sFactor, 3.0f);
-    mp.concentrationsLinear = 1;
-    for (size_t k = 1; k <= set.species.size(); ++k) mp.sFit[k] = mp.massOrDFit[k] = 1;
+    mp.concentrationsLinear = set.held ? 0 : 1;
+    for (int k = 1; k <= 4; ++k) mp.concentrationFit[k] = 0;
+    for (size_t k = 1; k <= set.species.size(); ++k) {
+      mp.sFit[k] = mp.massOrDFit[k] = 1;
+      mp.concentrationFit[k] = set.held && static_cast<int>(k) != set.held;
+    }
     PackModelParameters();
   };
   for (float sf : set.sFactors)
@@ -1113,6 +1121,11 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
                   host.evaluations, o.text.c_str());
       EXPECT_TRUE(std::isfinite(o.rmsd)) << o.what;
       EXPECT_NE(o.end, FitEndKind::None) << o.what;
+      // A held loading is the user's: the fit and its end check leave it.
+      if (set.held) {
+        EXPECT_EQ(mp.concentration[set.held], set.species[set.held - 1].c) << o.what;
+        EXPECT_EQ(gModelParameterVector.P[8 + set.held], set.species[set.held - 1].c) << o.what;
+      }
       // Over featureless scans the data may leave a quantity undetermined;
       // the end then names it.
       if (featureless && o.end == FitEndKind::Undetermined) {
@@ -1218,6 +1231,13 @@ INSTANTIATE_TEST_SUITE_P(
       TableSet together = DrawnSets(9)[1];
       together.name = "drawn 2 of seed 9";
       sets.push_back(together);
+      // Three species with the total held at the truth and the shares
+      // fitted with s and M: from 2 x s the simplex called a point at 2.2
+      // times the lowest rmsd its minimum.
+      TableSet heldTotal = sets[2];
+      heldTotal.name = "three species, the total held";
+      heldTotal.held = 1;
+      sets.push_back(heldTotal);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
