@@ -265,15 +265,22 @@ void TellZeroPivot(const char* text) {
   LammSettings().singularMatrixError = 1;
 }
 
+// Row i of the Crank-Nicolson matrices A = M - h K and B = M + h K
+// (h = dt/2, s) from the mass and stiffness matrices of g.
+inline void CrankNicolsonRow(const LammGrid& g, double h, int i, double* aSub, double* aDiag, double* aSuper,
+                             double* bSub, double* bDiag, double* bSuper) {
+  aSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
+  aDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
+  aSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
+  bSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
+  bDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
+  bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
+}
+
 // Row i of A = M - dt/2 K and B = M + dt/2 K.
 void FormRow(KeptSystem& k, const LammGrid& g, int i) {
-  const double h = 0.5 * k.dt;
-  k.aSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
-  k.aDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
-  k.aSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
-  k.bSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
-  k.bDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
-  k.bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
+  CrankNicolsonRow(g, 0.5 * k.dt, i, k.aSub.data(), k.aDiag.data(), k.aSuper.data(), k.bSub.data(), k.bDiag.data(),
+                   k.bSuper.data());
   if (i == k.n) k.aSuper[i] = k.bSuper[i] = 0;
 }
 
@@ -408,6 +415,60 @@ KeptSystem* NewKeptSystem(double dt, int n) {
   return k;
 }
 
+// Two links of a chain y_i = r_i - m_i y_(i-d) at once, rows i and i + d
+// (d = 1 down the rows, -1 up them), the second as
+//   y_(i+d) = (r_(i+d) - m_(i+d) r_i) + m_(i+d) m_i y_(i-d)
+// with m2 the products of neighbouring multipliers: the chain waits on half
+// as many links, and y_i is formed beside it. The eliminations (r the
+// right-hand side) and the substitutions (r the eliminated row over its
+// pivot) from either end are such chains.
+template <int d>
+inline __attribute__((always_inline)) void ChainPair(const double* m, const double* m2, double r0, double r1,
+                                                     double& y, double* u, int i) {
+  const double yi = r0 - m[i] * y;
+  y = (r1 - m[i + d] * r0) + m2[i + d] * y;
+  u[i] = yi;
+  u[i + d] = y;
+}
+
+// The eliminations from both ends two rows at a time, side by side: down
+// from row i towards row e, up from row j towards row b, while both have
+// two rows left. rTop and rBottom form a row's right-hand side.
+template <class Top, class Bottom>
+inline __attribute__((always_inline)) void EliminateFromBothEnds(const TwoEndedFactors& f, const Top& rTop,
+                                                                 const Bottom& rBottom, double* u, int& i, int e,
+                                                                 int& j, int b, double& y, double& z) {
+  const double* l = f.lower.data();
+  const double* l2 = f.lowerPairs.data();
+  const double* lB = f.lowerB.data();
+  const double* lB2 = f.lowerPairsB.data();
+  for (; i + 1 <= e && j - 1 >= b; i += 2, j -= 2) {
+    const double a0 = rTop(i), a1 = rTop(i + 1);
+    const double b0 = rBottom(j), b1 = rBottom(j - 1);
+    ChainPair<1>(l, l2, a0, a1, y, u, i);
+    ChainPair<-1>(lB, lB2, b0, b1, z, u, j);
+  }
+}
+
+// The substitutions from the middle to both ends two rows at a time, side
+// by side: up from row i towards row lo, down from row j towards row n,
+// while both have two rows left.
+inline __attribute__((always_inline)) void SubstituteToBothEnds(const TwoEndedFactors& f, double* u, int& i, int lo,
+                                                                int& j, int n, double& xu, double& xd) {
+  const double* q = f.inverse.data();
+  const double* up = f.upper.data();
+  const double* up2 = f.upperPairs.data();
+  const double* qB = f.inverseB.data();
+  const double* dn = f.upperB.data();
+  const double* dn2 = f.upperPairsB.data();
+  for (; i - 1 >= lo && j + 1 <= n; i -= 2, j += 2) {
+    const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
+    const double d0 = u[j] * qB[j], d1 = u[j + 1] * qB[j + 1];
+    ChainPair<-1>(up, up2, p0, p1, xu, u, i);
+    ChainPair<1>(dn, dn2, d0, d1, xd, u, j);
+  }
+}
+
 // Solves rows lo..n for the right-hand side (oa, ob, oc) x, formed row by
 // row as the eliminations reach it (as TridiagMatVecActiveStart forms it).
 void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c, const double* oa,
@@ -445,23 +506,8 @@ void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c,
   double y = rhs(lo), z = rhs(n);
   u[lo] = y;
   u[n] = z;
-  // Two rows at a time, y_(i+1) = (r_(i+1) - l_(i+1) r_i) + l_(i+1) l_i y_(i-1)
-  // beside y_i: each chain has half the links, each waiting on one
-  // product and one sum.
-  const double* l2 = f.lowerPairs.data();
-  const double* lB2 = f.lowerPairsB.data();
   int top = lo + 1, bottom = n - 1;
-  for (; top + 1 < k && bottom - 1 > k; top += 2, bottom -= 2) {
-    const double a0 = inner(top), a1 = inner(top + 1);
-    const double b0 = inner(bottom), b1 = inner(bottom - 1);
-    const double yi = a0 - l[top] * y, zj = b0 - lB[bottom] * z;
-    y = (a1 - l[top + 1] * a0) + l2[top + 1] * y;
-    z = (b1 - lB[bottom - 1] * b0) + lB2[bottom - 1] * z;
-    u[top] = yi;
-    u[top + 1] = y;
-    u[bottom] = zj;
-    u[bottom - 1] = z;
-  }
+  EliminateFromBothEnds(f, inner, inner, u, top, k - 1, bottom, k + 1, y, z);
   for (; top < k; ++top) u[top] = y = inner(top) - l[top] * y;
   for (; bottom > k; --bottom) u[bottom] = z = inner(bottom) - lB[bottom] * z;
   // The middle row with both halves eliminated into it.
@@ -471,21 +517,9 @@ void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c,
   const double* qB = f.inverseB.data();
   const double* dn = f.upperB.data();
   double xu = xk, xd = xk;
-  const double* up2 = f.upperPairs.data();
-  const double* dn2 = f.upperPairsB.data();
   top = k - 1;
   bottom = k + 1;
-  for (; top - 1 >= lo && bottom + 1 <= n; top -= 2, bottom += 2) {
-    const double p0 = u[top] * q[top], p1 = u[top - 1] * q[top - 1];
-    const double d0 = u[bottom] * qB[bottom], d1 = u[bottom + 1] * qB[bottom + 1];
-    const double ui = p0 - up[top] * xu, vj = d0 - dn[bottom] * xd;
-    xu = (p1 - up[top - 1] * p0) + up2[top - 1] * xu;
-    xd = (d1 - dn[bottom + 1] * d0) + dn2[bottom + 1] * xd;
-    u[top] = ui;
-    u[top - 1] = xu;
-    u[bottom] = vj;
-    u[bottom + 1] = xd;
-  }
+  SubstituteToBothEnds(f, u, top, lo, bottom, n, xu, xd);
   for (; top >= lo; --top) u[top] = xu = u[top] * q[top] - up[top] * xu;
   for (; bottom <= n; ++bottom) u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
 }
@@ -517,14 +551,9 @@ void TridiagMatVecActiveStart(const double* a, const double* b, const double* c,
 void BuildStaticGridCNMatrices(double dt, int n) {
   LammGrid& g = G();
   const double h = 0.5 * dt;
-  for (int i = 1; i <= n; ++i) {
-    g.SystemSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
-    g.SystemDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
-    g.SystemSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
-    g.StiffnessOldSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
-    g.StiffnessOldDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
-    g.StiffnessOldSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
-  }
+  for (int i = 1; i <= n; ++i)
+    CrankNicolsonRow(g, h, i, g.SystemSub, g.SystemDiag, g.SystemSuper, g.StiffnessOldSub, g.StiffnessOldDiag,
+                     g.StiffnessOldSuper);
   g.SystemSuper[n] = g.StiffnessOldSuper[n] = 0;
 }
 
@@ -616,32 +645,11 @@ void ResolveAroundHeldRows(const TwoEndedFactors& f, const double* a, const doub
   u[lo] = y;
   u[n] = z;
   int i = lo + 1, j = n - 1;
-  for (; i + 1 <= e && j - 1 >= b; i += 2, j -= 2) {
-    const double a0 = r(i), a1 = r(i + 1);
-    const double b0 = rb(j), b1 = rb(j - 1);
-    const double yi = a0 - l[i] * y, zj = b0 - lB[j] * z;
-    y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
-    z = (b1 - lB[j - 1] * b0) + lB2[j - 1] * z;
-    u[i] = yi;
-    u[i + 1] = y;
-    u[j] = zj;
-    u[j - 1] = z;
-  }
-  for (; i + 1 <= e; i += 2) {
-    const double a0 = r(i), a1 = r(i + 1);
-    const double yi = a0 - l[i] * y;
-    y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
-    u[i] = yi;
-    u[i + 1] = y;
-  }
+  EliminateFromBothEnds(f, r, rb, u, i, e, j, b, y, z);
+  // The longer side goes on alone.
+  for (; i + 1 <= e; i += 2) ChainPair<1>(l, l2, r(i), r(i + 1), y, u, i);
   for (; i <= e; ++i) u[i] = y = r(i) - l[i] * y;
-  for (; j - 1 >= b; j -= 2) {
-    const double b0 = rb(j), b1 = rb(j - 1);
-    const double zj = b0 - lB[j] * z;
-    z = (b1 - lB[j - 1] * b0) + lB2[j - 1] * z;
-    u[j] = zj;
-    u[j - 1] = z;
-  }
+  for (; j - 1 >= b; j -= 2) ChainPair<-1>(lB, lB2, rb(j), rb(j - 1), z, u, j);
   for (; j >= b; --j) u[j] = z = rb(j) - lB[j] * z;
   // Substitutions: up from e, down from b.
   double xu = u[e] * q[e], xd = u[b] * qB[b];
@@ -649,32 +657,10 @@ void ResolveAroundHeldRows(const TwoEndedFactors& f, const double* a, const doub
   u[b] = xd;
   i = e - 1;
   j = b + 1;
-  for (; i - 1 >= lo && j + 1 <= n; i -= 2, j += 2) {
-    const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
-    const double d0 = u[j] * qB[j], d1 = u[j + 1] * qB[j + 1];
-    const double ui = p0 - up[i] * xu, vj = d0 - dn[j] * xd;
-    xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
-    xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
-    u[i] = ui;
-    u[i - 1] = xu;
-    u[j] = vj;
-    u[j + 1] = xd;
-  }
-  for (; i - 1 >= lo; i -= 2) {
-    const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
-    const double ui = p0 - up[i] * xu;
-    xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
-    u[i] = ui;
-    u[i - 1] = xu;
-  }
+  SubstituteToBothEnds(f, u, i, lo, j, n, xu, xd);
+  for (; i - 1 >= lo; i -= 2) ChainPair<-1>(up, up2, u[i] * q[i], u[i - 1] * q[i - 1], xu, u, i);
   for (; i >= lo; --i) u[i] = xu = u[i] * q[i] - up[i] * xu;
-  for (; j + 1 <= n; j += 2) {
-    const double d0 = u[j] * qB[j], d1 = u[j + 1] * qB[j + 1];
-    const double vj = d0 - dn[j] * xd;
-    xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
-    u[j] = vj;
-    u[j + 1] = xd;
-  }
+  for (; j + 1 <= n; j += 2) ChainPair<1>(dn, dn2, u[j] * qB[j], u[j + 1] * qB[j + 1], xd, u, j);
   for (; j <= n; ++j) u[j] = xd = u[j] * qB[j] - dn[j] * xd;
 }
 
