@@ -29,6 +29,7 @@
 #include "distributions/prior_assembly.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
+#include "fit/rmsd.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_evaluation.h"
@@ -694,6 +695,10 @@ void RunContiSedSteps() {
   if (sc.rightFitLimit == 0.0f && !df.dls) {
     sc.rightFitLimit = gModelParams.bottom;
     CheckRightFitLimit();
+  }
+  if (PointsInsideTheFitLimits() == 0) {
+    platform::Tell("ERROR", "no data points inside the fit limits", platform::BoxIcon::Error);
+    return;
   }
   if (!cs.silent) UnpackModelParameters();
   if (ElectrophoresisModel() && !ElectrophoresisSettingsAccepted()) return;

@@ -6,6 +6,7 @@
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/rmsd.h"
 #include "fit/stalled_steps.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
@@ -203,7 +204,7 @@ void ProgressLine(std::string& s, bool print) {
 void RmsdLine(std::string& s) {
   const FitEngineState& fs = gFitEngineState;
   Appendf(s, "rmsd=%f (n=%.0f,SSR=%f)", fs.currentRmsd, fs.rmsdPointCount,
-          fs.currentRmsd * fs.currentRmsd * fs.rmsdPointCount);
+          RmsdSquareSum());
 }
 
 const char* SpeciesCaption() {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -11,34 +12,49 @@
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/simulation_switches.h"
+#include "fit/stalled_steps.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 
 int CheckFitLimitsBeforeFit(FitHost* host) {
   ScanSet& ss = CurrentScanSet();
+  // A fit refused here ran no step: it has no end to tell (the fit's scope
+  // has already taken it as reached until told otherwise).
+  auto refuse = [](FitHost* h, const char* text) {
+    LastFitEnd() = FitEndRecord{};
+    h->PlaySoundError();
+    h->MessageBox("ERROR", text);
+    return 0;
+  };
   const ModelParams& mp = gModelParams;
   if (ss.count < 1 || !host->HasPlotWindows() || static_cast<int>(ss.firstFitPoint.size()) <= ss.count ||
-      static_cast<int>(ss.lastFitPoint.size()) <= ss.count) {
-    host->PlaySoundError();
-    host->MessageBox("ERROR", "load data first");
-    return 0;
-  }
+      static_cast<int>(ss.lastFitPoint.size()) <= ss.count)
+    return refuse(host, "load data first");
   const bool dls = CurrentDataTypeFlags().dls != 0;
-  if (!dls && (mp.meniscus == 0.0f || mp.bottom == 0.0f)) {
-    host->PlaySoundError();
-    host->MessageBox("ERROR", "set meniscus and bottom first");
-    return 0;
-  }
+  if (!dls && (mp.meniscus == 0.0f || mp.bottom == 0.0f)) return refuse(host, "set meniscus and bottom first");
   if (!dls && (ss.leftFitLimit == 0.0f || ss.leftFitLimit < mp.meniscus)) {
     ss.leftFitLimit = mp.meniscus;
     host->MessageBox("", "setting left fit limit to meniscus");
     host->CheckLeftFitLimit();
   }
-  if (dls) return 1;
-  if (ss.rightFitLimit == 0.0f || ss.rightFitLimit > mp.bottom) {
+  if (!dls && (ss.rightFitLimit == 0.0f || ss.rightFitLimit > mp.bottom)) {
     ss.rightFitLimit = mp.bottom;
     host->MessageBox("", "setting right fit limit to bottom");
     host->CheckRightFitLimit();
+  }
+  // Scans whose every point the spike filter took out on loading come here.
+  const FittedData data = FittedDataInsideTheFitLimits();
+  if (data.points == 0) return refuse(host, "no data points inside the fit limits");
+  // The misfits, the minimisers' values and the loadings are single
+  // precision: data whose squares sum beyond its range give no number to
+  // minimise (a fit of them ended at rmsd NaN, blaming the species).
+  if (!(data.squares <= std::numeric_limits<float>::max())) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the data cannot be fitted: values of up to %.3g inside the fit limits are too large for the "
+                  "fit's single-precision sums",
+                  data.largest);
+    return refuse(host, text);
   }
   return 1;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "lamm/solver_display.h"
 #include "lamm/lamm_grid_arrays.h"
 #include "numerics/constants.h"
 #include "data/scan_set.h"
@@ -112,7 +113,7 @@ void ShowSimulationProgress(double x) {
   const LammSolverSettings& st = LammSettings();
   ScanSet& ss = CurrentScanSet();
   LammGrid& g = CurrentLammGrid();
-  if (st.liveDisplay) {
+  if (st.liveDisplay && StepLinesDue(rs.t >= rs.nextScanTime && rs.scanCounter >= ss.count)) {
     ShowIterationText();
     ShowStepText();
     ShowTimeText();

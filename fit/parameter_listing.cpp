@@ -6,6 +6,7 @@
 #include "data/data_messages.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/rmsd.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -78,10 +79,8 @@ std::string ParameterListingText(bool forClipboard) {
                                                           : "with constant initial distribution";
   text += Format("\nsimulation start time %f sec", static_cast<double>(mp.startTime));
   text += Flag(mp.startTimeFit, "\t\t(floated)\n", "\t\t(fixed)\n");
-  const long double rmsd = fs.currentRmsd;
-  const long double ssr = rmsd * rmsd * static_cast<long double>(fs.rmsdPointCount);
   text += Format("\nrmsd=%f (n=%.0f,SSR=%f)\n", static_cast<double>(fs.currentRmsd),
-         static_cast<double>(fs.rmsdPointCount), static_cast<double>(ssr));
+                 static_cast<double>(fs.rmsdPointCount), RmsdSquareSum());
   return text;
 }
 

@@ -1,5 +1,6 @@
 #include "fit/rmsd.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/scan_set.h"
@@ -45,3 +46,31 @@ float CalcRmsd() {
   fs.rmsdPointCount = static_cast<float>(count);
   return rmsd;
 }
+
+double RmsdSquareSum() {
+  const FitEngineState& fs = gFitEngineState;
+  const double rmsd = fs.currentRmsd;
+  return rmsd * rmsd * static_cast<double>(fs.rmsdPointCount);
+}
+
+FittedData FittedDataInsideTheFitLimits() {
+  const ScanSet& ss = CurrentScanSet();
+  FittedData d;
+  if (static_cast<int>(ss.firstFitPoint.size()) <= ss.count || static_cast<int>(ss.lastFitPoint.size()) <= ss.count ||
+      static_cast<int>(ss.signals.size()) <= ss.count)
+    return d;
+  for (int scan = 1; scan <= ss.count; ++scan) {
+    const float* signal = ss.signals[scan];
+    if (ss.lastFitPoint[scan] < ss.firstFitPoint[scan]) continue;
+    d.points += ss.lastFitPoint[scan] - ss.firstFitPoint[scan] + 1;
+    if (!signal) continue;
+    for (int k = ss.firstFitPoint[scan]; k <= ss.lastFitPoint[scan]; ++k) {
+      const double v = signal[k];
+      d.squares += v * v;
+      d.largest = std::max(d.largest, std::fabs(v));
+    }
+  }
+  return d;
+}
+
+long PointsInsideTheFitLimits() { return FittedDataInsideTheFitLimits().points; }

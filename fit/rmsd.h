@@ -18,3 +18,16 @@ void RmsdScanSpan(int& first, int& last);
 // the scans in time order; stored in currentRmsd (count in rmsdPointCount).
 // 0 when no scans are loaded.
 float CalcRmsd();
+// The sum of squares the report gives beside the rmsd: rmsd^2 n in double,
+// which holds for signals whose squares overflow a float.
+double RmsdSquareSum();
+// The points between the fit limits of every loaded scan: 0 when none is
+// (a fit or Run over them would end at rmsd 0 and call that a result),
+// with the sum of their squares and the largest magnitude (in double).
+struct FittedData {
+  long points = 0;
+  double squares = 0.0;
+  double largest = 0.0;
+};
+FittedData FittedDataInsideTheFitLimits();
+long PointsInsideTheFitLimits();

@@ -419,7 +419,7 @@ class CLammIdeal : protected LammIdealState {
   // The four progress lines of a step, and a stored scan drawn (with the
   // co-sedimenting solvent's profile, shown and written) on the
   // user-interface thread.
-  void ShowStepLines(double change) const;
+  void ShowStepLines(double change, bool last) const;
   void ShowStoredScan(int scan, const float* row, const float* radii, int n) const;
   void CopyFluorophoreFrom(const CLammIdeal& other);
 

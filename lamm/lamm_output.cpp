@@ -52,9 +52,10 @@ void CLammIdeal::ShowSolvingProgress(int x, int y) {
   ShowSolvingLammEquation(scans_.component, s_, D_, threadNumber_, x, y);
 }
 
-void CLammIdeal::ShowStepLines(double change) const {
+void CLammIdeal::ShowStepLines(double change, bool last) const {
   const LammSolverDisplay& display = CurrentLammSolverDisplay();
   if (!display.drawText) return;
+  if (!StepLinesDue(last)) return;
   char text[200];
   std::snprintf(text, sizeof text, "dt = %f sec  ", dt_);
   display.drawText(10, 70, text);
@@ -91,7 +92,8 @@ void CLammIdeal::ShowStoredScan(int scan, const float* row, const float* radii, 
 
 void CLammIdeal::EachIterationOutput(double change) {
   if (reachedTime_) reachedTime_->store(t_, std::memory_order_relaxed);
-  if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2) ShowStepLines(change);
+  if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2)
+    ShowStepLines(change, t_ >= nextScanTime_ && outIndex_ >= scans_.scanCount);
   if (t_ < nextScanTime_) {
     segmentIndex_ = scannedNodes_ = 0;
     scanElapsed_ = 0;

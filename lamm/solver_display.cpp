@@ -1,5 +1,6 @@
 #include "lamm/solver_display.h"
 
+#include <chrono>
 #include <vector>
 
 #include "data/scan_file.h"
@@ -45,4 +46,12 @@ bool WriteCosoluteScan(const std::string& path, const double* r, const double* c
   }
   // The scan writer puts the file under a temporary name first.
   return WriteScanFile(path.c_str(), n, radii.data(), values.data(), nullptr, "component 2", 0, header);
+}
+
+bool StepLinesDue(bool last) {
+  thread_local std::chrono::steady_clock::time_point shown{};
+  const auto now = std::chrono::steady_clock::now();
+  if (!last && now - shown < std::chrono::milliseconds(100)) return false;
+  shown = now;
+  return true;
 }

@@ -16,6 +16,13 @@ struct LammSolverDisplay {
 };
 LammSolverDisplay& CurrentLammSolverDisplay();
 
+// Whether a solver's step lines are shown at this step. Drawing four lines
+// in place costs more than a step on a coarse grid, and a Run on one
+// thread solves hundreds of equations: the lines follow the steps at most
+// ten times a second, from one equation to the next, and the `last` step
+// (the one that reaches the last scan) shows where the solution ended.
+bool StepLinesDue(bool last);
+
 // The colour of equation (species) k: 1 purple, 2 green, 3 blue, 4 teal,
 // others black.
 unsigned EquationColour(int k);

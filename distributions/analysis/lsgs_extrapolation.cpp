@@ -85,7 +85,7 @@ void ShowLsgsStatus() {
                 fs.evaluationsThisRun);
   Line(30, text);
   std::snprintf(text, sizeof text, "rmsd=%f (n=%.0f,SSR=%f)", fs.currentRmsd, fs.rmsdPointCount,
-                fs.currentRmsd * fs.currentRmsd * fs.rmsdPointCount);
+                RmsdSquareSum());
   Line(50, text);
   std::snprintf(text, sizeof text, "loccload = %.3f", Lsgs().loadingSignal);
   Line(110, text);
@@ -104,7 +104,7 @@ void ShowSimplexStep() {
   ++fs.evaluationsThisRun;
   Line(30, text);
   std::snprintf(text, sizeof text, "rmsd=%f (n=%.0f,SSR=%f)", fs.currentRmsd, fs.rmsdPointCount,
-                fs.currentRmsd * fs.currentRmsd * fs.rmsdPointCount);
+                RmsdSquareSum());
   Line(50, text);
 }
 

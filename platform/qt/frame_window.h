@@ -5,6 +5,7 @@
 // menu mnemonics.
 #include <QMainWindow>
 #include <QPixmap>
+#include <chrono>
 #include <map>
 #include <memory>
 
@@ -73,6 +74,8 @@ class QtFrameWindow : public QMainWindow, public IFrameWindow {
   void PostCommand(int id);
   void PaintClient();
   bool BelongsToThisWindow(QObject* object) const;
+  // Shows the canvas while a computation holds the thread.
+  void ShowWhileBusy();
 
   IWindowEvents& events_;
   ClientArea* client_ = nullptr;
@@ -90,6 +93,8 @@ class QtFrameWindow : public QMainWindow, public IFrameWindow {
   bool renderQueued_ = false;
   bool destroying_ = false;
   int highlighted_ = 0;
+  // When the canvas was last shown while busy (steady clock).
+  std::chrono::steady_clock::time_point shownWhileBusy_{};
 };
 
 }  // namespace platform::qt

@@ -142,6 +142,13 @@ TEST_F(RunTest, RefusalsAndTheirMessages) {
     ui.ExpectBox("", "set Meniscus and Bottom first");
     RunContiSed();
     EXPECT_EQ(Conti().sValues, nullptr);  // stopped before any allocation
+    // Every point taken out (by the spike filter, on loading).
+    gModelParams.meniscus = 5.9f;
+    ScanSet& sc = CurrentScanSet();
+    for (int scan = 1; scan <= sc.count; ++scan) sc.lastFitPoint[scan] = sc.firstFitPoint[scan] - 1;
+    ui.ExpectBox("ERROR", "no data points inside the fit limits");
+    RunContiSed();
+    EXPECT_EQ(Conti().sValues, nullptr);
   }
   {
     Experiment e(3, 50);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "fit/fit_report.h"
@@ -66,6 +67,13 @@ TEST_F(FitReportTest, DiscreteSpeciesReport) {
   ASSERT_EQ(host.texts.size(), 13u);
   EXPECT_EQ(host.texts[0], "10,10:" + lines.line[1]);
   EXPECT_EQ(host.texts[10], "10,230:" + lines.line[12]);
+
+  // Signals of 1e19: rmsd^2 n overflows a float, not the sum it reports.
+  gFitEngineState.currentRmsd = 8.5e18f;
+  gFitEngineState.rmsdPointCount = 14;
+  ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+  const double ssr = 8.5e18 * 8.5e18 * 14;
+  EXPECT_NEAR(std::strtod(lines.line[3].substr(lines.line[3].find("SSR=") + 4).c_str(), nullptr) / ssr, 1.0, 1e-6);
 }
 
 TEST_F(FitReportTest, AnEarlierCsModelLeavesNoTraceInTheSpeciesReport) {

@@ -1083,6 +1083,25 @@ TEST_F(MinimiserTest, RefusesWithoutDataOrMeniscus) {
   EXPECT_EQ(FitCurrentModel(&host), 0);
   EXPECT_EQ(host.boxes.back(), "ERROR|set meniscus and bottom first");
   EXPECT_EQ(gFitEngineState.fitRunning, 0);
+  // Scans whose points the spike filter took out on loading: no fit over
+  // nothing, and no end told for a fit that took no step.
+  SetUpRosenbrock(host, true);
+  ScanSet& ss = CurrentScanSet();
+  for (int scan = 1; scan <= ss.count; ++scan) ss.lastFitPoint[scan] = ss.firstFitPoint[scan] - 1;
+  EXPECT_EQ(FitCurrentModel(&host), 0);
+  EXPECT_EQ(host.boxes.back(), "ERROR|no data points inside the fit limits");
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::None);
+  // Data whose squares no float holds (they ended at rmsd NaN, the species
+  // blamed and the loadings changed).
+  SetUpRosenbrock(host, true);
+  for (int scan = 1; scan <= ss.count; ++scan)
+    for (int k = ss.firstFitPoint[scan]; k <= ss.lastFitPoint[scan]; ++k) ss.signals[scan][k] = k % 2 ? 3e38f : -3e38f;
+  const std::vector<float> before(gModelParameterVector.P + 1, gModelParameterVector.P + 9);
+  EXPECT_EQ(FitCurrentModel(&host), 0);
+  EXPECT_EQ(host.boxes.back(),
+            "ERROR|the data cannot be fitted: values of up to 3e+38 inside the fit limits are too large for the fit's "
+            "single-precision sums");
+  EXPECT_EQ(std::vector<float>(gModelParameterVector.P + 1, gModelParameterVector.P + 9), before);
 }
 
 TEST_F(MinimiserTest, FitLimitsOutsideTheCellAreMovedToMeniscusAndBottom) {
