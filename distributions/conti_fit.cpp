@@ -918,7 +918,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     // fitted quantities: no schedule and no finishing pass (see
     // NelderMeadRestarts); the best vertex of the start is the result.
     noMaterial = !fs.stopRequested && DataShowNoMaterial(n, &noMaterialFall);
-    if (!noMaterial) RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0);
+    if (!noMaterial) RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0, ParametersAlone());
     interrupted = fs.stopRequested != 0;
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;

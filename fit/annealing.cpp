@@ -1,6 +1,10 @@
 #include "fit/annealing.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,6 +27,38 @@ namespace {
 // Thermal fluctuation tt * ln(u), never negative for tt <= 0.
 float Fluctuation(float tt) {
   return tt * std::log(ran1(&gFitEngineState.annealSeed));
+}
+
+// The points one schedule has evaluated, by the bits of the point it asked
+// for: the point the target took (within its limits) and its misfit. Bounded
+// by the schedule's own evaluations.
+struct EvaluatedPoint {
+  std::vector<float> taken;  // [0..n-1]
+  float misfit;
+};
+struct RememberedPoints {
+  FitTarget target = nullptr;
+  int n = 0;
+  std::unordered_map<std::string, EvaluatedPoint> points;
+};
+RememberedPoints* gRemembered = nullptr;
+
+float RememberingTarget(float* p, FitHost* host) {
+  RememberedPoints& r = *gRemembered;
+  // After a stop the target itself refuses, as it would every point.
+  if (gFitEngineState.stopRequested) return r.target(p, host);
+  const size_t bytes = sizeof(float) * static_cast<size_t>(r.n);
+  std::string key(bytes, '\0');
+  std::memcpy(key.data(), p + 1, bytes);
+  if (const auto it = r.points.find(key); it != r.points.end()) {
+    std::copy(it->second.taken.begin(), it->second.taken.end(), p + 1);
+    return it->second.misfit;
+  }
+  const float misfit = r.target(p, host);
+  // A misfit refused for a stop or the time bound is no misfit of the point.
+  if (!gFitEngineState.stopRequested && !FitStoppedByBudget())
+    r.points.emplace(std::move(key), EvaluatedPoint{std::vector<float>(p + 1, p + 1 + r.n), misfit});
+  return misfit;
 }
 
 }  // namespace
@@ -138,13 +174,22 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 }
 
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
-                          FitTarget target, float t0) {
+                          FitTarget target, float t0, bool pointAlone) {
   FitEngineState& fs = gFitEngineState;
   fs.annealSeed = -3;
   ran1(&fs.annealSeed);
   const int steps = fs.annealSteps;
   UnsolvedMasslessTrialsScope unsolved;
   OutlyingSpeciesScope outlying;
+  RememberedPoints remembered{target, n, {}};
+  struct Remembering {
+    RememberedPoints* outer = gRemembered;
+    ~Remembering() { gRemembered = outer; }
+  } scope;
+  if (pointAlone) {
+    gRemembered = &remembered;
+    target = RememberingTarget;
+  }
   for (int k = 0; k < steps && !fs.stopRequested; ++k) {
     ++fs.minimiserRuns;
     fs.evaluationsThisRun = 0;

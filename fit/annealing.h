@@ -27,8 +27,13 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 // at most annealIterations evaluations each at the temperatures falling from
 // t0, until one run converges within its budget or a stop is requested. The
 // best point found stays in pb, *yb.
+// With `pointAlone` (a target whose misfit, and the point it takes within
+// its limits, follow from the point it is given alone, bit for bit), a
+// point the schedule asks for again is not evaluated again: it gets the
+// point and misfit of its first evaluation. A simplex pressed into a corner
+// of its limits asks for the same few points hundreds of times.
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
-                          FitTarget target, float t0);
+                          FitTarget target, float t0, bool pointAlone = false);
 
 // The vertices ranked by their values with a thermal fluctuation -tt ln(u)
 // added (tt <= 0): lowest ilo, highest ihi, and the fluctuated values
