@@ -1,6 +1,7 @@
 #include "fit/fit_driver.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <iterator>
@@ -447,6 +448,16 @@ struct Split {
   float s, size;
 };
 constexpr Split kSplits[] = {{1.1f, 1.0f}, {1.25f, 1.0f}, {1.6f, 1.0f}, {1.0f, 1.6f}};
+// Two species placed around one that has its say, one at its s times
+// `slower`, the other at its s times `faster`. An end can hold one boundary
+// for three, the other two standing in for baselines (a flat profile the
+// noise terms take up, at a loading that runs away, and a boundary spread
+// past the data): each placed alone beside the boundary lowers nothing, for
+// the other still takes up what it would.
+struct Around {
+  float slower, faster;
+};
+constexpr Around kArounds[] = {{0.5f, 1.6f}, {0.5f, 2.0f}, {2.0f / 3.0f, 1.5f}, {1.0f / 3.0f, 3.0f}};
 // The fall of chi-square (in noise terms) by which two species moved
 // together show the end was no minimum. Such a move frees four quantities
 // at once, and the lowest of some dozens of them lowers chi-square over
@@ -555,6 +566,14 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   for (int k : heard)
     for (int a = 1; a <= kSpeciesSlots; ++a)
       if (a != k && mp.included[a] && pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots]) splits.emplace_back(a, k);
+  // Two others placed around one that has its say: (that one, the slower, the faster).
+  std::vector<std::array<int, 3>> arounds;
+  for (int k : heard)
+    for (int a = 1; a <= kSpeciesSlots; ++a)
+      for (int b = a + 1; b <= kSpeciesSlots; ++b)
+        if (a != k && b != k && mp.included[a] && mp.included[b] && pv.F[a + kSpeciesSlots] &&
+            pv.F[b + kSpeciesSlots] && pv.F[k + kSpeciesSlots])
+          arounds.push_back({k, a, b});
   // With a share held, two species whose s and size are fitted exchanged:
   // the held share goes to the other boundary, where no step of s and size
   // carries it.
@@ -565,7 +584,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         if (mp.included[a] && mp.included[k] && (ShareHeld(a) || ShareHeld(k)) && pv.F[a] && pv.F[k] &&
             pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots])
           exchanges.emplace_back(a, k);
-  if (pairs.empty() && splits.empty() && exchanges.empty()) {
+  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty()) {
     if (fittedLoadings) {
       platform::InputHold hold;
       SimplexSim(end.data(), host);
@@ -630,6 +649,18 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         pv.P[k + kSpeciesSlots] = saved[k + kSpeciesSlots] / split.s;
         if (pv.F[a]) pv.P[a] = split.size * saved[k];
         if (pv.F[k]) pv.P[k] = saved[k] / split.size;
+      });
+  // At the size the same frictional ratio gives: M as s^1.5, D as s^-0.5.
+  auto sizeAt = [&](int k, float factor) {
+    return saved[k] * std::pow(factor, gFitEngineState.molarMassParameters ? 1.5f : -0.5f);
+  };
+  for (const auto& [k, a, b] : arounds)
+    for (const Around& around : kArounds)
+      tryMove(true, [&] {
+        pv.P[a + kSpeciesSlots] = around.slower * saved[k + kSpeciesSlots];
+        pv.P[b + kSpeciesSlots] = around.faster * saved[k + kSpeciesSlots];
+        if (pv.F[a]) pv.P[a] = sizeAt(k, around.slower);
+        if (pv.F[b]) pv.P[b] = sizeAt(k, around.faster);
       });
   for (const auto& [a, k] : exchanges)
     tryMove(false, [&] {
