@@ -143,55 +143,40 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   state.counters["plateau_species"] = static_cast<double>(plateau);
 }
 
+// Each fit once, in seconds of its own CPU time.
+void OneTimedFit(benchmark::internal::Benchmark* b) { b->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime(); }
+
 }  // namespace
 
 // Arguments: species (1-3), method (0 simplex, 1 Marquardt, 2 annealing).
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy, Data::Noisy)
     ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, flat, Data::Flat)
     ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_minutes, Data::TwoScansMinutes)
     ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours, Data::TwoScansHours)
     ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 // Annealing as the window fits (species 1-3).
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy_window, Data::Noisy, Setup{.window = true})
     ->ArgsProduct({{1, 2, 3}, {2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 // A second annealing Fit from where the first ended (species 1-3).
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy_window_second, Data::Noisy, Setup{.window = true, .second = true})
     ->ArgsProduct({{1, 2, 3}, {2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, flat_window_second, Data::Flat, Setup{.window = true, .second = true})
     ->ArgsProduct({{1, 2, 3}, {2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours_window_second, Data::TwoScansHours,
                   Setup{.window = true, .second = true})
     ->ArgsProduct({{1, 2, 3}, {2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy_second, Data::Noisy, Setup{.second = true})
     ->ArgsProduct({{1, 2, 3}, {2}})
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->UseManualTime();
+    ->Apply(OneTimedFit);
 BENCHMARK_MAIN();
