@@ -400,7 +400,7 @@ bool WithoutASay(int k, const std::vector<std::string>& named) {
   float low = 0.0f, high = 0.0f;
   const float s = pv.P[k + kSpeciesSlots];
   if (SpeciesFitLimits(k + kSpeciesSlots, s, &low, &high) && (s <= low || s >= high)) return true;
-  if (BoundaryNeverInTheFitRange(s)) return true;
+  if (BoundaryNeverInTheFitRange(s) || SpeciesFlatBeforeTheFirstScan(k)) return true;
   auto isNamed = [&named](const std::string& name) {
     return std::find(named.begin(), named.end(), name) != named.end();
   };
@@ -483,6 +483,16 @@ constexpr int kHeldRunEvaluations = 200;
 // and at least this part of the total.
 constexpr double kLoadingStep = 0.1;
 constexpr double kLoadingStepFloor = 0.05;
+// A species flat at the end of its size range placed slower than one that
+// has its say (its s times `slower`), that one moved faster (times
+// `faster`). An end can hold a slow species as a flat level, its boundary
+// taken up by the next species, which sits slower and smaller than its own
+// to make up for it: wherever the flat one is placed alone, that one is in
+// its way, and both moved at once land in a valley that lies above the end
+// but leads down to the minimum. From the lowest of these the fit goes on
+// once, whether or not it lies lower, and keeps the lower of the two ends.
+constexpr float kApartSlower[] = {1.0f / 3.0f, 0.5f, 2.0f / 3.0f};
+constexpr float kApartFaster[] = {1.1f, 1.25f};
 // The fall of chi-square (in noise terms) by which two species moved
 // together show the end was no minimum. Such a move frees four quantities
 // at once, and the lowest of some dozens of them lowers chi-square over
@@ -710,7 +720,13 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         if (mp.included[a] && mp.included[k] && (ShareHeld(a) || ShareHeld(k)) && pv.F[a] && pv.F[k] &&
             pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots])
           exchanges.emplace_back(a, k);
-  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty()) {
+  // A flat species parted from one that has its say: (the flat one, that one).
+  std::vector<std::pair<int, int>> aparts;
+  for (int a = 1; a <= kSpeciesSlots; ++a)
+    if (SpeciesFlatBeforeTheFirstScan(a) && pv.F[a] && pv.F[a + kSpeciesSlots])
+      for (int k : heard)
+        if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
+  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty() && aparts.empty()) {
     if (fittedLoadings) {
       platform::InputHold hold;
       SimplexSim(end.data(), host);
@@ -723,7 +739,8 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   std::vector<float> at(end);
   const float endRmsd = SimplexSim(at.data(), host);
   // The lowest of the moves of one species, and of two moved together.
-  float lowest = endRmsd, lowestPair = endRmsd;
+  float lowest = endRmsd, lowestPair = endRmsd, lowestApart = kRejectedTrial;
+  std::vector<float> bestApart(end);
   float saved[kParameterSlots + 1];
   std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
   const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
@@ -742,26 +759,35 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     std::array<float, kParameterSlots + 1> P;
   };
   std::vector<Candidate> candidates;
-  auto tryMove = [&](int kind, auto&& move) {
+  // `apart`: a flat species parted from another, kept apart from the others'
+  // lowest as well.
+  auto tryMove = [&](int kind, auto&& move, bool apart = false) {
     const bool pair = kind == kTwo || kind == kHeldExchange;
     if (fs.stopRequested) return;
     std::copy(saved, saved + kParameterSlots + 1, pv.P);
     move();
     if (fittedLoadings) {
       // Then held where the user holds them; the trial is ranked by the
-      // misfit of its loadings solved freely, which is no higher.
+      // misfit of its loadings solved freely, which is no higher (a flat
+      // species parted is taken at those loadings as they are).
       PackFitVectorUnclamped(n, trial.data());
       const float solved = solveLoadingsLinearly(trial);
       double amplitude[kSpeciesSlots + 1];
       for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
       if (!(solved < kRejectedTrial) || fs.stopRequested || !LoadingsFromAmplitudes(amplitude, saved)) return;
-      Candidate c{solved, pair, kind, {}};
-      std::copy(pv.P, pv.P + kParameterSlots + 1, c.P.begin());
-      candidates.push_back(c);
-      return;
+      if (!apart) {
+        Candidate c{solved, pair, kind, {}};
+        std::copy(pv.P, pv.P + kParameterSlots + 1, c.P.begin());
+        candidates.push_back(c);
+        return;
+      }
     }
     PackFitVectorUnclamped(n, trial.data());
     const float y = SimplexSim(trial.data(), host);
+    if (apart && y < lowestApart) {
+      lowestApart = y;
+      bestApart = trial;
+    }
     float& low = pair ? lowestPair : lowest;
     if (y < low) {
       low = y;
@@ -806,6 +832,18 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         if (pv.F[a]) pv.P[a] = sizeAt(k, around.slower);
         if (pv.F[b]) pv.P[b] = sizeAt(k, around.faster);
       });
+  for (const auto& [a, k] : aparts)
+    for (float slower : kApartSlower)
+      for (float faster : kApartFaster)
+        tryMove(
+            kTwo,
+            [&] {
+              pv.P[a + kSpeciesSlots] = slower * saved[k + kSpeciesSlots];
+              pv.P[k + kSpeciesSlots] = faster * saved[k + kSpeciesSlots];
+              pv.P[a] = sizeAt(k, slower);
+              if (pv.F[k]) pv.P[k] = sizeAt(k, faster);
+            },
+            true);
   for (const auto& [a, k] : exchanges)
     tryMove(kExchange, [&] {
       std::swap(pv.P[a], pv.P[k]);
@@ -906,13 +944,14 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool pairLower = ChiSquareFall(endRmsd, lowestPair, points, resolution) >= kPairMoveChiSquare;
   if (pairLower && (!singleLower || lowestPair < lowest)) best = bestPair;
   const bool lower = !stopped && (singleLower || pairLower);
+  const bool apart = !stopped && !lower && lowestApart < kRejectedTrial;
   fs.stopRequested = 0;
   {
     platform::InputHold hold;
-    SimplexSim(lower ? best.data() : end.data(), host);
+    SimplexSim(lower ? best.data() : apart ? bestApart.data() : end.data(), host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
-  return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : EndPlacement::None;
+  return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : apart ? EndPlacement::Apart : EndPlacement::None;
 }
 
 int FitByChosenMethod(FitHost* host);
@@ -937,26 +976,54 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
+  MarquardtRanOutOfIterations() = false;
   int result = method(host);
+  bool apartTried = false;
   for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
     const FitEndKind end = LastFitEnd().kind;
-    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
+    // Marquardt's iterations can run out in a corner where a species has
+    // lost its say (walked to s near 0 or beyond, its loading taken up by
+    // the others and the noise terms), creeping along a valley there: a
+    // point to place species from like any other end away from a minimum.
+    const bool ranOut = end == FitEndKind::Limit && MarquardtRanOutOfIterations();
+    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined && !ranOut) ||
         fs.stopRequested || FitStoppedByBudget())
       break;
-    const EndPlacement placed = place(host);
+    const int nEnd = ParametersToFitVector(0, nullptr);
+    std::vector<float> endPoint(static_cast<size_t>(nEnd) + 1);
+    PackFitVectorUnclamped(nEnd, endPoint.data());
+    const float endRmsd = CalcRmsd();
+    const FitEndRecord endRecord = LastFitEnd();
+    EndPlacement placed = place(host);
+    // Going on from a point above the end is tried once a Fit.
+    if (placed == EndPlacement::Apart && apartTried) {
+      platform::InputHold inputs;
+      SimplexSim(endPoint.data(), host);
+      placed = EndPlacement::None;
+    }
     if (placed == EndPlacement::Stopped && !FitStoppedByBudget()) {
       RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
       host->RaiseRealtimeInterrupt();
       gSerialFitSettings.abortRequest = 1;
     }
-    if (placed != EndPlacement::Lower) break;
+    if (placed != EndPlacement::Lower && placed != EndPlacement::Apart) break;
+    apartTried = apartTried || placed == EndPlacement::Apart;
     const int n = ParametersToFitVector(0, nullptr);
     std::vector<float> from(static_cast<size_t>(n) + 1);
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+    MarquardtRanOutOfIterations() = false;
     result = method(host);
-    // Never an end worse than the point the fit went on from.
+    // Never an end worse than the point the fit went on from, nor, from a
+    // point above the end, than the end: then that end stands, as told.
+    if (placed == EndPlacement::Apart && !(CalcRmsd() < endRmsd)) {
+      platform::InputHold inputs;
+      SimplexSim(endPoint.data(), host);
+      // A stop or the budget during it is still told; its best is the end.
+      if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) LastFitEnd() = endRecord;
+      break;
+    }
     if (CalcRmsd() > fromRmsd) {
       platform::InputHold inputs;
       SimplexSim(from.data(), host);
