@@ -80,6 +80,8 @@ class CConcDependentPath {
   bool PrepareModel();
   bool NodeCoefficients(int kind);
   bool ComponentCoefficients(int kind);
+  // The nonideality's factors at total concentration c (NonidealityModel::Factors).
+  bool Factors(double c, float s0, float D0, double& fs, double& fd) const;
   bool SingleValue(double c, double& s, double& D) const;
   void AssociationValue(double c, double& s, double& D);
   double AdaptiveStep();
@@ -102,6 +104,11 @@ class CConcDependentPath {
   // Element integrals of row i for the index pairs (j, k) of the seven
   // patterns (i-1,i-1), (i,i-1), (i-1,i), (i,i), (i+1,i), (i,i+1), (i+1,i+1).
   std::vector<double> B_[7], C_[7];
+  // The largest D a node is given (cm^2/s): its |s| w^2 (S, 1/s^2, 1e-13
+  // included) times flatPerSw2_, at least flatFloor_. A faster diffusion
+  // leaves the cell as flat as infinitely fast diffusion does, within the
+  // solver's accuracy.
+  double flatPerSw2_ = 0, flatFloor_ = 0;
 
   Model model_ = Model::Single;
   NonidealityModel nonideal_;
