@@ -706,10 +706,16 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
+  MarquardtRanOutOfIterations() = false;
   int result = method(host);
   for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
     const FitEndKind end = LastFitEnd().kind;
-    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
+    // Marquardt's iterations can run out in a corner where a species has
+    // lost its say (walked to s near 0 or beyond, its loading taken up by
+    // the others and the noise terms), creeping along a valley there: a
+    // point to place species from like any other end away from a minimum.
+    const bool ranOut = end == FitEndKind::Limit && MarquardtRanOutOfIterations();
+    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined && !ranOut) ||
         fs.stopRequested || FitStoppedByBudget())
       break;
     const EndPlacement placed = place(host);
@@ -724,6 +730,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+    MarquardtRanOutOfIterations() = false;
     result = method(host);
     // Never an end worse than the point the fit went on from.
     if (CalcRmsd() > fromRmsd) {
