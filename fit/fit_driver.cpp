@@ -434,6 +434,10 @@ constexpr float kNearSFactors[] = {0.8f, 1.0f, 1.25f};
 // size tell nothing of where it belongs.
 constexpr float kBesideSFactors[] = {1.0f / 3.0f, 0.5f, 0.8f, 1.0f, 1.25f, 2.0f, 3.0f};
 constexpr float kSizeFactors[] = {1.0f / 3.0f, 1.0f, 3.0f};
+// With loadings held, more widely: a species whose loading is bound to a
+// share cannot trade it for another's, and can settle at a size far from
+// its own (a sharp boundary where a twelfth of the molar mass belongs).
+constexpr float kWideSizeFactors[] = {0.1f, 1.0f / 3.0f, 1.0f, 3.0f, 10.0f};
 // A species placed beside another (at that one's size) with that one's s
 // moved too, by these factors: a species with little say leaves the others
 // a little off, making up for where it sits, and placed where it belongs
@@ -458,6 +462,27 @@ struct Around {
   float slower, faster;
 };
 constexpr Around kArounds[] = {{0.5f, 1.6f}, {0.5f, 2.0f}, {2.0f / 3.0f, 1.5f}, {1.0f / 3.0f, 3.0f}};
+// A species with a held share moved: its size alone by kHeldSizeFactors;
+// its s by kHeldSFactors with the size the same frictional ratio gives,
+// times kExchangeSizeFactors.
+constexpr float kHeldSizeFactors[] = {0.1f, 1.0f / 3.0f, 3.0f, 10.0f};
+constexpr float kHeldSFactors[] = {0.5f, 2.0f / 3.0f, 1.5f, 2.0f};
+// Exchanged with another: at that one's s and size times
+// kExchangeSizeFactors, that one at its s times kExchangeSFactors and the
+// size the same frictional ratio gives, times kExchangeSizeFactors.
+constexpr float kExchangeSizeFactors[] = {1.0f / 3.0f, 1.0f, 3.0f};
+constexpr float kExchangeSFactors[] = {2.0f / 3.0f, 0.8f, 1.0f, 1.25f, 1.5f};
+// With loadings held, the trials solved under them (SolveUnderHeldLoadings),
+// of each kind (one species moved, two together).
+constexpr int kHeldSolvedTrials = 4;
+// The short simplex runs from trials the held loadings bind, and the
+// evaluations each may spend.
+constexpr int kHeldRuns = 2;
+constexpr int kHeldRunEvaluations = 200;
+// The steps SolveUnderHeldLoadings takes about a loading: this part of it,
+// and at least this part of the total.
+constexpr double kLoadingStep = 0.1;
+constexpr double kLoadingStepFloor = 0.05;
 // A species flat at the end of its size range placed slower than one that
 // has its say (its s times `slower`), that one moved faster (times
 // `faster`). An end can hold a slow species as a flat level, its boundary
@@ -513,6 +538,105 @@ bool LoadingsFromAmplitudes(const double* amplitude, const float* saved) {
   return true;
 }
 
+// The misfit at the s and sizes in the model with the fitted loadings (the
+// total and the shares not held) at their best under the held ones, from
+// the loadings there. In the total T and the fitted species' own loadings
+// T f_q every species' loading is linear, and so the misfit squared a
+// quadratic: it is taken from its values about the start (1 + 2d + d(d-1)/2
+// evaluations for d fitted loadings) and evaluated at its minimum. The
+// lowest point evaluated is left in the model and packed into `v`; returns
+// its rmsd (kRejectedTrial where none could be computed).
+float SolveUnderHeldLoadings(int n, float* v, FitHost* host) {
+  ModelParameterVector& pv = gModelParameterVector;
+  const ModelParams& mp = gModelParams;
+  const int first = FirstIncludedSpecies(kSpeciesSlots);
+  const bool totalFitted = pv.F[kLoadingOffset + first] != 0;
+  const double heldTotal = pv.P[kLoadingOffset + first];
+  std::vector<int> shares;
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    if (mp.included[q] && q != first && pv.F[kLoadingOffset + q]) shares.push_back(q);
+  const int offset = totalFitted ? 1 : 0;
+  const int d = offset + static_cast<int>(shares.size());
+  std::vector<double> start(static_cast<size_t>(d)), step(start), at(start), lowestAt(start);
+  if (totalFitted) start[0] = heldTotal;
+  for (size_t i = 0; i < shares.size(); ++i)
+    start[offset + i] = static_cast<double>(pv.P[kLoadingOffset + shares[i]]) * heldTotal;
+  const double scale = std::fabs(heldTotal);
+  for (int i = 0; i < d; ++i) step[i] = kLoadingStep * std::max(std::fabs(start[i]), kLoadingStepFloor * scale);
+  double lowest = HUGE_VAL;
+  // The misfit squared at loadings y, the lowest kept.
+  auto misfit = [&](const std::vector<double>& y) {
+    const double total = totalFitted ? y[0] : heldTotal;
+    if (!(total > 0.0) || gFitEngineState.stopRequested) return HUGE_VAL;
+    pv.P[kLoadingOffset + first] = static_cast<float>(total);
+    for (size_t i = 0; i < shares.size(); ++i)
+      pv.P[kLoadingOffset + shares[i]] = static_cast<float>(y[offset + i] / total);
+    PackFitVectorUnclamped(n, v);
+    const float rmsd = SimplexSim(v, host);
+    if (!(rmsd < kRejectedTrial)) return HUGE_VAL;
+    const double f = static_cast<double>(rmsd) * rmsd;
+    if (f < lowest) {
+      lowest = f;
+      lowestAt = y;
+    }
+    return f;
+  };
+  const double f0 = misfit(start);
+  std::vector<double> up(static_cast<size_t>(d)), down(up), gradient(up);
+  std::vector<std::vector<double>> curvature(static_cast<size_t>(d), std::vector<double>(static_cast<size_t>(d)));
+  bool quadratic = std::isfinite(f0);
+  for (int i = 0; i < d && quadratic; ++i) {
+    at = start;
+    at[i] = start[i] + step[i];
+    up[i] = misfit(at);
+    at[i] = start[i] - step[i];
+    down[i] = misfit(at);
+    gradient[i] = (up[i] - down[i]) / (2.0 * step[i]);
+    curvature[i][i] = (up[i] - 2.0 * f0 + down[i]) / (step[i] * step[i]);
+    quadratic = std::isfinite(up[i]) && std::isfinite(down[i]);
+  }
+  for (int i = 0; i < d && quadratic; ++i)
+    for (int j = i + 1; j < d && quadratic; ++j) {
+      at = start;
+      at[i] += step[i];
+      at[j] += step[j];
+      const double both = misfit(at);
+      curvature[i][j] = curvature[j][i] = (both - up[i] - up[j] + f0) / (step[i] * step[j]);
+      quadratic = std::isfinite(both);
+    }
+  // The minimum where the curvature is positive definite (Cholesky).
+  if (quadratic && d > 0) {
+    std::vector<std::vector<double>> l(curvature);
+    for (int j = 0; j < d && quadratic; ++j) {
+      for (int k = 0; k < j; ++k) l[j][j] -= l[j][k] * l[j][k];
+      quadratic = l[j][j] > 0.0;
+      if (!quadratic) break;
+      l[j][j] = std::sqrt(l[j][j]);
+      for (int i = j + 1; i < d; ++i) {
+        for (int k = 0; k < j; ++k) l[i][j] -= l[i][k] * l[j][k];
+        l[i][j] /= l[j][j];
+      }
+    }
+    if (quadratic) {
+      std::vector<double> z(static_cast<size_t>(d));
+      for (int i = 0; i < d; ++i) {
+        z[i] = -gradient[i];
+        for (int k = 0; k < i; ++k) z[i] -= l[i][k] * z[k];
+        z[i] /= l[i][i];
+      }
+      for (int i = d - 1; i >= 0; --i) {
+        for (int k = i + 1; k < d; ++k) z[i] -= l[k][i] * z[k];
+        z[i] /= l[i][i];
+      }
+      for (int i = 0; i < d; ++i) at[i] = start[i] + z[i];
+      misfit(at);
+    }
+  }
+  if (!std::isfinite(lowest)) return kRejectedTrial;
+  misfit(lowestAt);
+  return static_cast<float>(std::sqrt(lowest));
+}
+
 EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
@@ -548,9 +672,11 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
   gSimulationSwitches.redrawDuringSimulation = 0;
   fs.fitRunning = 1;
+  // With fitted loadings, the end's misfit with its loadings solved freely.
+  float endFree = kRejectedTrial;
   if (fittedLoadings) {
     std::vector<float> at(end);
-    solveLoadingsLinearly(at);
+    endFree = solveLoadingsLinearly(at);
   }
   // The species placed and the one it is placed beside (itself: moved from
   // where it is).
@@ -619,21 +745,42 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
   const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
   const std::vector<float> beside(std::begin(kBesideSFactors), std::end(kBesideSFactors));
+  const std::vector<float> sizes(std::begin(kSizeFactors), std::end(kSizeFactors));
+  const std::vector<float> wideSizes(std::begin(kWideSizeFactors), std::end(kWideSizeFactors));
   // One trial: the end's parameters changed by `move`, the loadings solved
   // anew; the lowest of its kind is kept.
+  // The kinds of trial: one species moved, two together, two exchanged
+  // where one has a held share (plainly, or at sizes scaled).
+  enum { kOne, kTwo, kExchange, kHeldExchange, kKinds };
+  struct Candidate {
+    float bound;
+    bool pair;
+    int kind;
+    std::array<float, kParameterSlots + 1> P;
+  };
+  std::vector<Candidate> candidates;
   // `apart`: a flat species parted from another, kept apart from the others'
   // lowest as well.
-  auto tryMove = [&](bool pair, auto&& move, bool apart = false) {
+  auto tryMove = [&](int kind, auto&& move, bool apart = false) {
+    const bool pair = kind == kTwo || kind == kHeldExchange;
     if (fs.stopRequested) return;
     std::copy(saved, saved + kParameterSlots + 1, pv.P);
     move();
     if (fittedLoadings) {
-      // Then held where the user holds them.
+      // Then held where the user holds them; the trial is ranked by the
+      // misfit of its loadings solved freely, which is no higher (a flat
+      // species parted is taken at those loadings as they are).
       PackFitVectorUnclamped(n, trial.data());
       const float solved = solveLoadingsLinearly(trial);
       double amplitude[kSpeciesSlots + 1];
       for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
       if (!(solved < kRejectedTrial) || fs.stopRequested || !LoadingsFromAmplitudes(amplitude, saved)) return;
+      if (!apart) {
+        Candidate c{solved, pair, kind, {}};
+        std::copy(pv.P, pv.P + kParameterSlots + 1, c.P.begin());
+        candidates.push_back(c);
+        return;
+      }
     }
     PackFitVectorUnclamped(n, trial.data());
     const float y = SimplexSim(trial.data(), host);
@@ -656,18 +803,18 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   };
   for (const auto& [a, k] : pairs) {
     for (float sf : a == k ? near : beside)
-      for (float mf : kSizeFactors)
+      for (float mf : fittedLoadings ? wideSizes : sizes)
         // Beside itself, or on the other: no move, or two the solve cannot part.
-        if (sf != 1.0f || mf != 1.0f) tryMove(false, [&] { place(a, k, sf, mf, 1.0f); });
+        if (sf != 1.0f || mf != 1.0f) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); });
     if (a != k && pv.F[k + kSpeciesSlots])
       for (float sf : beside)
         for (float kFactor : kFellowSFactors)
-          if (sf != 1.0f) tryMove(true, [&] { place(a, k, sf, 1.0f, kFactor); });
+          if (sf != 1.0f) tryMove(kTwo, [&] { place(a, k, sf, 1.0f, kFactor); });
   }
   for (const auto& [a, k] : splits)
     for (const Split& split : kSplits)
       // Parted in size alone, two species whose sizes are held are one.
-      if (split.s != 1.0f || pv.F[a] || pv.F[k]) tryMove(true, [&] {
+      if (split.s != 1.0f || pv.F[a] || pv.F[k]) tryMove(kTwo, [&] {
         pv.P[a + kSpeciesSlots] = split.s * saved[k + kSpeciesSlots];
         pv.P[k + kSpeciesSlots] = saved[k + kSpeciesSlots] / split.s;
         if (pv.F[a]) pv.P[a] = split.size * saved[k];
@@ -679,7 +826,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   };
   for (const auto& [k, a, b] : arounds)
     for (const Around& around : kArounds)
-      tryMove(true, [&] {
+      tryMove(kTwo, [&] {
         pv.P[a + kSpeciesSlots] = around.slower * saved[k + kSpeciesSlots];
         pv.P[b + kSpeciesSlots] = around.faster * saved[k + kSpeciesSlots];
         if (pv.F[a]) pv.P[a] = sizeAt(k, around.slower);
@@ -689,7 +836,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     for (float slower : kApartSlower)
       for (float faster : kApartFaster)
         tryMove(
-            true,
+            kTwo,
             [&] {
               pv.P[a + kSpeciesSlots] = slower * saved[k + kSpeciesSlots];
               pv.P[k + kSpeciesSlots] = faster * saved[k + kSpeciesSlots];
@@ -698,10 +845,97 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
             },
             true);
   for (const auto& [a, k] : exchanges)
-    tryMove(false, [&] {
+    tryMove(kExchange, [&] {
       std::swap(pv.P[a], pv.P[k]);
       std::swap(pv.P[a + kSpeciesSlots], pv.P[k + kSpeciesSlots]);
     });
+  // A species with a held share carries a loading no step of its own
+  // changes: where its boundary is not the one that loading belongs to, its
+  // s and size must move by more than any step does, and the others with
+  // it. It is moved widely (its size across, and its s with the size the
+  // same frictional ratio gives), and exchanged with each other species at
+  // sizes scaled: a species spread across two boundaries sharpens once it
+  // holds one.
+  for (int h = 1; h <= kSpeciesSlots && fittedLoadings; ++h) {
+    if (!ShareHeld(h) || !pv.F[h] || !pv.F[h + kSpeciesSlots]) continue;
+    for (float mf : kHeldSizeFactors)
+      tryMove(kOne, [&] { pv.P[h] = mf * saved[h]; });
+    for (float sf : kHeldSFactors)
+      for (float mf : kExchangeSizeFactors)
+        tryMove(kOne, [&] {
+          pv.P[h + kSpeciesSlots] = sf * saved[h + kSpeciesSlots];
+          pv.P[h] = mf * sizeAt(h, sf);
+        });
+    for (const auto& [a, k] : exchanges) {
+      if (a != h && k != h) continue;
+      const int o = a == h ? k : a;
+      for (float hf : kExchangeSizeFactors)
+        for (float sf : kExchangeSFactors)
+          for (float of : kExchangeSizeFactors)
+            // Unscaled, the plain exchange above.
+            if (hf != 1.0f || sf != 1.0f || of != 1.0f) tryMove(kHeldExchange, [&] {
+                pv.P[h + kSpeciesSlots] = saved[o + kSpeciesSlots];
+                pv.P[h] = hf * saved[o];
+                pv.P[o + kSpeciesSlots] = sf * saved[h + kSpeciesSlots];
+                pv.P[o] = of * sizeAt(h, sf);
+              });
+    }
+  }
+  if (fittedLoadings) {
+    // The trials whose freely solved loadings leave a misfit low enough to
+    // show the end was no minimum, lowest first: each solved under the
+    // held loadings, at most kHeldSolvedTrials of each kind.
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& x, const Candidate& y) { return x.bound < y.bound; });
+    int solvedOfKind[kKinds] = {};
+    for (const Candidate& c : candidates) {
+      if (fs.stopRequested) break;
+      const double fall = ChiSquareFall(endRmsd, c.bound, fs.rmsdPointCount, RmsdResolution());
+      if (fall < kStalledChiSquare) break;
+      if ((c.pair && fall < kPairMoveChiSquare) || (c.kind != kExchange && solvedOfKind[c.kind] >= kHeldSolvedTrials))
+        continue;
+      ++solvedOfKind[c.kind];
+      std::copy(c.P.begin(), c.P.end(), pv.P);
+      const float y = SolveUnderHeldLoadings(n, trial.data(), host);
+      float& low = c.pair ? lowestPair : lowest;
+      if (y < low) {
+        low = y;
+        (c.pair ? bestPair : best) = trial;
+      }
+    }
+    // Where none of them is lower, a held loading can still bind the
+    // species to where they are: a trial whose s and sizes fit the data
+    // better than the end's (both with the loadings solved freely) can lie
+    // higher under the held loadings until the others move with it. From
+    // the lowest such trials a short simplex run goes on, bounded by
+    // kHeldRunEvaluations each, as two species moved together.
+    const double points = fs.rmsdPointCount, resolution = RmsdResolution();
+    int runs = 0;
+    for (const Candidate& c : candidates) {
+      if (fs.stopRequested || runs >= kHeldRuns ||
+          ChiSquareFall(endRmsd, lowest, points, resolution) >= kStalledChiSquare ||
+          ChiSquareFall(endRmsd, lowestPair, points, resolution) >= kPairMoveChiSquare)
+        break;
+      if (!(endFree < kRejectedTrial) || ChiSquareFall(endFree, c.bound, points, resolution) < kPairMoveChiSquare) break;
+      ++runs;
+      std::copy(c.P.begin(), c.P.end(), pv.P);
+      if (!(SolveUnderHeldLoadings(n, trial.data(), host) < kRejectedTrial)) continue;
+      FloatMat simplex(1, n + 1, 1, n);
+      FloatVec values(1, n + 1);
+      float** p = simplex;
+      for (int j = 1; j <= n; ++j) p[1][j] = trial[j];
+      MakeInitialSimplex(n, p);
+      EvaluateSimplexFromStart(host, p, values, n, SimplexSim);
+      // The run's count starts where only kHeldRunEvaluations are left.
+      int evaluations = kMaxNelderMeadEvaluations - kHeldRunEvaluations;
+      NelderMeadMinimize(host, p, values, n, kFitSimplexTolerance, SimplexSim, &evaluations, nullptr, 0, false);
+      const int lowestVertex = LowestVertex(values, n);
+      if (values[lowestVertex] < lowestPair) {
+        lowestPair = values[lowestVertex];
+        for (int j = 1; j <= n; ++j) bestPair[j] = p[lowestVertex][j];
+      }
+    }
+  }
   std::copy(saved, saved + kParameterSlots + 1, pv.P);
   fs.fitRunning = 0;
   const bool stopped = fs.stopRequested != 0;

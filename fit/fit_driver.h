@@ -32,10 +32,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 // more discrete species of velocity data is checked where it ends: each
 // species moved from where it is, and one with no say in the misfit (or a
 // small share of the loadings) placed beside the others; with a loading
-// held, two species also exchanged, the held share going to the other
-// boundary (the fitted loadings of each trial those its s and sizes ask
-// for); where that lowers chi-square by a unit, the fit goes on from there
-// (a bounded number of times) and tells the end of its last run.
+// held, sizes moved more widely, a species with a held share moved widely
+// and exchanged with each other species (plainly and at sizes scaled), the
+// trials ranked by their loadings solved freely and the lowest solved under
+// the held ones, or run on by a short simplex; where that lowers
+// chi-square by a unit, the fit goes on from there (a bounded number of
+// times) and tells the end of its last run.
 int FitCurrentModel(FitHost* host);
 // How a check of where a fit ended came out: nothing lower, a point lower by
 // the check's own margin (the model left there), a point not lower from

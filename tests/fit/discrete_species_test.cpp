@@ -1268,6 +1268,15 @@ INSTANTIATE_TEST_SUITE_P(
       heldTotal.name = "three species, the total held";
       heldTotal.held = 1;
       sets.push_back(heldTotal);
+      // Two species, the second one's share held at the truth: from 2 x s
+      // the simplex called a point 25 % above the lowest rmsd its minimum
+      // (the other species at 60 S, out of the cell before the first scan)
+      // and Levenberg-Marquardt one 16 % above (both species spread across
+      // the one boundary, where one belongs at 14 times its molar mass).
+      TableSet heldShare = DrawnSets(20261209)[1];
+      heldShare.name = "drawn 2, share 2 held";
+      heldShare.held = 2;
+      sets.push_back(heldShare);
       // Two species of another draw (22 scans of 618 radii, 854 s apart):
       // from 2 x s Marquardt-Levenberg walked one species into a corner
       // where the other and the noise terms stand in for it, and crept
