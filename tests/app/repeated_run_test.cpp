@@ -103,6 +103,8 @@ TEST_F(RepeatedRun, ARunThatComputesNothingSaysWhy) {
   // The discrete species over limits that hold no point: an rmsd of 0 over
   // n = 0 would read as a perfect model.
   Choose(198);
+  Open(0, {{405, "0.45"}, {406, "61000"}, {407, "4.6"}});
+  ui_->transcript.clear();
   ScanSet& s = CurrentScanSet();
   for (int i = 1; i <= s.count; ++i) s.firstFitPoint[i] = s.lastFitPoint[i] + 1;
   ui_->ExpectBox("ERROR", "no data points inside the fit limits");

@@ -54,7 +54,6 @@ TEST_F(LoadingTest, FitLimitsAreCorrectedAgainstMeniscusBottomAndScans) {
   LoadTargets& t = CurrentLoadTargets();
 
   *t.meniscus = 5.96f;
-  *t.meniscus = 5.9f;
   *t.bottom = 7.2f;
   s.leftFitLimit = 5.95f;
   CheckLeftFitLimit();
