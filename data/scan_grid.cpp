@@ -233,7 +233,10 @@ void CheckRightFitLimit() {
 
 void KeepFitLimitsOnTheData() {
   ScanSet& s = CurrentScanSet();
-  if (s.count <= 0 || CurrentDataTypeFlags().dls) return;
+  // Light scattering has no radii, and electrophoresis takes its bottom as
+  // the column's length: the limits of both are the model's to set.
+  const DataTypeFlags& flags = CurrentDataTypeFlags();
+  if (s.count <= 0 || flags.dls || flags.electrophoresis) return;
   if (s.leftFitLimit == 0.0f || s.rightFitLimit == 0.0f) return;
   float firstMost = 0, lastLeast = 0, firstLeast = 0, lastMost = 0;
   bool any = false, inside = false;
