@@ -73,6 +73,7 @@ void ScaleRegularization() {
   const int m = AmplitudeCount();
   st.amplitudes = m;
   st.limitNote.clear();
+  st.limitBox.clear();
   AddRegularizationMatrix(0.0);
   if (!NNLS()) {
     ZeroAmplitudes(m);
