@@ -64,10 +64,10 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
   return true;
 }
 
-enum class Token { Value, End, NonFinite };
+enum class Token { Value, End, NonFinite, Text };
 
 // Whitespace-separated tokens read as decimal numbers: the longest numeric
-// prefix counts, a token without one reads as 0.
+// prefix counts, a token without one reads as 0 and says it was text.
 class TokenReader {
  public:
   TokenReader(const char* p, const char* end) : p_(p), end_(end) {}
@@ -89,7 +89,8 @@ class TokenReader {
     double value = 0;
     const auto r = std::from_chars(s, e, value, std::chars_format::general);
     if (r.ec == std::errc::invalid_argument) {
-      value = 0;
+      *v = 0;
+      return Token::Text;
     } else if (r.ec == std::errc::result_out_of_range) {
       // Too large or too small for a double: let strtod decide which.
       const std::string copy(b, static_cast<size_t>(std::min<ptrdiff_t>(e - b, 1024)));
@@ -119,6 +120,9 @@ class TokenReader {
   const char* p_;
   const char* end_;
 };
+
+// Header numbers that do not parse read as 0.
+bool IsNumber(Token t) { return t == Token::Value || t == Token::Text; }
 
 int NearestInt(double v) {
   if (!(v == v)) return 0;
@@ -302,7 +306,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
   double h[7];
   if (!electrophoresis) {
     for (double& v : h)
-      if (tokens.Next(&v) != Token::Value)
+      if (!IsNumber(tokens.Next(&v)))
         return Refuse("line 2: expected seven numbers after the type letter "
                       "(cell, temperature, rpm, time, w2t, wavelength, count)");
     flags.intensity = (type == 'I' || type == 'V');
@@ -325,7 +329,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     rec.acceleration = EstimateAcceleration(rec.rpm, rec.accelerationTime);
   } else {
     for (int k = 0; k < 5; ++k)
-      if (tokens.Next(&h[k]) != Token::Value)
+      if (!IsNumber(tokens.Next(&h[k])))
         return Refuse("line 2: expected five numbers after the type letter");
     if (!FiniteFloat(h[2])) return Refuse("line 2: the wavelength must be a finite number");
     rec.cell = 0;
@@ -371,36 +375,79 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
                       !electrophoresis;
   const double threshold = flags.spikeThreshold;
 
-  std::vector<float> r, s, t;
+  // The rows as written, before any averaging or filtering.
+  struct Row {
+    double v[3];
+    long line;
+  };
+  std::vector<Row> raw;
   if (rows > 0) {
     // No row is shorter than two characters a column; this bounds the
     // reservation for files of many empty lines.
     const size_t bound = (text.size() - body) / (2 * static_cast<size_t>(columns)) + 1;
-    const size_t reserve = std::min(static_cast<size_t>(rows), bound);
-    r.reserve(reserve);
-    s.reserve(reserve);
-    if (third) t.reserve(reserve);
+    raw.reserve(std::min(static_cast<size_t>(rows), bound));
   }
-
-  double groupStart = 0;
-  int merged = 0;  // rows averaged into the last point
   for (long row = 0; row < rows; ++row) {
-    double v[3] = {0, 0, 0};
+    Row w{{0, 0, 0}, row};
     bool complete = true;
     for (int c = 0; c < columns; ++c) {
       double x;
       const Token tk = tokens.Next(&x);
-      if (tk == Token::NonFinite) return Refuse(DataRowProblem(row));
       if (tk == Token::End) {
         complete = false;
         break;
       }
-      if (c < 3) v[c] = x;
+      // Text where a radius or a signal belongs would read as 0: a point
+      // the file never held.
+      const bool kept = c < 2 || (c == 2 && third);
+      if (tk == Token::NonFinite || (tk == Token::Text && kept)) return Refuse(DataRowProblem(row));
+      if (c < 3) w.v[c] = x;
     }
     if (!complete) break;
-    if (!FiniteFloat(v[0]) || !FiniteFloat(v[1]) || (third && !FiniteFloat(v[2])))
+    if (!FiniteFloat(w.v[0]) || !FiniteFloat(w.v[1]) || (third && !FiniteFloat(w.v[2])))
       return Refuse(DataRowProblem(row));
+    raw.push_back(w);
+  }
+  // Rows of radius 0 after the data are padding, not points.
+  if (!nColumns && !third)
+    while (!raw.empty() && static_cast<float>(raw.back().v[0]) == 0.0f) raw.pop_back();
 
+  // Rows out of radial order are put in order when no radius repeats;
+  // otherwise which signal belongs where cannot be told, and a scan of one
+  // radius has no profile to fit.
+  if (raw.size() >= 2) {
+    const auto radius = [](const Row& w) { return static_cast<float>(w.v[0]); };
+    if (radius(raw.front()) == radius(raw.back()) &&
+        std::all_of(raw.begin(), raw.end(), [&](const Row& w) { return radius(w) == radius(raw.front()); })) {
+      char why[160];
+      std::snprintf(why, sizeof why, "every data row holds the same radius (%.4f cm): a scan needs a range of radii",
+                    static_cast<double>(radius(raw.front())));
+      return Refuse(why);
+    }
+    const bool ordered = std::is_sorted(raw.begin(), raw.end(),
+                                        [&](const Row& x, const Row& y) { return radius(x) < radius(y); });
+    if (!ordered) {
+      std::stable_sort(raw.begin(), raw.end(), [&](const Row& x, const Row& y) { return radius(x) < radius(y); });
+      for (size_t k = 1; k < raw.size(); ++k) {
+        if (radius(raw[k]) != radius(raw[k - 1])) continue;
+        const long line = std::max(raw[k].line, raw[k - 1].line);
+        char why[200];
+        std::snprintf(why, sizeof why,
+                      "line %ld: the radius %.4f cm appears twice in rows that are not in order of radius",
+                      line + 3, static_cast<double>(radius(raw[k])));
+        return Refuse(why);
+      }
+    }
+  }
+
+  std::vector<float> r, s, t;
+  r.reserve(raw.size());
+  s.reserve(raw.size());
+  if (third) t.reserve(raw.size());
+  double groupStart = 0;
+  int merged = 0;  // rows averaged into the last point
+  for (const Row& w : raw) {
+    const double* v = w.v;
     const size_t n = r.size();
     if (binWidth > 0 && n >= 1 && v[0] < groupStart + binWidth) {
       const double k = merged;
@@ -432,11 +479,6 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     }
   }
 
-  if (!nColumns && !third)
-    while (!r.empty() && r.back() == 0.0f) {
-      r.pop_back();
-      s.pop_back();
-    }
   const int n = static_cast<int>(r.size());
   if (n < 1) return Refuse("no data rows (radius and signal) after the header on line 2");
 

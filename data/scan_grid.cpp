@@ -231,6 +231,73 @@ void CheckRightFitLimit() {
   ComputeScanMeansOverRange(s);
 }
 
+void KeepFitLimitsOnTheData() {
+  ScanSet& s = CurrentScanSet();
+  // Light scattering has no radii, and electrophoresis takes its bottom as
+  // the column's length: the limits of both are the model's to set.
+  const DataTypeFlags& flags = CurrentDataTypeFlags();
+  if (s.count <= 0 || flags.dls || flags.electrophoresis) return;
+  if (s.leftFitLimit == 0.0f || s.rightFitLimit == 0.0f) return;
+  float firstMost = 0, lastLeast = 0, firstLeast = 0, lastMost = 0;
+  bool any = false, inside = false;
+  for (int i = 1; i <= s.count; ++i) {
+    if (s.points[i] <= 0) continue;
+    const float a = s.radii[i][1], b = s.radii[i][s.points[i]];
+    if (!any) {
+      firstMost = firstLeast = a;
+      lastMost = lastLeast = b;
+      any = true;
+    }
+    firstMost = std::max(firstMost, a);
+    firstLeast = std::min(firstLeast, a);
+    lastLeast = std::min(lastLeast, b);
+    lastMost = std::max(lastMost, b);
+    for (int k = 1; k <= s.points[i] && !inside; ++k)
+      inside = s.radii[i][k] >= s.leftFitLimit && s.radii[i][k] <= s.rightFitLimit;
+  }
+  if (!any || (inside && s.leftFitLimit < s.rightFitLimit)) return;
+  // Limits left from other data (or by a meniscus and bottom that belong to
+  // them) would fit nothing: the radii all scans share take their place.
+  float left = firstMost, right = lastLeast;
+  if (!(left < right)) {
+    left = firstLeast;
+    right = lastMost;
+  }
+  if (!Serial()) {
+    ErrorBox(Format("the fit limits %1.3f - %1.3f hold none of the loaded data\nsetting them to %1.3f - %1.3f",
+                    static_cast<double>(s.leftFitLimit), static_cast<double>(s.rightFitLimit),
+                    static_cast<double>(left), static_cast<double>(right))
+                 .c_str());
+  }
+  s.leftFitLimit = left;
+  s.rightFitLimit = right;
+  s.dataChanged = 1;
+  for (int i = 1; i <= s.count; ++i) {
+    for (int k = 1; k <= s.points[i]; ++k)
+      if (s.radii[i][k] >= left) {
+        s.firstFitPoint[i] = k;
+        break;
+      }
+    for (int k = s.points[i]; k >= 1; --k)
+      if (s.radii[i][k] <= right) {
+        s.lastFitPoint[i] = k;
+        break;
+      }
+  }
+  if (!HaveGrid(s)) return;
+  for (int j = 1; j <= s.gridLength; ++j)
+    if (s.grid[j] >= left) {
+      s.firstGridPoint = j;
+      break;
+    }
+  for (int j = s.gridLength; j >= 1; --j)
+    if (s.grid[j] <= right) {
+      s.lastGridPoint = j;
+      break;
+    }
+  ComputeScanMeansOverRange(s);
+}
+
 namespace {
 
 // Segment means of `segments` runs of `per` points each, walking from

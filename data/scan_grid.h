@@ -16,6 +16,9 @@ void PrepareScanGrid();
 // fitted with must stay.
 void CheckLeftFitLimit(float meniscusGap = 0.01f);
 void CheckRightFitLimit();
+// After a load: limits that are crossed or hold no point of any scan become
+// the radii all scans share, with a message.
+void KeepFitLimitsOnTheData();
 // A fit limit still unset (0) becomes the cell end (meniscus, bottom in cm)
 // and is checked as above.
 void SetUnsetFitLimits(float meniscus, float bottom);

@@ -180,6 +180,7 @@ void GridAndLimits() {
   PrepareScanGrid();
   if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
+  KeepFitLimitsOnTheData();
 }
 
 // The noise switches that a load of interference (or equilibrium) data

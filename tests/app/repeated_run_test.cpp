@@ -99,6 +99,17 @@ TEST_F(RepeatedRun, ARunThatComputesNothingSaysWhy) {
   Conti().silent = 0;
   ExpectScriptMet();
   EXPECT_EQ(Conti().lastRunFailed, 1);
+
+  // The discrete species over limits that hold no point: an rmsd of 0 over
+  // n = 0 would read as a perfect model.
+  Choose(198);
+  Open(0, {{405, "0.45"}, {406, "61000"}, {407, "4.6"}});
+  ui_->transcript.clear();
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i) s.firstFitPoint[i] = s.lastFitPoint[i] + 1;
+  ui_->ExpectBox("ERROR", "no data points inside the fit limits");
+  Window().Dispatch(213);
+  ExpectScriptMet();
 }
 
 }  // namespace

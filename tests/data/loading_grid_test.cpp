@@ -1,4 +1,5 @@
 #include <cmath>
+#include <random>
 
 #include "data/scan_grid.h"
 #include "tests/data/loading_fixture.h"
@@ -77,6 +78,56 @@ TEST_F(LoadingTest, FitLimitsAreCorrectedAgainstMeniscusBottomAndScans) {
   CheckRightFitLimit();
   EXPECT_FLOAT_EQ(s.rightFitLimit, 7.0f - 0.01f);
   ExpectNoFailures();
+
+  // Rows written in shuffled order load as the ordered ones, and the fit
+  // limits stay as they were set.
+  *t.meniscus = 5.9f;
+  *t.bottom = 7.2f;
+  s.leftFitLimit = 5.95f;
+  s.rightFitLimit = 7.0f;
+  auto shuffled = a;
+  std::mt19937 gen(553379322);
+  for (std::size_t k = shuffled.radii.size() - 1; k > 0; --k) {
+    const std::size_t j = gen() % (k + 1);
+    std::swap(shuffled.radii[k], shuffled.radii[j]);
+    std::swap(shuffled.signals[k], shuffled.signals[j]);
+  }
+  a.time = 3000;
+  shuffled.time = 4000;
+  WriteScan(dir / Name(3), a);
+  WriteScan(dir / Name(4), shuffled);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {Name(3), Name(4)})));
+  ASSERT_EQ(s.points[2], s.points[1]);
+  for (int k = 1; k <= s.points[1]; ++k) {
+    EXPECT_EQ(s.radii[2][k], s.radii[1][k]);
+    EXPECT_EQ(s.signals[2][k], s.signals[1][k]);
+  }
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 5.95f);
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 7.0f);
+  ExpectNoFailures();
+
+  // Scans at radii the limits (and the meniscus and bottom) of other data
+  // do not reach: the limits become the radii the scans share, and say so.
+  auto low = MakeScan(5.0f, 0.01f, 91, [](float r) { return r - 4.0f; });
+  auto lower = MakeScan(4.98f, 0.01f, 90, [](float r) { return r - 4.0f; });
+  low.time = 1000;
+  lower.time = 2000;
+  WriteScan(dir / Name(5), low);
+  WriteScan(dir / Name(6), lower);
+  s.rightFitLimit = 7.05f;
+  ui.lenient = true;
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {Name(5), Name(6)})));
+  ui.lenient = false;
+  ASSERT_FALSE(ui.transcript.empty());
+  EXPECT_EQ(ui.transcript.back().text, "the fit limits 5.950 - 7.190 hold none of the loaded data\n"
+                                       "setting them to 5.000 - 5.870");
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 5.0f);
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 5.87f);
+  EXPECT_EQ(s.firstFitPoint[1], 1);
+  EXPECT_EQ(s.lastFitPoint[1], 88);
+  EXPECT_EQ(s.firstFitPoint[2], 3);
+  EXPECT_EQ(s.lastFitPoint[2], 90);
+  EXPECT_LT(s.firstGridPoint, s.lastGridPoint);
 }
 
 TEST_F(LoadingTest, ResolutionBelowTheFinestIsRaisedToIt) {

@@ -235,6 +235,16 @@ TEST_F(ScanFileTest, RadialBinningAveragesRowsWithinOneBin) {
   ASSERT_EQ(n_, 2);
   EXPECT_NEAR(r_[1], 6.001f, 1e-6f);
   EXPECT_NEAR(s_[1], 3.0f, 1e-6f);
+
+  // The same rows shuffled average the same: the bins follow the radii.
+  const std::string shuffled = WriteText("bin3s.ra1",
+                                         "binning\nR 1 20.0 3000 100 1.0e5 280 0\n"
+                                         "6.010 1 0\n6.002 6.0 0\n6.000 1.0 0\n6.001 2.0 0\n");
+  ASSERT_EQ(Read(shuffled, 0.005f), 1);
+  ASSERT_EQ(n_, 2);
+  EXPECT_NEAR(r_[1], 6.001f, 1e-6f);
+  EXPECT_NEAR(s_[1], 3.0f, 1e-6f);
+  EXPECT_FLOAT_EQ(r_[2], 6.010f);
 }
 
 TEST_F(ScanFileTest, IsolatedSpikesAreDroppedOnlyForAbsorbanceAndFluorescence) {
@@ -283,6 +293,10 @@ TEST_F(ScanFileTest, RowCountFollowsNewlinesAndZeroRows) {
       {"6.0 1 0\r\n6.1 2 0\r\n", 2},                   // CR LF line ends
       {"6.0 1 0\n6.1 2 0\n\n\n", 2},                  // blank lines after the data
       {"6.0 1 0\n6.1 2 0\n0.0 0 0\n0.0 0 0\n", 2},
+      {"6.2 3 0\n6.0 1 0\n6.1 2 0\n", 3},            // rows out of order are put in order
+      {"6.1 2 0\n6.0 1 0\n   0.0 0 0\n", 2},         // ... before padding at the end goes
+      {"6.0 1 0\n6.0 2 0\n6.1 3 0\n", 3},            // a radius repeated in order is kept
+      {"6.0 1 0\n6.1 2 n/a\n", 2},                    // text in a column nobody reads
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rows);
@@ -456,6 +470,12 @@ TEST_F(ScanFileTest, BadInputFailsWithoutTouchingTheOutputs) {
       {"infinity in a row", head + "6.0 1 0\n6.1 inf 0\n6.2 1 0\n"},
       {"beyond float range", head + "6.0 1e300 0\n6.1 1 0\n"},
       {"non-numeric rows", head + "abc def ghi\nxyz uvw rst\n"},
+      {"text for a signal", head + "6.0 1 0\n6.1 abc 0\n6.2 1 0\n", "line 4: expected finite numbers"},
+      {"text for a radius", head + "6.0 1 0\n6.1 1 0\nx 1 0\n", "line 5: expected finite numbers"},
+      {"every row at one radius", head + "5.99 1 0\n5.99 2 0\n5.99 3 0\n",
+       "every data row holds the same radius (5.9900 cm)"},
+      {"rows out of order with a radius twice", head + "6.1 1 0\n6.0 2 0\n6.2 2 0\n6.1 3 0\n",
+       "line 6: the radius 6.1000 cm appears twice in rows that are not in order of radius"},
       {"random bytes", random},
       {"first row begins with 0", head + "0.5 1 0\n0.6 1 0\n"},
   };

@@ -392,6 +392,7 @@ void TXLAWindow::CmRun() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
   std::function<void()> work;
+  bool species = false;
   if (EqTestModeOn()) {
     work = r.runEqTest;
   } else if (m.DistributionModel && !m.SedTransformModel) {
@@ -407,12 +408,19 @@ void TXLAWindow::CmRun() {
     work = m.LsgExtrapolationModel ? r.runLsgs : r.runVanHoldeWeischet;
   } else if (FitHost* host = MainFitHost()) {
     work = [host] { SimulateModel(host); };
+    species = true;
   } else {
     return;
   }
   if (CurrentScanSet().count < 1 && !EqTestModeOn()) {
     // As the fit says it.
     platform::Tell("ERROR", "load data first", platform::BoxIcon::Error);
+    return;
+  }
+  // An rmsd over no points would read as a perfect model.
+  if (species && !EqTestModeOn() && PointsInsideTheFitLimits() == 0) {
+    platform::Tell("ERROR", "no data points inside the fit limits", platform::BoxIcon::Error);
+    ForgetShownResult(*this);
     return;
   }
   RunBusy = true;
