@@ -918,7 +918,12 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     // fitted quantities: no schedule and no finishing pass (see
     // NelderMeadRestarts); the best vertex of the start is the result.
     noMaterial = !fs.stopRequested && DataShowNoMaterial(n, &noMaterialFall);
-    if (!noMaterial) RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0, ParametersAlone());
+    // The objective evaluates the point its unpacking takes (the vertex
+    // gets it back), so that unpacking tells which points beyond a limit
+    // were evaluated before.
+    if (!noMaterial)
+      RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0, ParametersAlone(),
+                           ContiFitVectorToParameters);
     interrupted = fs.stopRequested != 0;
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;

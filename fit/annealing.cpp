@@ -36,28 +36,51 @@ struct EvaluatedPoint {
   std::vector<float> taken;  // [0..n-1]
   float misfit;
 };
+// With a taker, the points taken are kept as well (by their own bits), and
+// the points asked that were answered from them. Bounded by the schedule's
+// own calls of the target.
 struct RememberedPoints {
   FitTarget target = nullptr;
+  FitPointTaker take = nullptr;
   int n = 0;
   std::unordered_map<std::string, EvaluatedPoint> points;
+  std::vector<float> scratch;  // [1..n]
 };
 RememberedPoints* gRemembered = nullptr;
+
+std::string PointKey(const float* p, int n) {
+  const size_t bytes = sizeof(float) * static_cast<size_t>(n);
+  std::string key(bytes, '\0');
+  std::memcpy(key.data(), p + 1, bytes);
+  return key;
+}
 
 float RememberingTarget(float* p, FitHost* host) {
   RememberedPoints& r = *gRemembered;
   // After a stop the target itself refuses, as it would every point.
   if (gFitEngineState.stopRequested) return r.target(p, host);
-  const size_t bytes = sizeof(float) * static_cast<size_t>(r.n);
-  std::string key(bytes, '\0');
-  std::memcpy(key.data(), p + 1, bytes);
+  std::string key = PointKey(p, r.n);
   if (const auto it = r.points.find(key); it != r.points.end()) {
     std::copy(it->second.taken.begin(), it->second.taken.end(), p + 1);
     return it->second.misfit;
   }
+  if (r.take) {
+    r.scratch.assign(p, p + 1 + r.n);
+    r.take(r.scratch.data(), host);
+    if (const auto it = r.points.find(PointKey(r.scratch.data(), r.n)); it != r.points.end()) {
+      const EvaluatedPoint known = it->second;
+      std::copy(known.taken.begin(), known.taken.end(), p + 1);
+      r.points.emplace(std::move(key), known);
+      return known.misfit;
+    }
+  }
   const float misfit = r.target(p, host);
   // A misfit refused for a stop or the time bound is no misfit of the point.
-  if (!gFitEngineState.stopRequested && !FitStoppedByBudget())
-    r.points.emplace(std::move(key), EvaluatedPoint{std::vector<float>(p + 1, p + 1 + r.n), misfit});
+  if (!gFitEngineState.stopRequested && !FitStoppedByBudget()) {
+    EvaluatedPoint known{std::vector<float>(p + 1, p + 1 + r.n), misfit};
+    if (r.take) r.points.emplace(PointKey(p, r.n), known);
+    r.points.emplace(std::move(key), std::move(known));
+  }
   return misfit;
 }
 
@@ -174,14 +197,14 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 }
 
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
-                          FitTarget target, float t0, bool pointAlone) {
+                          FitTarget target, float t0, bool pointAlone, FitPointTaker take) {
   FitEngineState& fs = gFitEngineState;
   fs.annealSeed = -3;
   ran1(&fs.annealSeed);
   const int steps = fs.annealSteps;
   UnsolvedMasslessTrialsScope unsolved;
   OutlyingSpeciesScope outlying;
-  RememberedPoints remembered{target, n, {}};
+  RememberedPoints remembered{target, take, n, {}, {}};
   struct Remembering {
     RememberedPoints* outer = gRemembered;
     ~Remembering() { gRemembered = outer; }

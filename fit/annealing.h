@@ -32,8 +32,14 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 // point the schedule asks for again is not evaluated again: it gets the
 // point and misfit of its first evaluation. A simplex pressed into a corner
 // of its limits asks for the same few points hundreds of times.
+// `take`, where given, writes into a point the point the target would take
+// within its limits, without evaluating it; the misfit then follows from
+// the point taken alone: points asked beyond a limit that the target takes
+// to one point evaluated before are not evaluated again either. Such a
+// simplex asks beyond its limits ever anew.
+using FitPointTaker = void (*)(float* v, FitHost* host);
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
-                          FitTarget target, float t0, bool pointAlone = false);
+                          FitTarget target, float t0, bool pointAlone = false, FitPointTaker take = nullptr);
 
 // The vertices ranked by their values with a thermal fluctuation -tt ln(u)
 // added (tt <= 0): lowest ilo, highest ihi, and the fluctuated values

@@ -400,7 +400,7 @@ bool WithoutASay(int k, const std::vector<std::string>& named) {
   float low = 0.0f, high = 0.0f;
   const float s = pv.P[k + kSpeciesSlots];
   if (SpeciesFitLimits(k + kSpeciesSlots, s, &low, &high) && (s <= low || s >= high)) return true;
-  if (BoundaryNeverInTheFitRange(s)) return true;
+  if (BoundaryNeverInTheFitRange(s) || SpeciesFlatBeforeTheFirstScan(k)) return true;
   auto isNamed = [&named](const std::string& name) {
     return std::find(named.begin(), named.end(), name) != named.end();
   };
@@ -458,6 +458,16 @@ struct Around {
   float slower, faster;
 };
 constexpr Around kArounds[] = {{0.5f, 1.6f}, {0.5f, 2.0f}, {2.0f / 3.0f, 1.5f}, {1.0f / 3.0f, 3.0f}};
+// A species flat at the end of its size range placed slower than one that
+// has its say (its s times `slower`), that one moved faster (times
+// `faster`). An end can hold a slow species as a flat level, its boundary
+// taken up by the next species, which sits slower and smaller than its own
+// to make up for it: wherever the flat one is placed alone, that one is in
+// its way, and both moved at once land in a valley that lies above the end
+// but leads down to the minimum. From the lowest of these the fit goes on
+// once, whether or not it lies lower, and keeps the lower of the two ends.
+constexpr float kApartSlower[] = {1.0f / 3.0f, 0.5f, 2.0f / 3.0f};
+constexpr float kApartFaster[] = {1.1f, 1.25f};
 // The fall of chi-square (in noise terms) by which two species moved
 // together show the end was no minimum. Such a move frees four quantities
 // at once, and the lowest of some dozens of them lowers chi-square over
@@ -584,7 +594,13 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         if (mp.included[a] && mp.included[k] && (ShareHeld(a) || ShareHeld(k)) && pv.F[a] && pv.F[k] &&
             pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots])
           exchanges.emplace_back(a, k);
-  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty()) {
+  // A flat species parted from one that has its say: (the flat one, that one).
+  std::vector<std::pair<int, int>> aparts;
+  for (int a = 1; a <= kSpeciesSlots; ++a)
+    if (SpeciesFlatBeforeTheFirstScan(a) && pv.F[a] && pv.F[a + kSpeciesSlots])
+      for (int k : heard)
+        if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
+  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty() && aparts.empty()) {
     if (fittedLoadings) {
       platform::InputHold hold;
       SimplexSim(end.data(), host);
@@ -597,14 +613,17 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   std::vector<float> at(end);
   const float endRmsd = SimplexSim(at.data(), host);
   // The lowest of the moves of one species, and of two moved together.
-  float lowest = endRmsd, lowestPair = endRmsd;
+  float lowest = endRmsd, lowestPair = endRmsd, lowestApart = kRejectedTrial;
+  std::vector<float> bestApart(end);
   float saved[kParameterSlots + 1];
   std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
   const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
   const std::vector<float> beside(std::begin(kBesideSFactors), std::end(kBesideSFactors));
   // One trial: the end's parameters changed by `move`, the loadings solved
   // anew; the lowest of its kind is kept.
-  auto tryMove = [&](bool pair, auto&& move) {
+  // `apart`: a flat species parted from another, kept apart from the others'
+  // lowest as well.
+  auto tryMove = [&](bool pair, auto&& move, bool apart = false) {
     if (fs.stopRequested) return;
     std::copy(saved, saved + kParameterSlots + 1, pv.P);
     move();
@@ -618,6 +637,10 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     }
     PackFitVectorUnclamped(n, trial.data());
     const float y = SimplexSim(trial.data(), host);
+    if (apart && y < lowestApart) {
+      lowestApart = y;
+      bestApart = trial;
+    }
     float& low = pair ? lowestPair : lowest;
     if (y < low) {
       low = y;
@@ -662,6 +685,18 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         if (pv.F[a]) pv.P[a] = sizeAt(k, around.slower);
         if (pv.F[b]) pv.P[b] = sizeAt(k, around.faster);
       });
+  for (const auto& [a, k] : aparts)
+    for (float slower : kApartSlower)
+      for (float faster : kApartFaster)
+        tryMove(
+            true,
+            [&] {
+              pv.P[a + kSpeciesSlots] = slower * saved[k + kSpeciesSlots];
+              pv.P[k + kSpeciesSlots] = faster * saved[k + kSpeciesSlots];
+              pv.P[a] = sizeAt(k, slower);
+              if (pv.F[k]) pv.P[k] = sizeAt(k, faster);
+            },
+            true);
   for (const auto& [a, k] : exchanges)
     tryMove(false, [&] {
       std::swap(pv.P[a], pv.P[k]);
@@ -675,13 +710,14 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool pairLower = ChiSquareFall(endRmsd, lowestPair, points, resolution) >= kPairMoveChiSquare;
   if (pairLower && (!singleLower || lowestPair < lowest)) best = bestPair;
   const bool lower = !stopped && (singleLower || pairLower);
+  const bool apart = !stopped && !lower && lowestApart < kRejectedTrial;
   fs.stopRequested = 0;
   {
     platform::InputHold hold;
-    SimplexSim(lower ? best.data() : end.data(), host);
+    SimplexSim(lower ? best.data() : apart ? bestApart.data() : end.data(), host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
-  return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : EndPlacement::None;
+  return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : apart ? EndPlacement::Apart : EndPlacement::None;
 }
 
 int FitByChosenMethod(FitHost* host);
@@ -706,26 +742,54 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
+  MarquardtRanOutOfIterations() = false;
   int result = method(host);
+  bool apartTried = false;
   for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
     const FitEndKind end = LastFitEnd().kind;
-    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined) ||
+    // Marquardt's iterations can run out in a corner where a species has
+    // lost its say (walked to s near 0 or beyond, its loading taken up by
+    // the others and the noise terms), creeping along a valley there: a
+    // point to place species from like any other end away from a minimum.
+    const bool ranOut = end == FitEndKind::Limit && MarquardtRanOutOfIterations();
+    if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined && !ranOut) ||
         fs.stopRequested || FitStoppedByBudget())
       break;
-    const EndPlacement placed = place(host);
+    const int nEnd = ParametersToFitVector(0, nullptr);
+    std::vector<float> endPoint(static_cast<size_t>(nEnd) + 1);
+    PackFitVectorUnclamped(nEnd, endPoint.data());
+    const float endRmsd = CalcRmsd();
+    const FitEndRecord endRecord = LastFitEnd();
+    EndPlacement placed = place(host);
+    // Going on from a point above the end is tried once a Fit.
+    if (placed == EndPlacement::Apart && apartTried) {
+      platform::InputHold inputs;
+      SimplexSim(endPoint.data(), host);
+      placed = EndPlacement::None;
+    }
     if (placed == EndPlacement::Stopped && !FitStoppedByBudget()) {
       RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
       host->RaiseRealtimeInterrupt();
       gSerialFitSettings.abortRequest = 1;
     }
-    if (placed != EndPlacement::Lower) break;
+    if (placed != EndPlacement::Lower && placed != EndPlacement::Apart) break;
+    apartTried = apartTried || placed == EndPlacement::Apart;
     const int n = ParametersToFitVector(0, nullptr);
     std::vector<float> from(static_cast<size_t>(n) + 1);
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+    MarquardtRanOutOfIterations() = false;
     result = method(host);
-    // Never an end worse than the point the fit went on from.
+    // Never an end worse than the point the fit went on from, nor, from a
+    // point above the end, than the end: then that end stands, as told.
+    if (placed == EndPlacement::Apart && !(CalcRmsd() < endRmsd)) {
+      platform::InputHold inputs;
+      SimplexSim(endPoint.data(), host);
+      // A stop or the budget during it is still told; its best is the end.
+      if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) LastFitEnd() = endRecord;
+      break;
+    }
     if (CalcRmsd() > fromRmsd) {
       platform::InputHold inputs;
       SimplexSim(from.data(), host);

@@ -38,13 +38,15 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 // (a bounded number of times) and tells the end of its last run.
 int FitCurrentModel(FitHost* host);
 // How a check of where a fit ended came out: nothing lower, a point lower by
-// the check's own margin (the model left there), or a stop.
-enum class EndPlacement { None, Lower, Stopped };
+// the check's own margin (the model left there), a point not lower from
+// which the fit goes on once and keeps the lower end (the model left there),
+// or a stop.
+enum class EndPlacement { None, Lower, Apart, Stopped };
 // Runs `method`; from an end that is reached, away from a minimum or names
 // undetermined quantities, `place` checks for a lower point, and the fit
 // goes on from one by `method` again, at most kMaxEndPlacements times, never
-// to an end worse than the point it went on from. The end told is the last
-// run's.
+// to an end worse than the point it went on from (nor, from an Apart point,
+// than the end). The end told is the last run's, or the end's that stands.
 constexpr int kMaxEndPlacements = 3;
 int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host), const std::function<EndPlacement(FitHost*)>& place);
 // Recomposes the fit report and redraws the fitted curves.

@@ -552,7 +552,8 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
   for (int j = 1; j <= ss.count; ++j)
     if (ss.records[j].time > 0.0 && (tFirst == 0.0 || ss.records[j].time < tFirst)) tFirst = ss.records[j].time;
   const double column = bottom - meniscus;
-  r.dMax = static_cast<float>(std::max<double>(kFastestSoluteD, tFirst > 0.0 ? column * column / (2.0 * tFirst) * 1e7 : 0.0));
+  r.dFlat = static_cast<float>(tFirst > 0.0 ? column * column / (2.0 * tFirst) * 1e7 : 0.0);
+  r.dMax = std::max(kFastestSoluteD, r.dFlat);
   // Never narrower than where the fit starts.
   const ModelParameterVector& pv = gModelParameterVector;
   const double factor = MassDiffusionFactor();
@@ -583,6 +584,19 @@ bool EvaluationHasMasslessSpecies() { return gMassless; }
 
 bool SpeciesFitLimits(int k, float s, float* low, float* high) {
   return LimitsUnder(gRangesOfLastFit, k, s, low, high);
+}
+
+bool SpeciesFlatBeforeTheFirstScan(int k) {
+  const SpeciesFitRanges& r = gRangesOfLastFit;
+  const ModelParameterVector& pv = gModelParameterVector;
+  if (!r.on || !(r.dFlat > 0.0f) || k < 1 || k > 4 || !gModelParams.included[k]) return false;
+  const double d = gFitEngineState.molarMassParameters
+                       ? (pv.P[k] > 0.0f ? MassDiffusionFactor() * std::fabs(pv.P[k + 4]) / pv.P[k] : 0.0)
+                       : pv.P[k];
+  // sqrt(2 D t) at least 70 % of the column: a fit walks a species that
+  // stands in for a level towards the range's end, and stops short of it
+  // where the level no longer changes the misfit.
+  return d >= 0.5 * r.dFlat;
 }
 
 bool NonidealTermLimits(int k, float* low, float* high) { return TermLimitsUnder(gRangesOfLastFit, k, low, high); }

@@ -86,6 +86,9 @@ struct SpeciesFitRanges {
   float sMax = 0;  // |s| at most (S)
   float dMin = 0;  // D at least (1e-7 cm^2/s)
   float dMax = 0;  // D at most (1e-7 cm^2/s)
+  // The D that spreads a boundary over the whole column by the first scan
+  // (1e-7 cm^2/s): a species this fast is a nearly flat level in every scan.
+  float dFlat = 0;
   // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
   // by ks c and kd c, c the components' total loading in mg/ml as the model
   // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most
@@ -140,6 +143,11 @@ bool EvaluationHasMasslessSpecies();
 // The ends of the range of P[k] (k = 1..8, species size or s) under the last
 // fit's ranges, with s the species' s; false where it has none.
 bool SpeciesFitLimits(int k, float s, float* low, float* high);
+// Whether species k's D (fitted, or the one its M gives at its s) spreads
+// its boundary over (nearly) the whole column by the first scan, under the last
+// fit's ranges: the species is a nearly flat level in every scan, which the
+// baseline, the noise terms and the others' plateaus can take up as well.
+bool SpeciesFlatBeforeTheFirstScan(int k);
 // The entries those ranges hold (a species' s and size, and a nonideal
 // term at the upper end of its range, beyond which a minimum may lie; at its
 // lower end a term has no effect): 1 for those, 0 for the others.

@@ -179,6 +179,11 @@ bool ExactFitChiSquare(double chisq) {
 
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
 
+bool& MarquardtRanOutOfIterations() {
+  static bool ranOut = false;
+  return ranOut;
+}
+
 double MarquardtExpectedFall(int n) {
   MarquardtWorkArrays& w = Work();
   if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return -1.0;
@@ -746,6 +751,15 @@ int MLOptimize(FitHost* host) {
     }
   }
 
+  // The last iteration can come just as the steps arrive: the test by small
+  // change needs two more, each rejected trial from the minimum one of them
+  // at best. A point whose linearised misfit (at the starting damping, so
+  // not shortened by those rejections) expects less than one unit of
+  // chi-square of any step is a minimum as far as the data tell, whatever
+  // iteration it came at: it ends as one, its quantities judged as at any end.
+  if (started && !done && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError && !FitStoppedByBudget() &&
+      fs.minimiserRuns >= fs.mlMaxIterations && (ExactFitChiSquare(chisq) || MarquardtAtStatisticalMinimum(n)))
+    done = true;
   // An end by small change at a point where moving a quantity by a tenth
   // of its value (or of its start) changes chi-square by less than one unit
   // in noise terms, even with every other quantity held: the data do not
@@ -833,6 +847,7 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
+  MarquardtRanOutOfIterations() = completed && !budget && !done && !undetermined && !shrunk;
   if (completed && !budget) {
     if (!flat.empty() && held.empty())
       ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});

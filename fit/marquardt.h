@@ -26,6 +26,10 @@ const MarquardtResult& LastMarquardtResult();
 // 1 when done (also when ended by the whole fit's bound) or nothing
 // floated; 0 when refused, stopped or failed.
 int MLOptimize(FitHost* host);
+// Set by MLOptimize when it ran out of its iterations away from a minimum
+// (the end it told names that limit); a caller that goes on from ends
+// clears it before each run it makes.
+bool& MarquardtRanOutOfIterations();
 // One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
 // The target evaluates the model for a vector in model units and fills the
 // scans' model arrays (SimplexSim when null; the continuous distributions
