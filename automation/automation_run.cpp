@@ -28,6 +28,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/conti_startup.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 #include "distributions/work_storage.h"
 #include "fit/fit_engine_state.h"
@@ -189,6 +190,12 @@ bool StartsWith(const std::string& text, const char* start) { return text.rfind(
 // "Attention:" and the run goes on without the file).
 bool ComputationError(const std::string& line) {
   if (!StartsWith(line, "[Error] ")) return false;
+  // The box of a regularisation that ended at a limit of its own: the
+  // distribution is the one nearest to its ratio, a result said as such.
+  const std::string& limit = Regularization().limitBox;
+  if (!limit.empty() && line.compare(8, limit.size(), limit) == 0 &&
+      (line.size() == 8 + limit.size() || line.compare(8 + limit.size(), 4, " -> ") == 0))
+    return false;
   const std::size_t text = line.find_first_not_of(" \n\t", 8);
   return text == std::string::npos || line.compare(text, 10, "Attention:") != 0;
 }
@@ -673,6 +680,8 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   if (loaded && !fatal()) {
     if (r.AutoRun) {
       Step("Run", [&](std::string* said) { return ComputeStep(window, kCmdRun, said); });
+      if (!Regularization().limitNote.empty())
+        AutomationLog("Run ended at a limit of the regularization: " + Regularization().limitNote);
       LogWorkStorage();
     }
     if (!fatal()) SubtractNoiseAsSwitched(r, window);

@@ -15,6 +15,7 @@
 #include "distributions/neq_threads.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
+#include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 #include "fit/serial_fit_settings.h"
 #include "platform/error_box.h"
@@ -1109,6 +1110,21 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
                   1.0 - FDistributionProbability(y + me.targetRatio, me.nu1, me.nu2));
     return std::string(text);
   };
+  // An end at one of the search's own limits keeps the solution nearest to
+  // the ratio, a result at that limit: it is said beside the distribution
+  // (and the error box shown for it, if any, is known for what it is).
+  auto endAtLimit = [&](double nearest, const std::string& why, const std::string& box) {
+    RegularizationState& reg = Regularization();
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "the regularization did not reach the chi-square ratio %.5f of P = %.3f: %s; the solution "
+                  "nearest to it (ratio %.5f) is kept",
+                  me.targetRatio, static_cast<double>(Conti().confidenceLevel), why.c_str(),
+                  me.targetRatio + nearest);
+    reg.limitNote = text;
+    reg.limitBox = box;
+    return reg.limitNote;
+  };
   double u = x0, s = s0;
   bool halving = false;
   int k = 1;
@@ -1175,6 +1191,9 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
     } else if (++sinceProgress >= 25) {
       if (haveBelow && haveAbove) return polish();
       restoreBest();
+      const std::string note = endAtLimit(yBest, "its search of alpha came no nearer to it in 25 steps", "");
+      if ((!Conti().silent || Conti().finalEvaluation) && !Conti().monteCarloRun && !SerialFitRunning())
+        ContiTell("REGULARIZATION", note);
       return uBest;
     }
     ++k;
@@ -1194,6 +1213,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
       ProgressLine(y, false);
       if (++repeats >= 101) {
         const std::string text = "problem with regularization, caught at P = " + pText(y);
+        endAtLimit(yBest, "its search of alpha met the same ratio 101 times in a row (" + text + ")", text);
         ContiErrorOrCode(text, 6);
         restoreBest();
         return uBest;
@@ -1206,6 +1226,9 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
       s *= 0.5;
       if (std::fabs(s) <= 1e-10 || KeyOrStop()) {
         const std::string text = "caught in local minimum or user interrupt at P = " + pText(y);
+        // Its step spent (a stop is no limit: what it leaves is discarded).
+        if (std::fabs(s) <= 1e-10)
+          endAtLimit(yBest, "its search of alpha found no step nearer to it (" + text + ")", "");
         if (SerialFitRunning())
           gSerialFitSettings.errorCode = 6;
         else if (!(Conti().monteCarloRun && platform::StopFlag().load()))  // the series says it stopped
@@ -1253,6 +1276,8 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
     ProgressLine(y, false);
     if (std::fabs(s) < smin) return polish();
     if (k > 1000) {
+      endAtLimit(yBest, "its search of alpha ended at its limit of 1000 steps (too many iterations finding root)",
+                 Conti().monteCarloRun ? "" : "too many iterations finding root");
       if (!Conti().monteCarloRun) ContiErrorOrCode("too many iterations finding root", 8);
       (void)ctx;
       // The last trial is no better than any other: keep the best one.
@@ -1263,6 +1288,8 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
 }
 
 void RegularizeDistribution() {
+  Regularization().limitNote.clear();
+  Regularization().limitBox.clear();
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
   const ContiSettings& cs = Conti();

@@ -76,6 +76,7 @@ void ScaleRegularization() {
   st.amplitudes = m;
   st.limitNote.clear();
   st.trials = 0;
+  st.limitBox.clear();
   AddRegularizationMatrix(0.0);
   if (!NNLS()) {
     ZeroAmplitudes(m);

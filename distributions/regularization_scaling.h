@@ -18,9 +18,13 @@ struct RegularizationState {
   float alphaFactor = 0.0f;         // exp(root)
   int amplitudes = 0;               // m
   int trials = 0;                   // solves of the last search of alpha
-  // Said when the last search ended at a limit of its own rather than at
-  // the ratio it looked for (empty otherwise).
+  // Said when the last search (Tikhonov-Phillips or maximum entropy) ended
+  // at a limit of its own rather than at the ratio it looked for (empty
+  // otherwise).
   std::string limitNote;
+  // The error box that search showed on ending there, when it showed one:
+  // a report of that limit, not of a failed computation.
+  std::string limitBox;
 };
 
 // The bracket of the search on x = ln(alpha/scale): alpha*H vanishes against

@@ -275,9 +275,19 @@ void NonidealMultipleLines(FitInfoLines& out, const FitReportInputs& in) {
   const float* P = gModelParameterVector.P;
   const bool two = P[27] > 0.0f, three = P[31] > 0.0f;
   for (int k = 4; k <= 6; ++k) out.line[k].clear();
-  Appendf(out.line[4], "D1 = %.3f", P[1]);
-  if (two) Appendf(out.line[4], " | D2 = %.3f", P[29]);
-  if (three) Appendf(out.line[4], " | D3 = %.3f", P[33]);
+  // A fitted D0 that ended at an end of its range says so.
+  auto appendD = [&](const char* format, int k) {
+    Appendf(out.line[4], format, P[k]);
+    float low = 0, high = 0;
+    if (!gModelParameterVector.F[k] || !NonidealDiffusionLimits(k, &low, &high)) return;
+    if (P[k] >= high)
+      Appendf(out.line[4], " (at its upper fit limit %.5g)", static_cast<double>(high));
+    else if (P[k] <= low)
+      Appendf(out.line[4], " (at its lower fit limit %.5g)", static_cast<double>(low));
+  };
+  appendD("D1 = %.3f", 1);
+  if (two) appendD(" | D2 = %.3f", 29);
+  if (three) appendD(" | D3 = %.3f", 33);
   Appendf(out.line[5], "s1 = %.3f", P[5]);
   if (two) Appendf(out.line[5], " | s2 = %.3f", P[28]);
   if (three) Appendf(out.line[5], " | s3 = %.3f", P[32]);

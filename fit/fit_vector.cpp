@@ -65,6 +65,8 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
 // of components 1 to 3.
 constexpr int kLogKsSlot = 10, kLogKdSlot = 11;
 constexpr int kLoadingSlots[] = {9, 27, 31};
+// D0 of components 1 to 3 (1e-7 cm^2/s).
+constexpr int kNonidealDSlots[] = {1, 29, 33};
 
 // The ends of log10 ks or kd under the given ranges at the loading now.
 bool TermLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) {
@@ -74,6 +76,14 @@ bool TermLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) 
   const bool ks = k == kLogKsSlot;
   *low = static_cast<float>(std::log10((ks ? r.ksLoadMin : r.kdLoadMin) / c));
   *high = static_cast<float>(std::log10((ks ? kNonidealKsLoadMost : kNonidealKdLoadMost) / c));
+  return true;
+}
+
+// The ends of a nonideal component's D0 (k = 1, 29, 33) under the given ranges.
+bool DLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) {
+  if (!r.nonidealD || (k != kNonidealDSlots[0] && k != kNonidealDSlots[1] && k != kNonidealDSlots[2])) return false;
+  *low = r.dMin;
+  *high = r.dMax;
   return true;
 }
 
@@ -271,11 +281,13 @@ int Walk(Mode mode, int n, float* v) {
   const int* F = gModelParameterVector.F;
   int sizeEntry[5] = {};
   int termEntry[kLogKdSlot + 1] = {};
+  int dEntry[kNonidealDSlots[2] + 1] = {};
   for (int k = 1; k <= kParameterSlots; ++k) {
     if (!F[k]) continue;
     ++count;
     if (k <= 4) sizeEntry[k] = count;
     if (k == kLogKsSlot || k == kLogKdSlot) termEntry[k] = count;
+    if (k == kNonidealDSlots[0] || k == kNonidealDSlots[1] || k == kNonidealDSlots[2]) dEntry[k] = count;
     if (!v || count > n) continue;
     switch (mode) {
       case Mode::PackClamped:
@@ -324,6 +336,18 @@ int Walk(Mode mode, int n, float* v) {
       if (!(value != P[k])) continue;
       P[k] = value;
       v[termEntry[k]] = value;
+    }
+  }
+  // The components' D0 after the magnitude and the hold at 0.
+  if (mode == Mode::Evaluation && gRangesInForce.nonidealD && v) {
+    for (int k : kNonidealDSlots) {
+      float low = 0, high = 0;
+      if (!dEntry[k] || dEntry[k] > n || !DLimitsUnder(gRangesInForce, k, &low, &high)) continue;
+      const float value = std::clamp(P[k], low, high);
+      if (!(value != P[k])) continue;
+      P[k] = value;
+      v[dEntry[k]] = value;
+      WriteMirror(k, value);
     }
   }
   if (mode == Mode::Evaluation) {
@@ -501,26 +525,16 @@ double NonidealComponentsLoading() {
   return total / (signal > 0.0 ? signal : 1.0);
 }
 
-SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
-  SpeciesFitRanges r;
-  if (gModelSelectorFlags.NonidealMultipleSpeciesModel && !CurrentScanSet().equilibriumMode) {
-    const ModelParameterVector& pv = gModelParameterVector;
-    const double c = NonidealComponentsLoading();
-    if (!(c > 0.0) || !std::isfinite(c) || (!pv.F[kLogKsSlot] && !pv.F[kLogKdSlot])) return r;
-    // Never above where the fit starts: there a term has no effect.
-    auto least = [c](float logK) {
-      return std::min(kNonidealTermLoadLeast, std::pow(10.0, static_cast<double>(logK)) * c);
-    };
-    r.ksLoadMin = least(pv.P[kLogKsSlot]);
-    r.kdLoadMin = least(pv.P[kLogKdSlot]);
-    r.nonidealTerms = r.ksLoadMin > 0.0 && r.kdLoadMin > 0.0;
-    return r;
-  }
-  if (!SpeciesRangesApply()) return r;
+namespace {
+
+// The data's ranges of s and D (sMax, dMin, dMax) from the scans' times and
+// radial spacing and the fit limits of meniscus and bottom; false where the
+// data give none.
+bool DataRanges(SpeciesFitRanges& r) {
   const ScanSet& ss = CurrentScanSet();
   const FitEngineState& fs = gFitEngineState;
   const ModelParams& mp = gModelParams;
-  if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return r;
+  if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return false;
   // The earliest and the latest scan: omega^2 t and t.
   double w2tFirst = 0.0, tLast = 0.0;
   for (int j = 1; j <= ss.count; ++j) {
@@ -536,7 +550,7 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     if (last > first) dr = (static_cast<double>(ss.radii[1][last]) - ss.radii[1][first]) / (last - first);
   }
   const double meniscus = std::min(mp.meniscus, fs.meniscusMin), bottom = std::max(mp.bottom, fs.bottomMax);
-  if (!(w2tFirst > 0.0) || !(tLast > 0.0) || !(dr > 0.0) || !(meniscus > 0.0) || !(bottom > meniscus)) return r;
+  if (!(w2tFirst > 0.0) || !(tLast > 0.0) || !(dr > 0.0) || !(meniscus > 0.0) || !(bottom > meniscus)) return false;
   // s: twice the s that carries a species across the whole column by the
   // first scan (beyond it, it left before any scan), at least 100 S.
   r.sMax = static_cast<float>(std::max(100.0, 2.0 * std::log(bottom / meniscus) / w2tFirst * 1e13));
@@ -554,6 +568,45 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
   const double column = bottom - meniscus;
   r.dFlat = static_cast<float>(tFirst > 0.0 ? column * column / (2.0 * tFirst) * 1e7 : 0.0);
   r.dMax = std::max(kFastestSoluteD, r.dFlat);
+  return true;
+}
+
+// A D that lies outside [dMin, dMax] widens the range to it.
+void WidenToD(SpeciesFitRanges& r, double d) {
+  if (d > 0.0) r.dMin = std::min(r.dMin, static_cast<float>(d));
+  if (d > 0.0 && std::isfinite(d)) r.dMax = std::max(r.dMax, static_cast<float>(d));
+}
+
+}  // namespace
+
+SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
+  SpeciesFitRanges r;
+  if (gModelSelectorFlags.NonidealMultipleSpeciesModel && !CurrentScanSet().equilibriumMode) {
+    const ModelParameterVector& pv = gModelParameterVector;
+    const double c = NonidealComponentsLoading();
+    if (c > 0.0 && std::isfinite(c) && (pv.F[kLogKsSlot] || pv.F[kLogKdSlot])) {
+      // Never above where the fit starts: there a term has no effect.
+      auto least = [c](float logK) {
+        return std::min(kNonidealTermLoadLeast, std::pow(10.0, static_cast<double>(logK)) * c);
+      };
+      r.ksLoadMin = least(pv.P[kLogKsSlot]);
+      r.kdLoadMin = least(pv.P[kLogKdSlot]);
+      r.nonidealTerms = r.ksLoadMin > 0.0 && r.kdLoadMin > 0.0;
+    }
+    // The components' D0 as the discrete species' D, never narrower than
+    // where the fit starts.
+    bool fitted = false;
+    for (int k : kNonidealDSlots) fitted = fitted || pv.F[k] != 0;
+    if (fitted && DataRanges(r)) {
+      for (int k : kNonidealDSlots)
+        if (pv.F[k]) WidenToD(r, std::fabs(static_cast<double>(pv.P[k])));
+      r.nonidealD = r.dMin > 0.0f && r.dMax >= r.dMin;
+    }
+    return r;
+  }
+  if (!SpeciesRangesApply() || !DataRanges(r)) return r;
+  const FitEngineState& fs = gFitEngineState;
+  const ModelParams& mp = gModelParams;
   // Never narrower than where the fit starts.
   const ModelParameterVector& pv = gModelParameterVector;
   const double factor = MassDiffusionFactor();
@@ -563,15 +616,14 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     if (!pv.F[i]) continue;
     double d = pv.P[i];
     if (fs.molarMassParameters) d = pv.P[i] > 0.0f ? factor * std::fabs(pv.P[i + 4]) / pv.P[i] : 0.0;
-    if (d > 0.0) r.dMin = std::min(r.dMin, static_cast<float>(d));
-    if (d > 0.0 && std::isfinite(d)) r.dMax = std::max(r.dMax, static_cast<float>(d));
+    WidenToD(r, d);
   }
   r.on = r.dMin > 0.0f && r.sMax > 0.0f;
   return r;
 }
 
 SpeciesFitRangesScope::SpeciesFitRangesScope() {
-  if (gRangesInForce.on || gRangesInForce.nonidealTerms) return;
+  if (gRangesInForce.on || gRangesInForce.nonidealTerms || gRangesInForce.nonidealD) return;
   outer_ = true;
   gRangesInForce = gRangesOfLastFit = SpeciesFitRangesForCurrentFit();
 }
@@ -601,6 +653,8 @@ bool SpeciesFlatBeforeTheFirstScan(int k) {
 
 bool NonidealTermLimits(int k, float* low, float* high) { return TermLimitsUnder(gRangesOfLastFit, k, low, high); }
 
+bool NonidealDiffusionLimits(int k, float* low, float* high) { return DLimitsUnder(gRangesOfLastFit, k, low, high); }
+
 void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
   const ModelParams& mp = gModelParams;
   int count = FitOptionCount(CurrentFitOptions());
@@ -613,5 +667,6 @@ void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
     float low = 0.0f, high = 0.0f;
     ranged[count] = species > 0 && SpeciesFitLimits(k, mp.s[species], &low, &high) ? 1 : 0;
     if (NonidealTermLimits(k, &low, &high) && gModelParameterVector.P[k] >= high) ranged[count] = 1;
+    if (NonidealDiffusionLimits(k, &low, &high)) ranged[count] = 1;
   }
 }

@@ -95,6 +95,11 @@ struct SpeciesFitRanges {
   // kNonidealKsLoadMost and kNonidealKdLoadMost.
   bool nonidealTerms = false;
   double ksLoadMin = 0, kdLoadMin = 0;
+  // The nonideal components' D0 (slots 1, 29, 33, 1e-7 cm^2/s) between dMin
+  // and dMax, set as for the discrete species: along the valley where D0
+  // trades with kd a fit once walked D0 towards 0, where the solver follows
+  // ever sharper boundaries.
+  bool nonidealD = false;
 };
 // The least ks c and kd c of a fit (or the start's, when lower): below it a
 // term changes s or D by less than the single-precision rounding of the
@@ -107,9 +112,7 @@ constexpr double kNonidealTermLoadLeast = 1e-9;
 constexpr double kNonidealKsLoadMost = 0.99;
 // D0 (1 + kd c) a thousand times D0: the plateau relaxes as fast as a solute
 // of a thousand times the component's D, beyond any nonideality of a real
-// solution. Far beyond it the solver loses the loading without a word (a
-// seventh of it at kd c 7e12, most of it at 7e14; at 7e30 the model turns
-// negative).
+// solution.
 constexpr double kNonidealKdLoadMost = 1000.0;
 // The components' total loading in mg/ml as the model has it now: the
 // loadings of components 1 to 3 over the signal per mg/ml.
@@ -118,6 +121,9 @@ double NonidealComponentsLoading();
 // components under the last fit's ranges at the loading the model has now;
 // false where they have none.
 bool NonidealTermLimits(int k, float* low, float* high);
+// The ends of a nonideal component's D0 (k = 1, 29 or 33) under the last
+// fit's ranges; false where it has none.
+bool NonidealDiffusionLimits(int k, float* low, float* high);
 // The fastest D a species takes in any fit (1e-7 cm^2/s): 1e-4 cm^2/s, above
 // every solute in water (the proton's 9.3e-5 cm^2/s at 25 degrees C; salts
 // and sugars 5e-6 to 2e-5).

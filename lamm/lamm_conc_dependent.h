@@ -60,10 +60,10 @@ class CConcDependentPath {
   void Allocate(int components);
   // The mass bands and the element integrals of the owner's uniform grid.
   void AssembleNonidealMatrices();
-  // The K bands for per-node s and D at the owner's current rotor speed;
-  // `closedBottom` adds the outflow row at the bottom (s_N > 0).
-  void AssembleNonidealRHS(const double* s, const double* D, bool closedBottom);
-  void NonidealCrankNicolsonMatrices(double dt);
+  // The Crank-Nicolson bands A -+ dt/2 K of the K for per-node s and D at
+  // the owner's current rotor speed; `closedBottom` adds the outflow row at
+  // the bottom (s_N > 0).
+  void AssembleCrankNicolson(const double* s, const double* D, bool closedBottom, double dt);
   // rhs = (A + dt/2 K) x, then (A - dt/2 K) out = rhs, on the rows from
   // first - 1 (rows before it stay 0). False, out untouched, on a zero pivot.
   bool SolveCrankNicolson(const double* x, double* out, int first);
@@ -80,6 +80,12 @@ class CConcDependentPath {
   bool PrepareModel();
   bool NodeCoefficients(int kind);
   bool ComponentCoefficients(int kind);
+  // The nonideality's factors at total concentration c (NonidealityModel::Factors).
+  bool Factors(double c, float s0, float D0, double& fs, double& fd) const {
+    return nonideal_.Factors(c, s0, D0, fs, fd) || FactorsBeyondFloat(c, fs, fd);
+  }
+  // fd of a repulsive kd c beyond the float range, where Factors refused it.
+  bool FactorsBeyondFloat(double c, double fs, double& fd) const;
   bool SingleValue(double c, double& s, double& D) const;
   void AssociationValue(double c, double& s, double& D);
   double AdaptiveStep();
@@ -96,12 +102,18 @@ class CConcDependentPath {
   CLammIdeal& L_;
   int N_ = 0;
   double h_ = 0;
-  // Mass bands, K bands, left and right Crank-Nicolson bands, rhs, pivots.
-  std::vector<double> Alo_, Adi_, Aup_, Klo_, Kdi_, Kup_, Llo_, Ldi_, Lup_, Rlo_, Rdi_, Rup_;
+  // Mass bands, left and right Crank-Nicolson bands, rhs, pivots.
+  std::vector<double> Alo_, Adi_, Aup_, Llo_, Ldi_, Lup_, Rlo_, Rdi_, Rup_;
+  std::vector<double> DCapped_;  // D at the nodes, capped, where any needs it
   std::vector<double> rhs_, gam_, piv_;
   // Element integrals of row i for the index pairs (j, k) of the seven
   // patterns (i-1,i-1), (i,i-1), (i-1,i), (i,i), (i+1,i), (i,i+1), (i+1,i+1).
   std::vector<double> B_[7], C_[7];
+  // The largest D a node is given (cm^2/s): its |s| w^2 (S, 1/s^2, 1e-13
+  // included) times flatPerSw2_, at least flatFloor_. A faster diffusion
+  // leaves the cell as flat as infinitely fast diffusion does, within the
+  // solver's accuracy.
+  double flatPerSw2_ = 0, flatFloor_ = 0;
 
   Model model_ = Model::Single;
   NonidealityModel nonideal_;

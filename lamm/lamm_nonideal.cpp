@@ -306,8 +306,7 @@ void CLammNonIdeal::SetNodeCoefficients(double t) {
 bool CLammNonIdeal::TrialStep(double dt) {
   if (accelerating_ || schedule_) RotorOmegaInStep(t_, dt);
   SetNodeCoefficients(t_ + dt / 2);
-  path_.AssembleNonidealRHS(path_.sN.data(), path_.DN.data(), steep_);
-  path_.NonidealCrankNicolsonMatrices(dt);
+  path_.AssembleCrankNicolson(path_.sN.data(), path_.DN.data(), steep_, dt);
   if (!path_.SolveCrankNicolson(cPrev_, c_, active_)) {
     for (int i = 1; i <= N_; ++i) c_[i] = cPrev_[i];
     return true;

@@ -71,6 +71,9 @@ TEST_F(RoadParams, EveryConfirmedEntryOfTheCsDialogComesBack) {
   for (const auto& [id, text] : texts) EXPECT_EQ(ShownText(id), text) << "field " << id;
   const std::vector<std::pair<int, int>> states = {{416, 1}, {434, 1}, {436, 0}, {431, 1}, {455, 1}, {432, 0}};
   for (const auto& [id, state] : states) EXPECT_EQ(ShownState(id), state) << "box " << id;
+  // The Lamm solver's switches are shown as a Run left them, and take no
+  // entry: the dialog never reads them back.
+  for (const int id : {441, 442}) EXPECT_FALSE(Shown().Find(id)->enabled) << "box " << id;
 }
 
 TEST_F(RoadParams, ANewMeniscusMovesTheFitLimitAndTheAutomaticRangesFollow) {

@@ -555,6 +555,31 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          MakeFeatureless(d, 0.5, 2);
        },
        0, true, kNoMaterialEnd, 0, 0, false, OneBoxForTheFit},
+      // The same scans (another draw) through a Run with maximum entropy: the
+      // ratio stays the same over 101 steps of its search of alpha, which
+      // says so in its error box and keeps the solution nearest the ratio.
+      // That is a result at the search's limit, said in the log and the
+      // result file, not a failed Run.
+      {"featureless scans 3 hours apart, maximum entropy at its limit",
+       "<RegularizationType>maxent</RegularizationType>\n" + kFeaturelessCell,
+       [](const fs::path& d) {
+         fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / "00036.RA1", d / "data" / "00008.RA1",
+                       fs::copy_options::overwrite_existing);
+         EditParameters(d, "<ScanInterval>1<", "<ScanInterval>" + std::to_string(kScans - 1) + "<");
+         MakeFeatureless(d, 0.5, 3);
+       },
+       0, true,
+       "Run ended at a limit of the regularization: the regularization did not reach the chi-square ratio ",
+       0, 0, false,
+       [](const fs::path& d) {
+         LogHolds(d, "\n[Error] problem with regularization, caught at P = ");
+         LogHolds(d, "its search of alpha met the same ratio 101 times in a row (problem with regularization, "
+                     "caught at P = ");
+         const std::string xml = ReadAll(d / "out" / "ResultParameters.xml");
+         EXPECT_NE(xml.find("\n<RegularizationLimit>the regularization did not reach the chi-square ratio "),
+                   std::string::npos)
+             << xml;
+       }},
       // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
       // 6.04 cm: the window's report and its wizard's notes go to the log.
       {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"

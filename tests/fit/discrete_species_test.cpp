@@ -504,8 +504,13 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
     const double loading = gModelParameterVector.P[9];
     EXPECT_GE(gModelParameterVector.P[11], static_cast<float>(std::log10(1e-9 / loading)));
     EXPECT_LE(gModelParameterVector.P[10], static_cast<float>(std::log10(0.99 / loading)));
-    // The solver takes the magnitude of D, and so does the fit.
-    EXPECT_GT(gModelParameterVector.P[1], 0.0f);
+    // The solver takes the magnitude of D, and so does the fit, within the
+    // range of D the data resolve (here 0.0028 to 6000).
+    float dLow = 0, dHigh = 0;
+    ASSERT_TRUE(NonidealDiffusionLimits(1, &dLow, &dHigh));
+    EXPECT_NEAR(dLow, 0.25 * std::pow(1.15 / 299, 2) / (2 * 6600.0) * 1e7, 1e-5);
+    EXPECT_GE(gModelParameterVector.P[1], dLow);
+    EXPECT_LE(gModelParameterVector.P[1], dHigh);
     // The solvers' boxes once at most, beside the note of the fit's end.
     size_t notes = 0;
     for (const std::string& b : host.boxes) notes += b == "|" + end.text;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -315,6 +316,57 @@ TEST_F(FitReportTest, NonidealMultipleSpeciesShowsOnlyPresentSpeciesAndLineEleve
   EXPECT_EQ(P[10], 3.0f);
   EXPECT_EQ(P[11], 9.0f);
   CurrentScanSet().signalPerConcentration = 1.0;
+
+  // Fitted, the components' D0 stay in the discrete species' range of D:
+  // from a boundary spread over half a radial spacing by the last scan to
+  // one spread over the whole column by the first (2 scans at 1200 and 2400 s,
+  // 100 points from 6.0 to 7.15 cm), never narrower than the start (D2 at
+  // 0.01). A D0 asked beyond is held at the end and marked.
+  fittest::LoadEvenScans(2, 100, 1200, 1200);
+  F[10] = F[11] = 0;
+  F[1] = F[29] = 1;
+  P[1] = 6;
+  P[29] = 4;
+  const double dr = 1.15 / 99, column = gFitEngineState.bottomMax - gFitEngineState.meniscusMin;
+  const float dMax = static_cast<float>(column * column / (2 * 1200.0) * 1e7);
+  EXPECT_NEAR(SpeciesFitRangesForCurrentFit().dMin, dr * dr / (8 * 2400.0) * 1e7, 1e-6);
+  EXPECT_FLOAT_EQ(SpeciesFitRangesForCurrentFit().dMax, dMax);
+  P[29] = 0.01f;
+  {
+    SpeciesFitRangesScope fit;
+    struct Row {
+      float d1, d2;
+      float held1, held2;  // after the evaluation
+      const char* line;
+    };
+    for (const Row& row :
+         {Row{5.5f, 4.0f, 5.5f, 4.0f, "D1 = 5.500 | D2 = 4.000"},
+          Row{-1e-6f, 0.005f, 0.01f, 0.01f,
+              "D1 = 0.010 (at its lower fit limit 0.01) | D2 = 0.010 (at its lower fit limit 0.01)"},
+          Row{3e6f, 7.0f, dMax, 7.0f, nullptr}}) {
+      SCOPED_TRACE(testing::Message() << "D1 " << row.d1 << ", D2 " << row.d2);
+      float w[3] = {0, row.d1, row.d2};
+      UnpackFitVectorForEvaluation(w);
+      EXPECT_FLOAT_EQ(P[1], row.held1);
+      EXPECT_FLOAT_EQ(P[29], row.held2);
+      EXPECT_EQ(w[1], P[1]);
+      EXPECT_EQ(w[2], P[29]);
+      EXPECT_EQ(gModelParams.nonidealTerm[5], P[29]);
+      ComposeFitInfoLines(&host, lines);
+      char upper[100];
+      std::snprintf(upper, sizeof upper, "D1 = %.3f (at its upper fit limit %.5g) | D2 = 7.000", dMax, dMax);
+      EXPECT_EQ(lines.line[4], row.line ? row.line : upper);
+      // Levenberg-Marquardt's end pressed against either end says so.
+      unsigned char ranged[3] = {};
+      FitVectorEntriesInSpeciesRanges(2, ranged);
+      EXPECT_EQ(ranged[1], 1);
+      EXPECT_EQ(ranged[2], 1);
+    }
+  }
+  float d[3] = {0, 1e-6f, 1e6f};
+  UnpackFitVectorForEvaluation(d);  // outside a fit nothing is held
+  EXPECT_EQ(P[1], 1e-6f);
+  EXPECT_EQ(P[29], 1e6f);
 }
 
 TEST(ScanTimesTest, TimesFromW2tAndBack) {

@@ -456,6 +456,10 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
       c.visible = option != nullptr;
       if (option) c.label = option->label;
     }
+    // The Lamm solver's switches, shown as they stand: a Run of a
+    // distribution and the Lamm-equation settings set them, this dialog does
+    // not read them back, so they take no entry here.
+    if ((c.id == 441 || c.id == 442) && !OptionOf(templateId, c.id)) c.enabled = false;
     form_.controls.push_back(c);
   }
   if (templateId == 892) PlaceNonidealTermBoxes(form_.controls);
