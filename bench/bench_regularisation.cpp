@@ -4,10 +4,15 @@
 // 3 and 8 S, noise 0.005). Each iteration is a whole run; reg_s is its
 // regularised solve (seconds), beside the Lamm solutions and the normal
 // equations. Also: ln alpha', the chi-square ratio reached and its target,
-// and the Marquardt iterations.
+// and the Marquardt iterations. Beside them, the c(s,f/f0) Run of scans
+// without material (36 scans x 390 points from 600 s, 300 s apart, every
+// value 0.5 + noise of 0.01, TI and RI noise, s 2-15 at 100 points, f/f0
+// 1-2 at 10 or 25 points, P = 0.95, one thread): its CPU seconds (cpu_s)
+// and whether its search of alpha ended short of the ratio (short).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <ctime>
 #include <random>
 
 #include "bench_experiment.h"
@@ -102,6 +107,61 @@ BENCHMARK(BM_RegularisedSolve)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+void BM_FeaturelessSizeAndShapeRun(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  const int m = 36, r = 390;
+  bench::MakeCommonGridScans(m, r, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f, [](int j) { return 600 + 300.0 * (j - 1); });
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  ContiSettings& cs = bench::UseCs(100.0f, 1.2f);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  cs.sMin = 2.0f;
+  cs.sMax = 15.0f;
+  cs.ffMin = 1.0f;
+  cs.ffMax = 2.0f;
+  cs.ffResolution = static_cast<float>(state.range(0));
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  cs.maxEntropy = 1;
+  cs.confidenceLevel = 0.95f;
+  cs.multipleThreads = 0;
+  cs.normalEquationThreads = 1;
+  LammListThreads() = 1;
+  ContiContext().infoMessages = false;
+  ContiContext().drawingEnabled = false;
+  LammSettings() = LammSolverSettings{};
+  ScanSet& s = CurrentScanSet();
+  std::mt19937 gen(7);
+  std::normal_distribution<float> g(0.0f, 0.01f);
+  for (int j = 1; j <= m; ++j)
+    for (int i = 1; i <= r; ++i) s.signals[j][i] = s.gridSignals[j][i] = 0.5f + g(gen);
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  PackModelParameters();
+  double cpu = 0;
+  for (auto _ : state) {
+    const std::clock_t start = std::clock();
+    RunContiSed();
+    cpu += double(std::clock() - start) / CLOCKS_PER_SEC;
+  }
+  state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
+  state.counters["short"] = Regularization().limitNote.empty() ? 0 : 1;
+  gModelSelectorFlags.CSff0Model = 0;
+  gModelSelectorFlags.CSModel = 1;
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  bench::FreeCommonGridScans();
+}
+
+BENCHMARK(BM_FeaturelessSizeAndShapeRun)
+    ->ArgNames({"ff_res"})
+    ->Arg(10)
+    ->Arg(25)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "distributions/brent_roots.h"
 #include "distributions/conti_context.h"
@@ -39,6 +40,7 @@ float RegularizationChiSquareDeviation(float x) {
   if (RunStopRequested()) return 0.0f;
   const double alpha = std::exp(std::min(static_cast<double>(x), 100.0)) * st.scale;
   st.lastAlpha = static_cast<float>(alpha);
+  ++st.trials;
   AddRegularizationMatrix(alpha);
   if (!NNLSFromSolution()) {
     ZeroAmplitudes(st.amplitudes);
@@ -73,6 +75,7 @@ void ScaleRegularization() {
   const int m = AmplitudeCount();
   st.amplitudes = m;
   st.limitNote.clear();
+  st.trials = 0;
   st.limitBox.clear();
   AddRegularizationMatrix(0.0);
   if (!NNLS()) {
@@ -119,13 +122,24 @@ void ScaleRegularization() {
   float x1 = std::log(1e-7f), f1 = f(x1);
   float x2 = x1 + 1.0f, f2 = f(x2);
   float step = 1.0f;
-  int repeats = 0, turns = 0, steps = 0;
-  // The trial nearest the target, for a ratio that never reaches it.
+  int repeats = 0, turns = 0, steps = 0, stalls = 0;
+  bool probed = false;
+  // The trial nearest the target, for a ratio that never reaches it, and
+  // the trial whose solution the block holds.
   float best = std::fabs(f1) <= std::fabs(f2) ? x1 : x2, bestF = std::min(std::fabs(f1), std::fabs(f2));
   float bestDev = std::fabs(f1) <= std::fabs(f2) ? f1 : f2;
+  float held = x2;
+  auto keep = [&](float x, float dev) {
+    held = x;
+    if (std::fabs(dev) < bestF) {
+      best = x;
+      bestF = std::fabs(dev);
+      bestDev = dev;
+    }
+  };
   // The search ends at the trial nearest the target, saying so.
   auto endAtLimit = [&](const char* why) {
-    if (best != x2) f(best);
+    if (best != held) f(best);
     st.alphaFactor = best >= 100.0f ? std::exp(100.0f) : std::exp(best);
     st.chiSquareCurrent = ChiSquareFromNormalEquations();
     if (RunStopRequested()) return;
@@ -139,6 +153,7 @@ void ScaleRegularization() {
     if ((!cs.silent || cs.finalEvaluation) && !cs.monteCarloRun && !SerialFitRunning())
       ContiTell("REGULARIZATION", text);
   };
+  std::vector<double> stepSolution;
   while (f1 * f2 > 0.0f) {
     if (RunStopRequested()) return;
     if (++steps > kRegularizationBracketSteps || x2 + step > kRegularizationHighestX ||
@@ -153,15 +168,10 @@ void ScaleRegularization() {
     f1 = f2;
     x2 = x1 + step;
     f2 = f(x2);
-    if (std::fabs(f2) < bestF) {
-      best = x2;
-      bestF = std::fabs(f2);
-      bestDev = f2;
-    }
+    keep(x2, f2);
     repeats = (f2 == f1) ? repeats + 1 : 0;
     if (repeats >= 10) {
-      // The ratio stalled: the last trial's solution stays, with its chi-square.
-      st.chiSquareCurrent = ChiSquareFromNormalEquations();
+      endAtLimit("the ratio stopped moving with alpha");
       return;
     }
     if ((f1 > 0 && f2 > f1) || (f1 < 0 && f2 < f1)) {
@@ -175,6 +185,38 @@ void ScaleRegularization() {
       std::swap(x1, x2);
       std::swap(f1, f2);
       step = -step;
+      stalls = 0;
+      continue;
+    }
+    // Chi-square cannot fall as alpha grows: the regularised solution of
+    // alpha' > alpha pays a higher chi-square for its lower regularisation
+    // term, or the other would be the better solution of both. On scans
+    // without material the solution barely changes with alpha (it is 0, or
+    // already flat), and the ratio creeps by rounding steps while every step
+    // solves the whole system again. Once it has moved by less than 1/1000
+    // of its way to the target on three steps in a row, one trial at the end
+    // of the range the search walks towards shows whether the target lies
+    // there at all; where it does not, no step in between reaches it.
+    stalls = std::fabs(f2 - f1) < 1e-3f * std::fabs(f2) ? stalls + 1 : 0;
+    if (stalls >= 3 && !probed) {
+      probed = true;
+      const float end = step > 0.0f ? kRegularizationHighestX - 1.0f : kRegularizationLowestX;
+      const int n = SolvedAmplitudeCount();
+      stepSolution.assign(b.solution, b.solution + n + 1);
+      const float fEnd = f(end);
+      if (RunStopRequested()) return;
+      if (fEnd * f2 > 0.0f) {
+        keep(end, fEnd);
+        char why[160];
+        std::snprintf(why, sizeof why,
+                      "the ratio hardly moves with alpha and stays short of it out to ln(alpha/scale) %.0f", end);
+        endAtLimit(why);
+        return;
+      }
+      // The target lies ahead: the walk goes on from its own solution, as
+      // it would have without the look.
+      std::copy(stepSolution.begin(), stepSolution.end(), b.solution);
+      held = x2;
     }
   }
   const float root = zbrent(f, x1, x2, tol);

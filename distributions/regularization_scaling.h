@@ -17,6 +17,7 @@ struct RegularizationState {
   float lastDeviation = 0.0f;
   float alphaFactor = 0.0f;         // exp(root)
   int amplitudes = 0;               // m
+  int trials = 0;                   // solves of the last search of alpha
   // Said when the last search (Tikhonov-Phillips or maximum entropy) ended
   // at a limit of its own rather than at the ratio it looked for (empty
   // otherwise).
