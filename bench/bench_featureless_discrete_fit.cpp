@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bench_experiment.h"
+#include "bench_fit_outcome.h"
 #include "data/scan_set.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
@@ -108,37 +109,23 @@ void StartSpecies(int species, int method, Setup setup) {
 void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup = {}) {
   const int species = static_cast<int>(state.range(0));
   const int method = static_cast<int>(state.range(1));
-  double cpu = 0.0, firstCpu = 0.0, rmsd = 0.0;
-  long evaluations = 0, empty = 0, plateau = 0;
-  int end = 0;
+  double firstCpu = 0.0;
+  long empty = 0, plateau = 0;
+  bench::FitOutcome outcome;
   for (auto _ : state) {
     MakeSet(data, setup);
     StartSpecies(species, method, setup);
     DiscreteHost host;
-    if (setup.second) {
-      const double first = bench::ProcessCpuAndFaults().first;
-      FitCurrentModel(&host);
-      firstCpu = bench::ProcessCpuAndFaults().first - first;
-      host.evaluations = 0;
-    }
-    const double before = bench::ProcessCpuAndFaults().first;
+    if (setup.second) firstCpu = bench::TimedFit(host).cpu;
     const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount();
-    FitCurrentModel(&host);
+    outcome = bench::TimedFit(host);
     empty = UnsolvedEmptySpeciesCount() - emptyBefore;
     plateau = PlateauSpeciesCount() - plateauBefore;
-    cpu = bench::ProcessCpuAndFaults().first - before;
-    evaluations = host.evaluations;
-    rmsd = CalcRmsd();
-    const FitEndKind kind = LastFitEnd().kind;
-    end = kind == FitEndKind::Reached ? 1 : kind == FitEndKind::Limit ? 2 : kind == FitEndKind::Undetermined ? 3 : 4;
-    state.SetIterationTime(cpu);
+    state.SetIterationTime(outcome.cpu);
     bench::FreeCommonGridScans();
   }
-  state.counters["cpu_seconds"] = cpu;
+  bench::CountFitOutcome(state, outcome);
   if (setup.second) state.counters["first_cpu_seconds"] = firstCpu;
-  state.counters["evaluations"] = static_cast<double>(evaluations);
-  state.counters["rmsd"] = rmsd;
-  state.counters["fit_end"] = end;
   state.counters["empty_species"] = static_cast<double>(empty);
   state.counters["plateau_species"] = static_cast<double>(plateau);
 }

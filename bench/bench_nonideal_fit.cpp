@@ -16,6 +16,7 @@
 #include <random>
 
 #include "bench_experiment.h"
+#include "bench_fit_outcome.h"
 #include "data/scan_set.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
@@ -106,9 +107,8 @@ void Start(int components, int method) {
 void BM_NonidealComponentsFit(benchmark::State& state) {
   const int components = static_cast<int>(state.range(0));
   const int method = static_cast<int>(state.range(1));
-  double cpu = 0.0, perEvaluation = 0.0, rmsd = 0.0;
-  long evaluations = 0;
-  int end = 0;
+  double perEvaluation = 0.0;
+  bench::FitOutcome outcome;
   for (auto _ : state) {
     NonidealHost host;
     MakeData(components, host);
@@ -117,22 +117,12 @@ void BM_NonidealComponentsFit(benchmark::State& state) {
     const double once = bench::ProcessCpuAndFaults().first;
     SimulateModel(&host);
     perEvaluation = bench::ProcessCpuAndFaults().first - once;
-    host.evaluations = 0;
-    const double before = bench::ProcessCpuAndFaults().first;
-    FitCurrentModel(&host);
-    cpu = bench::ProcessCpuAndFaults().first - before;
-    evaluations = host.evaluations;
-    rmsd = CalcRmsd();
-    const FitEndKind kind = LastFitEnd().kind;
-    end = kind == FitEndKind::Reached ? 1 : kind == FitEndKind::Limit ? 2 : kind == FitEndKind::Undetermined ? 3 : 4;
-    state.SetIterationTime(cpu);
+    outcome = bench::TimedFit(host);
+    state.SetIterationTime(outcome.cpu);
     bench::FreeCommonGridScans();
   }
-  state.counters["cpu_seconds"] = cpu;
-  state.counters["evaluations"] = static_cast<double>(evaluations);
+  bench::CountFitOutcome(state, outcome);
   state.counters["evaluation_seconds"] = perEvaluation;
-  state.counters["rmsd"] = rmsd;
-  state.counters["fit_end"] = end;
 }
 
 // Each fit once, in seconds of its own CPU time.
