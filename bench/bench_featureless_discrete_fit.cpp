@@ -31,16 +31,6 @@
 
 namespace {
 
-class DiscreteHost : public bench::SilentFitHost {
- public:
-  long evaluations = 0;
-  void SimulateModel() override {
-    ++evaluations;
-    ::SimulateModel(this);
-  }
-  bool DrawingEnabled() const override { return false; }
-};
-
 enum class Data { Noisy, Flat, TwoScansMinutes, TwoScansHours };
 
 // As the window fits the bundled example's scans made featureless: the
@@ -115,7 +105,7 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   for (auto _ : state) {
     MakeSet(data, setup);
     StartSpecies(species, method, setup);
-    DiscreteHost host;
+    bench::CountingFitHost host;
     if (setup.second) firstCpu = bench::TimedFit(host).cpu;
     const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount();
     outcome = bench::TimedFit(host);

@@ -7,10 +7,22 @@
 
 #include "bench_experiment.h"
 #include "fit/fit_driver.h"
+#include "fit/model_evaluation.h"
 #include "fit/rmsd.h"
 #include "fit/stalled_steps.h"
 
 namespace bench {
+
+// A silent host that counts the model's evaluations.
+class CountingFitHost : public SilentFitHost {
+ public:
+  long evaluations = 0;
+  void SimulateModel() override {
+    ++evaluations;
+    ::SimulateModel(this);
+  }
+  bool DrawingEnabled() const override { return false; }
+};
 
 struct FitOutcome {
   double cpu = 0.0;  // seconds of the process's CPU

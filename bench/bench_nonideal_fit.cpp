@@ -31,16 +31,6 @@
 
 namespace {
 
-class NonidealHost : public bench::SilentFitHost {
- public:
-  long evaluations = 0;
-  void SimulateModel() override {
-    ++evaluations;
-    ::SimulateModel(this);
-  }
-  bool DrawingEnabled() const override { return false; }
-};
-
 struct Component {
   float c, D, s;
 };
@@ -59,7 +49,7 @@ void Place(const Component& one, const Component& two, float logKs, float logKd)
   PackModelParameters();
 }
 
-void MakeData(int components, NonidealHost& host) {
+void MakeData(int components, bench::CountingFitHost& host) {
   bench::MakeCommonGridScans(10, 1000, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
                              [](int j) { return 1200.0 + 600.0 * (j - 1); });
   LammSettings() = LammSolverSettings{};
@@ -110,7 +100,7 @@ void BM_NonidealComponentsFit(benchmark::State& state) {
   double perEvaluation = 0.0;
   bench::FitOutcome outcome;
   for (auto _ : state) {
-    NonidealHost host;
+    bench::CountingFitHost host;
     MakeData(components, host);
     Start(components, method);
     // One evaluation at the start, timed alone.
