@@ -511,8 +511,9 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
   fs.bottomMin = r.BottomLowerLimit;
   fs.bottomMax = r.BottomUpperLimit;
   pv.F[14] = mp.bottomFit = r.BottomFitted;
-  s.leftFitLimit = r.LeftFitLimit;
-  s.rightFitLimit = r.RightFitLimit;
+  // The file's limits are the user's: a fit uses them as the scans allow.
+  EnterLeftFitLimit(r.LeftFitLimit);
+  EnterRightFitLimit(r.RightFitLimit);
   PackModelParameters();
 
   const bool cofs = std::strcmp(r.Model, "cofs") == 0;
@@ -542,6 +543,7 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
     PrepareScanGrid();
     if (s.leftFitLimit != 0) CheckLeftFitLimit();
     if (s.rightFitLimit != 0) CheckRightFitLimit();
+    KeepFitLimitsOnTheData();
   }
 
   pv.P[3] = sc.vbar = r.Vbar;

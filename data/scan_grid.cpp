@@ -142,6 +142,30 @@ void PrepareScanGrid() {
   AllocExtraScanArrays();
 }
 
+void EnterLeftFitLimit(float left) {
+  ScanSet& s = CurrentScanSet();
+  s.leftFitLimit = s.enteredLeftFitLimit = left;
+  s.dataChanged = 1;
+}
+
+void EnterRightFitLimit(float right) {
+  ScanSet& s = CurrentScanSet();
+  s.rightFitLimit = s.enteredRightFitLimit = right;
+  s.dataChanged = 1;
+}
+
+void FitLimitsFromEntries() {
+  ScanSet& s = CurrentScanSet();
+  auto take = [](float& inUse, float& entered) {
+    if (entered != 0.0f)
+      inUse = entered;
+    else
+      entered = inUse;
+  };
+  take(s.leftFitLimit, s.enteredLeftFitLimit);
+  take(s.rightFitLimit, s.enteredRightFitLimit);
+}
+
 void SetUnsetFitLimits(float meniscus, float bottom) {
   ScanSet& s = CurrentScanSet();
   if (s.leftFitLimit == 0.0f) {

@@ -19,6 +19,14 @@ void CheckRightFitLimit();
 // After a load: limits that are crossed or hold no point of any scan become
 // the radii all scans share, with a message.
 void KeepFitLimitsOnTheData();
+// The user sets a fit limit (cm): kept as entered and put in use; the
+// caller checks it against the data as its command does.
+void EnterLeftFitLimit(float left);
+void EnterRightFitLimit(float right);
+// Before a load checks the limits: the limits in use are the entered ones
+// again; a limit nobody entered keeps the value in use as its entry, so
+// that the correction this load makes is not carried to the next.
+void FitLimitsFromEntries();
 // A fit limit still unset (0) becomes the cell end (meniscus, bottom in cm)
 // and is checked as above.
 void SetUnsetFitLimits(float meniscus, float bottom);

@@ -345,6 +345,7 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
   CurrentDataTypeFlags().dls = 0;
   SetAnalysisFileNames(s.fileNames[1], false, true);
   SetSolutionTemperature();
+  FitLimitsFromEntries();
   SetMeniscusBottomDefaults();
   SortScansByTime();
   if (*t.equilibriumModelMode && CurrentDataTypeFlags().interference) {
@@ -726,6 +727,7 @@ bool RemoveLoadedScan(int scan) {
   FreeFitArrays(s.count);
   RemoveScanFromTables(s, scan);
   s.dataChanged = 1;
+  FitLimitsFromEntries();
   GridAndLimits();
   AllocExtraScanArrays();
   NoiseSwitches(false);
@@ -799,6 +801,7 @@ bool AddMoreFiles(const std::string& selection) {
   // Scans added later keep their place in time.
   for (int i = 1; i <= s.count; ++i) s.order[i] = i;
   SortScansByTime();
+  FitLimitsFromEntries();
   GridAndLimits();
   h.setPlotAxisTitles();
   h.clearComputedFlag();

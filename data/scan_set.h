@@ -113,8 +113,16 @@ struct ScanSet {
   uint8_t oldFileNameConvention = 0;
   uint8_t meniscusOrBottomChanged = 0;  // set by marker edits, cleared by Run and Fit
   uint8_t fitLimitQuestionAsked = 0;    // ls-g*(s) range question answered Yes
-  float leftFitLimit = 0;   // cm, 0 = not set
-  float rightFitLimit = 0;  // cm, 0 = not set
+  // The fit limits in use (cm, 0 = not set): the user's own below, checked
+  // against the scans, meniscus and bottom.
+  float leftFitLimit = 0;
+  float rightFitLimit = 0;
+  // The fit limits as the user set them (a marker, a key, a parameter or xp
+  // file, a restored analysis), or as they stood before a load when nobody
+  // set them: a load of other data corrects the limits in use, never these,
+  // so that the data loaded again are fitted over the user's range.
+  float enteredLeftFitLimit = 0;
+  float enteredRightFitLimit = 0;
   int32_t loadEvery = 1;
   int32_t count = 0;
 

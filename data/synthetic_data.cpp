@@ -328,9 +328,10 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
     // The generated set is the loaded data now: its fit saves its state in
     // its own folder, never over the analysis of the set loaded before.
     SetAnalysisFileNames(s.fileNames[1], true, true);
+    // The cell the user gave the set brings its fit limits, as a new entry.
     if (!g_hooks.seriesRunning()) {
-      s.leftFitLimit = meniscus + 0.01f;
-      s.rightFitLimit = bottom - 0.01f;
+      EnterLeftFitLimit(meniscus + 0.01f);
+      EnterRightFitLimit(bottom - 0.01f);
     }
     *t.temperature = 20.0f + 273.15f;
     *t.RT = *t.temperature * 8.31451f * 1e7f;

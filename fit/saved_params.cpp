@@ -209,8 +209,10 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[39] = Flag(baselineTicked);
   v[40] = mp.meniscus;
   v[41] = mp.bottom;
-  v[42] = s.leftFitLimit;
-  v[43] = s.rightFitLimit;
+  // What the user set, not what these data allowed of it: the analysis
+  // restored over other scans is fitted over the user's range again.
+  v[42] = s.enteredLeftFitLimit != 0 ? s.enteredLeftFitLimit : s.leftFitLimit;
+  v[43] = s.enteredRightFitLimit != 0 ? s.enteredRightFitLimit : s.rightFitLimit;
   v[44] = static_cast<float>(SavedGridSize(ls.gridSize));
   v[45] = mp.value20;
   v[46] = static_cast<float>(mp.meniscusFit);
@@ -464,8 +466,8 @@ void ReadModelLines(const At& at) {
   mp.baselineFit = Int(at(39));
   mp.meniscus = at(40);
   mp.bottom = at(41);
-  s.leftFitLimit = at(42);
-  s.rightFitLimit = at(43);
+  s.leftFitLimit = s.enteredLeftFitLimit = at(42);
+  s.rightFitLimit = s.enteredRightFitLimit = at(43);
   mp.value20 = at(45);
   mp.meniscusFit = Int(at(46));
   sc.vbar20 = at(47);

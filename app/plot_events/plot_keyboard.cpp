@@ -132,6 +132,7 @@ void ApplyFitLimit(TXLAWindow& w, float r) {
   ScanSet& s = CurrentScanSet();
   float& left = s.leftFitLimit;
   float& right = s.rightFitLimit;
+  const float leftBefore = left, rightBefore = right;
   if (left == 0) {
     left = r;
   } else if (right == 0) {
@@ -149,6 +150,9 @@ void ApplyFitLimit(TXLAWindow& w, float r) {
   if (right < left) std::swap(left, right);
   if (left <= mp.meniscus && mp.meniscus > 0) left = mp.meniscus + 0.01f;
   if (mp.bottom <= right && mp.bottom > 0) right = mp.bottom - 0.01f;
+  // The limits the key moved are the user's own from now on.
+  if (left != leftBefore) EnterLeftFitLimit(left);
+  if (right != rightBefore) EnterRightFitLimit(right);
   const bool mStar = MStarScreenShown();
   if (!mStar) {
     if (left > 0 && f.meniscusMax > 0 && left < f.meniscusMax)

@@ -145,6 +145,18 @@ void DropRangeLimit(Lines& lines, float& dropped, float& partner, bool droppedIs
   lines.Dashed(partner, kFitRangeColor);
 }
 
+// The fit limits before a fit-limit marker was dropped: those the drop
+// moved (the partner too, when the two exchanged) become the user's own;
+// the one left alone keeps its entry.
+struct FitLimitsBefore {
+  float left, right;
+  void EnterTheMoved() const {
+    const ScanSet& s = CurrentScanSet();
+    if (s.leftFitLimit != left) EnterLeftFitLimit(s.leftFitLimit);
+    if (s.rightFitLimit != right) EnterRightFitLimit(s.rightFitLimit);
+  }
+};
+
 }  // namespace
 
 void TXLAWindow::MoveMarkers(bool apply) {
@@ -265,6 +277,7 @@ void TXLAWindow::MoveMarkers(bool apply) {
     if (mp.bottom > f.bottomMax) lines.Move(mp.bottom, f.bottomMax, kBottomColor);
     KeepBottomRangeRightOfFit(lines);
   } else if (Take(MarkerKind::LeftFitLimit)) {
+    const FitLimitsBefore before{s.leftFitLimit, s.rightFitLimit};
     lines.Move(s.leftFitLimit, cursor, kFitLimitColor);
     cursor = 0;
     if (s.rightFitLimit < s.leftFitLimit) std::swap(s.leftFitLimit, s.rightFitLimit);
@@ -273,12 +286,14 @@ void TXLAWindow::MoveMarkers(bool apply) {
     } else if (mp.bottom > 0 && s.rightFitLimit > mp.bottom) {
       lines.Move(s.rightFitLimit, mp.bottom - 0.005f, kFitLimitColor);
     }
+    before.EnterTheMoved();
     if (!mStar) {
       KeepMeniscusRangeLeftOfFit(lines);
       KeepBottomRangeRightOfFit(lines);
       for (float v : {f.meniscusMin, f.meniscusMax, f.bottomMin, f.bottomMax}) lines.Dashed(v, kFitRangeColor);
     }
   } else if (Take(MarkerKind::RightFitLimit)) {
+    const FitLimitsBefore before{s.leftFitLimit, s.rightFitLimit};
     lines.Move(s.rightFitLimit, cursor, kFitLimitColor);
     cursor = 0;
     if (s.rightFitLimit < s.leftFitLimit) std::swap(s.leftFitLimit, s.rightFitLimit);
@@ -287,6 +302,7 @@ void TXLAWindow::MoveMarkers(bool apply) {
     } else if (mp.bottom > 0 && s.rightFitLimit > mp.bottom) {
       lines.Move(s.rightFitLimit, mp.bottom, kFitLimitColor);
     }
+    before.EnterTheMoved();
     if (!mStar) KeepBottomRangeRightOfFit(lines);
   }
 

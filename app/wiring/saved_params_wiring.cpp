@@ -89,6 +89,7 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     // The limits the analysis was fitted with, kept inside the data.
     CheckLeftFitLimit(0.0f);
     CheckRightFitLimit();
+    KeepFitLimitsOnTheData();
   };
 }
 

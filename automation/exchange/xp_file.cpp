@@ -398,7 +398,6 @@ void ApplyXpValues(const std::vector<double>& values) {
   SolutionConditions& sc = gSolutionConditions;
   ModelParams& mp = gModelParams;
   FitEngineState& fs = gFitEngineState;
-  ScanSet& s = CurrentScanSet();
   auto flag = [](double v) { return std::floor(v) != 0.0 ? 1 : 0; };
   const int n = std::min(static_cast<int>(values.size()), kXpValueCount);
   for (int k = 0; k < n; ++k) {
@@ -416,8 +415,8 @@ void ApplyXpValues(const std::vector<double>& values) {
       case 7: fs.meniscusMin = f; break;
       case 8: fs.bottomMax = f; break;
       case 9: fs.bottomMin = f; break;
-      case 10: s.leftFitLimit = f; CheckLeftFitLimit(); break;
-      case 11: s.rightFitLimit = f; CheckRightFitLimit(); break;
+      case 10: EnterLeftFitLimit(f); CheckLeftFitLimit(); break;
+      case 11: EnterRightFitLimit(f); CheckRightFitLimit(); break;
       case 12: case 13: break;  // weight and noise of the experiment: not used here
       case 14: fs.fitTINoise = static_cast<unsigned char>(flag(v)); break;
       case 15: mp.riNoiseFit = static_cast<unsigned char>(flag(v)); break;

@@ -330,7 +330,7 @@ void PrepareSetParameters(const SetUpAnswers& a, const std::string& startParamet
   if (!restored) ReloadParameters(startParameterFile);
   if (a.overwriteCorrections) FluorescenceCorrections().Set(a.corrections);
   if (a.overwriteRightLimit) {
-    CurrentScanSet().rightFitLimit = a.rightLimit;
+    EnterRightFitLimit(a.rightLimit);
     CheckRightFitLimit();
   }
   if (a.floatBottom) {

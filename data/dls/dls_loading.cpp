@@ -87,6 +87,7 @@ void SwitchModelForDls(ScanSet& s) {
 
   *t.meniscus = *t.meniscusParameter = s.radii[1][1];
   *t.bottom = *t.bottomParameter = s.radii[1][s.points[1]];
+  FitLimitsFromEntries();
   if (*t.bottom < s.leftFitLimit || *t.meniscus > s.rightFitLimit || s.leftFitLimit == 0 || s.rightFitLimit == 0) {
     s.leftFitLimit = *t.meniscus;
     s.rightFitLimit = *t.bottom;

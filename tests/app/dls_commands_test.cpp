@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/dls/dls_loading.h"
+#include "data/scan_grid.h"
 #include "data/dlsdat_file.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/arrays.h"
@@ -127,7 +128,7 @@ TEST_F(DlsCommandTest, SolutionConditionsAreTheMeanOfTheHeaders) {
 
 TEST_F(DlsCommandTest, FitLimitsOutsideTheLagTimesMoveToThem) {
   struct Case {
-    float left, right;  // limits before the load
+    float left, right;  // limits the user set before the load
     float wantLeft, wantRight;
   } cases[] = {
       {5.9f, 7.1f, -6.0f, -2.0f},   // left over from sedimentation data
@@ -137,8 +138,8 @@ TEST_F(DlsCommandTest, FitLimitsOutsideTheLagTimesMoveToThem) {
   const std::string path = WriteSet("00001.dlsdat", 1, 20, 0.01002, a_);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.left);
-    CurrentScanSet().leftFitLimit = c.left;
-    CurrentScanSet().rightFitLimit = c.right;
+    EnterLeftFitLimit(c.left);
+    EnterRightFitLimit(c.right);
     LoadThroughTheMenu({path});
     EXPECT_EQ(CurrentScanSet().count, 1);
     EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, c.wantLeft);

@@ -99,6 +99,75 @@ TEST_F(RoadTest, ReloadAfterAFitMovedTheMeniscusKeepsTheFitRange) {
   }
 }
 
+// The fit limits the user set with the cursor stay his: scans at other
+// radii are fitted over what of them they hold (a right limit beyond them
+// with the box), the first scans loaded again over all of them, and the
+// analysis saved beside the other scans keeps them when it is restored.
+TEST_F(RoadTest, FitLimitsTheUserSetComeBackWithTheirData) {
+  const auto first = WriteRun();  // 5.95 - 7.14 cm
+  std::filesystem::create_directories(dir_ / "inner");
+  std::filesystem::create_directories(dir_ / "short");
+  const auto inner = WriteRun(dir_ / "inner", ".ra1", 4, 'R', 6.5, 71);   // 6.5 - 7.2 cm
+  const auto shorter = WriteRun(dir_ / "short", ".ra1", 4, 'R', 6.5, 41);  // 6.5 - 6.9 cm
+  ScanSet& s = CurrentScanSet();
+  auto enter = [&](float r) {
+    MarkerSettings().cursorLineShown = true;
+    MarkerSettings().cursorRadius = r;
+    MarkerSettings().editMode = CursorEditMode::FitLimits;
+    Window().OnChar(13, 1, 0);
+  };
+  auto expectLimits = [&](float left, float right) {
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    ui_->failures.clear();
+    EXPECT_NEAR(s.leftFitLimit, left, 1e-6f);
+    EXPECT_NEAR(s.rightFitLimit, right, 1e-6f);
+    for (int i = 1; i <= s.count; ++i) {
+      EXPECT_GE(s.radii[i][s.firstFitPoint[i]], left - 1e-6f);
+      EXPECT_LE(s.radii[i][s.lastFitPoint[i]], right + 1e-6f);
+    }
+  };
+  LoadChosen(first);
+  ASSERT_EQ(s.count, 4);
+  enter(6.05f);
+  enter(7.0f);
+  expectLimits(6.05f, 7.0f);
+  LoadChosen(inner);
+  ASSERT_EQ(s.count, 4);
+  expectLimits(6.5f, 7.0f);
+  LoadChosen(first);
+  expectLimits(6.05f, 7.0f);
+  ui_->ExpectFiles("select files to fit", Chosen(shorter));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("Error", "possible problem with right limit in file 00001.ra1\nsetting right limit to 6.900");
+  Window().Dispatch(200);
+  expectLimits(6.5f, 6.9f);
+  LoadChosen(first);
+  expectLimits(6.05f, 7.0f);
+
+  // Saved beside the inner scans, restored with them: the user's limits.
+  LoadChosen(inner);
+  ASSERT_TRUE(TmpSaveBestParams(CurrentDataPaths().parameterFile, false));
+  const std::string saved = ReadFile(CurrentDataPaths().parameterFile);
+  std::vector<std::string> lines;
+  for (std::size_t a = 0, b; (b = saved.find('\n', a)) != std::string::npos; a = b + 1)
+    lines.push_back(saved.substr(a, b - a));
+  ASSERT_GE(lines.size(), 43u);
+  EXPECT_EQ(lines[41], "6.050000");
+  EXPECT_EQ(lines[42], "7.000000");
+  LoadChosen(first);
+  expectLimits(6.05f, 7.0f);
+  ui_->lenient = true;
+  ui_->ExpectFiles("select files to fit", Chosen(inner));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+  Window().Dispatch(200);
+  ui_->lenient = false;
+  ExpectScriptMet();
+  expectLimits(6.5f, 7.0f);
+  LoadChosen(first);
+  expectLimits(6.05f, 7.0f);
+}
+
 // TI and RI noise that an interference load switched on belong to those
 // data: absorbance data loaded next start without them; what the user
 // switched on for absorbance data stays.

@@ -154,9 +154,10 @@ class RoadTest : public AppTest {
   std::vector<std::string> WriteRun(const std::string& ext = ".ra1", int scans = 4, char type = 'R') {
     return WriteRun(dir_, ext, scans, type);
   }
-  // The same run written into `folder`.
+  // The same run written into `folder`, at `points` radii 0.01 cm apart
+  // from `firstRadius` (cm).
   static std::vector<std::string> WriteRun(const std::filesystem::path& folder, const std::string& ext, int scans = 4,
-                                           char type = 'R') {
+                                           char type = 'R', double firstRadius = 5.95, int points = 120) {
     std::vector<std::string> paths;
     const double rpm = 50000, omega = rpm * M_PI / 30.0, m = 5.95, s = 5e-13;
     for (int k = 1; k <= scans; ++k) {
@@ -170,8 +171,8 @@ class RoadTest : public AppTest {
       std::snprintf(line, sizeof line, "%c %d %2.1f %ld %ld %1.4e %d %d\n", type, 1, 20.0, 50000L,
                     static_cast<long>(t), omega * omega * t, 280, 1);
       text += line;
-      for (int j = 0; j < 120; ++j) {
-        const double r = 5.95 + 0.01 * j;
+      for (int j = 0; j < points; ++j) {
+        const double r = firstRadius + 0.01 * j;
         const double plateau = std::exp(-2.0 * omega * omega * s * t);  // radial dilution
         const double c = r < m ? 0.0 : 0.5 * plateau * std::erfc((rb - r) / (2.0 * std::sqrt(4e-7 * t)));
         std::snprintf(line, sizeof line, "   %1.4f  %1.5e   %1.5e \n", r, c, 0.0);

@@ -13,6 +13,7 @@
 #include "data/scan_file.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_run.h"
+#include "fit/saved_params.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "platform/error_box.h"
@@ -283,6 +284,37 @@ TEST_F(AutomationRun, AFailedStepEndsWithAFailureStatusAndStillFinishes) {
     EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
     if (c.resultsWritten) {
       EXPECT_TRUE(std::filesystem::exists(dir / "out" / "ResultParameters.xml"));
+    }
+  }
+}
+
+// The file's limits are the user's: scans that end before the right one
+// are fitted to their end (and the result says so), while the analysis
+// saved beside them keeps the file's limit.
+TEST_F(AutomationRun, TheFileFitLimitsStayTheUsersOverShorterScans) {
+  WriteSyntheticScans(3, 40);  // 5.98 - 6.214 cm
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationOk) << log;
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 6.03f);
+  EXPECT_NEAR(s.rightFitLimit, 6.214f, 1e-6f);
+  EXPECT_FLOAT_EQ(s.enteredLeftFitLimit, 6.03f);
+  EXPECT_FLOAT_EQ(s.enteredRightFitLimit, 7.1f);
+  EXPECT_NE(ReadFile(dir / "out" / "ResultParameters.xml").find("\n<RightFitLimit>6.214000</RightFitLimit>"),
+            std::string::npos);
+  const std::string saved = (dir / "data" / "~tmppars.RA1").string();
+  ASSERT_EQ(CurrentDataPaths().parameterFile, saved);
+  ASSERT_TRUE(TmpSaveBestParams(saved, false));
+  std::istringstream in(ReadFile(saved));
+  std::string line;
+  for (int k = 1; k <= 43 && std::getline(in, line); ++k) {
+    if (k == 42) {
+      EXPECT_EQ(line, "6.030000");
+    }
+    if (k == 43) {
+      EXPECT_EQ(line, "7.100000");
     }
   }
 }

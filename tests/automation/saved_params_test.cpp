@@ -53,8 +53,11 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   mp.meniscusFit = 1;
   mp.bottom = 7.19f;
   mp.riNoiseFit = 1;
-  CurrentScanSet().leftFitLimit = 6.05f;
-  CurrentScanSet().rightFitLimit = 7.1f;
+  // The user's limits are saved, not the part of them these scans allowed.
+  CurrentScanSet().enteredLeftFitLimit = 6.05f;
+  CurrentScanSet().enteredRightFitLimit = 7.1f;
+  CurrentScanSet().leftFitLimit = 6.5f;
+  CurrentScanSet().rightFitLimit = 6.9f;
   gFitEngineState.meniscusMin = 5.99f;
   gFitEngineState.bottomMax = 7.3f;
   gFitEngineState.fitTINoise = 1;
@@ -81,7 +84,8 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   // attractive ks and kd; 204 to 207: Wiener skewing on, its magnitude in
   // 1e-6 cm^2 ml/mg, signal per mg/ml, fit.
   const std::pair<int, const char*> expected[] = {
-      {1, "1.000000"},   {16, "4.500000"},  {40, "6.020000"},  {73, "3.000000"},  {85, "1.000000"},
+      {1, "1.000000"},   {16, "4.500000"},  {40, "6.020000"},  {42, "6.050000"},  {43, "7.100000"},
+      {73, "3.000000"},  {85, "1.000000"},
       {86, "1.100000"},  {200, "1.000000"}, {193, "0.000000"}, {195, "1.000000"}, {197, "1.000000"},
       {204, "1.000000"}, {205, "2.500000"}, {206, "3.250000"}, {207, "1.000000"}};
   for (const auto& [line, value] : expected) EXPECT_EQ(lines[line - 1], value) << "line " << line;
@@ -104,6 +108,8 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_FLOAT_EQ(gModelParams.bottom, 7.19f);
   EXPECT_EQ(gModelParams.riNoiseFit, 1);
   EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, 6.05f);
+  EXPECT_FLOAT_EQ(CurrentScanSet().enteredLeftFitLimit, 6.05f);
+  EXPECT_FLOAT_EQ(CurrentScanSet().enteredRightFitLimit, 7.1f);
   EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.99f);
   EXPECT_EQ(gFitEngineState.fitTINoise, 1);
   EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.74f * 1.01f);

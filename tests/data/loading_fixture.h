@@ -31,7 +31,7 @@ class LoadingTest : public ::testing::Test {
     s.equilibriumMode = 0;
     s.oldFileNameConvention = 0;
     s.mixedTypes = 0;
-    s.leftFitLimit = s.rightFitLimit = 0;
+    s.leftFitLimit = s.rightFitLimit = s.enteredLeftFitLimit = s.enteredRightFitLimit = 0;
     s.loadEvery = 1;
     s.radialResolution = 0.001f;
     s.initialData.polynomialOrder = 1;

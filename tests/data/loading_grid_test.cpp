@@ -128,6 +128,97 @@ TEST_F(LoadingTest, FitLimitsAreCorrectedAgainstMeniscusBottomAndScans) {
   EXPECT_EQ(s.firstFitPoint[2], 3);
   EXPECT_EQ(s.lastFitPoint[2], 90);
   EXPECT_LT(s.firstGridPoint, s.lastGridPoint);
+
+  // The limits the user entered stay his: other data are fitted over what
+  // the scans allow of them (the box says where that is not all of them),
+  // and the first data loaded again over all of them.
+  // Four scans numbered from `number`, of `points` each, first to last.
+  auto loadScans = [&](int number, float first, float last, int points) {
+    auto scan = MakeScan(first, (last - first) / static_cast<float>(points - 1), points,
+                         [](float r) { return r - 4.0f; });
+    std::vector<std::string> names;
+    for (int k = 0; k < 4; ++k) {
+      scan.time = 1000.0 * (k + 1);
+      names.push_back(Name(number + k));
+      WriteScan(dir / names.back(), scan);
+    }
+    ui.transcript.clear();
+    ui.lenient = true;
+    const bool loaded = LoadAllData(MakeSelection(dir.path(), names));
+    ui.lenient = false;
+    return loaded;
+  };
+  auto expectFitted = [&](float left, float right) {
+    EXPECT_FLOAT_EQ(s.leftFitLimit, left);
+    EXPECT_FLOAT_EQ(s.rightFitLimit, right);
+    for (int i = 1; i <= s.count; ++i) {
+      ASSERT_LE(s.firstFitPoint[i], s.lastFitPoint[i]) << "scan " << i;
+      EXPECT_GE(s.radii[i][s.firstFitPoint[i]], left);
+      EXPECT_LE(s.radii[i][s.lastFitPoint[i]], right);
+      if (s.firstFitPoint[i] > 1) {
+        EXPECT_LT(s.radii[i][s.firstFitPoint[i] - 1], left);
+      }
+      if (s.lastFitPoint[i] < s.points[i]) {
+        EXPECT_GT(s.radii[i][s.lastFitPoint[i] + 1], right);
+      }
+    }
+  };
+  *t.meniscus = 5.9f;
+  *t.bottom = 7.2f;
+  EnterLeftFitLimit(6.05f);
+  EnterRightFitLimit(7.0f);
+  struct Other {
+    float first, last;
+    const char* box;  // the last one said, or none
+    float left, right;
+  } others[] = {
+      // The left limit rises to the scans' first radius without a word.
+      {6.5f, 7.2f, nullptr, 6.5f, 7.0f},
+      {6.5f, 6.9f, "possible problem with right limit in file 00021.RA1\nsetting right limit to 6.900", 6.5f,
+       6.9f},
+      {4.98f, 5.87f, "the fit limits 6.050 - 7.190 hold none of the loaded data\nsetting them to 4.980 - 5.870",
+       4.98f, 5.87f},
+  };
+  for (const Other& o : others) {
+    SCOPED_TRACE(o.first);
+    ASSERT_TRUE(loadScans(21, o.first, o.last, 121));
+    if (o.box) {
+      ASSERT_FALSE(ui.transcript.empty());
+      EXPECT_EQ(ui.transcript.back().text, o.box);
+    } else {
+      EXPECT_TRUE(ui.transcript.empty()) << ui.transcript.back().text;
+    }
+    expectFitted(o.left, o.right);
+    EXPECT_FLOAT_EQ(s.enteredLeftFitLimit, 6.05f);
+    EXPECT_FLOAT_EQ(s.enteredRightFitLimit, 7.0f);
+    ASSERT_TRUE(loadScans(11, 5.9f, 7.1f, 121));
+    EXPECT_TRUE(ui.transcript.empty()) << ui.transcript.back().text;
+    expectFitted(6.05f, 7.0f);
+  }
+
+  // Entries, data and point counts nobody chose, at the sizes of real sets
+  // (four scans of 2500 to 4000 radii, 10 000 to 16 000 points; the files
+  // hold radii to 0.1 um, which a scan of 0.5 cm keeps apart).
+  std::mt19937 random(20261209);
+  auto uniform = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(random); };
+  auto points = [&] { return std::uniform_int_distribution<int>(2500, 4000)(random); };
+  for (int round = 0; round < 6; ++round) {
+    const float left = uniform(5.95f, 6.4f), right = uniform(6.6f, 7.05f);
+    const float first = uniform(5.6f, 6.8f), last = first + uniform(0.5f, 1.2f);
+    SCOPED_TRACE(::testing::Message() << "entered " << left << " - " << right << ", data " << first << " - "
+                                      << last);
+    EnterLeftFitLimit(left);
+    EnterRightFitLimit(right);
+    ASSERT_TRUE(loadScans(11, 5.9f, 7.1f, points()));
+    expectFitted(left, right);
+    ASSERT_TRUE(loadScans(21, first, last, points()));
+    EXPECT_LT(s.leftFitLimit, s.rightFitLimit);
+    expectFitted(s.leftFitLimit, s.rightFitLimit);
+    EXPECT_EQ(s.enteredLeftFitLimit, left);
+    EXPECT_EQ(s.enteredRightFitLimit, right);
+    ASSERT_TRUE(loadScans(11, 5.9f, 7.1f, points()));
+    expectFitted(left, right);
+  }
 }
 
 TEST_F(LoadingTest, ResolutionBelowTheFinestIsRaisedToIt) {

@@ -174,18 +174,22 @@ DataBeforeLoad& BeforeLoad() {
 }
 
 // Data of another kind: the loader puts meniscus, bottom and fit limits
-// where the new data have them (lag-time limits of light scattering data
-// would otherwise become radii). A failed load gives them back.
+// (the entered ones too) where the new data have them: lag-time limits of
+// light scattering data would otherwise become radii. A failed load gives
+// them back.
 struct PlaceOfData {
   bool cleared = false;
-  float meniscus = 0, bottom = 0, left = 0, right = 0;
+  float meniscus = 0, bottom = 0, left = 0, right = 0, enteredLeft = 0, enteredRight = 0;
   void Restore() const {
     if (!cleared) return;
     ModelParams& mp = gModelParams;
+    ScanSet& s = CurrentScanSet();
     mp.meniscus = meniscus;
     mp.bottom = bottom;
-    CurrentScanSet().leftFitLimit = left;
-    CurrentScanSet().rightFitLimit = right;
+    s.leftFitLimit = left;
+    s.rightFitLimit = right;
+    s.enteredLeftFitLimit = enteredLeft;
+    s.enteredRightFitLimit = enteredRight;
     PackModelParameters();
   }
 };
@@ -195,22 +199,26 @@ PlaceOfData LeavePlaceToTheLoader(bool otherKind) {
   if (!otherKind) return place;
   ModelParams& mp = gModelParams;
   ScanSet& s = CurrentScanSet();
-  place = {true, mp.meniscus, mp.bottom, s.leftFitLimit, s.rightFitLimit};
+  place = {true, mp.meniscus, mp.bottom, s.leftFitLimit, s.rightFitLimit, s.enteredLeftFitLimit,
+           s.enteredRightFitLimit};
   mp.meniscus = mp.bottom = 0;
-  s.leftFitLimit = s.rightFitLimit = 0;
+  s.leftFitLimit = s.rightFitLimit = s.enteredLeftFitLimit = s.enteredRightFitLimit = 0;
   PackModelParameters();
   return place;
 }
 
 // A fit may leave the meniscus closer to the left fit limit than a load
-// leaves room for (a fit keeps it 0.001 cm clear, a load 0.01 cm): the
-// same data loaded again keep the fit range the user had, as long as the
+// leaves room for (a fit keeps it 0.001 cm clear, a load 0.01 cm): data
+// loaded again keep the left fit limit the user set, as long as the
 // meniscus stays below it, and the automatic meniscus range follows.
-void KeepFitRangeOfTheMeniscus(float leftBefore, bool otherData) {
+void KeepFitRangeOfTheMeniscus(bool otherData) {
   ScanSet& s = CurrentScanSet();
-  if (otherData || s.equilibriumMode || !(leftBefore > 0.0f) || s.leftFitLimit == leftBefore) return;
-  if (!(gModelParams.meniscus < leftBefore)) return;
-  s.leftFitLimit = leftBefore;
+  const float entered = s.enteredLeftFitLimit;
+  // Only a limit the load raised, and one that stays left of the right one
+  // (limits moved onto other data keep the range they were given).
+  if (otherData || s.equilibriumMode || !(entered > 0.0f) || !(s.leftFitLimit > entered)) return;
+  if (!(gModelParams.meniscus < entered) || !(entered < s.rightFitLimit)) return;
+  s.leftFitLimit = entered;
   CheckLeftFitLimit(0.0f);
   SetDefaultMeniscusBottomLimits();
 }
@@ -362,7 +370,6 @@ bool ReadChosenData(TXLAWindow& w, LoadKind kind, DataKind before, const std::st
   ScanSet& s = CurrentScanSet();
   DataTypeFlags& types = CurrentDataTypeFlags();
   const bool otherKind = before != DataKind::None && before != KindRequested(kind, types.electrophoresis != 0);
-  const float leftBefore = s.leftFitLimit;
   // The loader sets the new data's switches (a DLS load ticks the baseline
   // fit), which belong to no model of the earlier data.
   if (otherKind) RecordModelInUse();
@@ -378,7 +385,7 @@ bool ReadChosenData(TXLAWindow& w, LoadKind kind, DataKind before, const std::st
   }
   if (kind == LoadKind::Dls) loaded = s.count > 0 && types.dls;
   if (loaded) {
-    KeepFitRangeOfTheMeniscus(leftBefore, otherKind || kind == LoadKind::Dls);
+    KeepFitRangeOfTheMeniscus(otherKind || kind == LoadKind::Dls);
     // The fit of the data before went with them.
     WindowFlags().UnsavedFit = false;
     ForgetPreviousAnalysisOfNewData(w);
