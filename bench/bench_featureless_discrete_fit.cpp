@@ -27,6 +27,7 @@
 #include "fit/rmsd.h"
 #include "fit/stalled_steps.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
 #include "numerics/random.h"
 
 namespace {
@@ -60,6 +61,8 @@ void MakeSet(Data data, Setup setup) {
     for (int i = 1; i <= ss.points[j]; ++i)
       ss.signals[j][i] = ss.gridSignals[j][i] = 0.5f + (data == Data::Flat ? 0.0f : noise(engine));
   LammSettings() = LammSolverSettings{};
+  // One thread: the CPU seconds are those of one, not the workers' sum.
+  LammThreadCount() = 1;
   if (!setup.window) LammSettings().rampRotorSpeed = 0;
   gSolutionConditions.vbarRho = 0.73f;
   gSolutionConditions.temperature = 293.15f;
