@@ -6,8 +6,9 @@
 // simplex, Levenberg-Marquardt and annealing at their defaults, one thread.
 // The counters: CPU seconds of the fit, its evaluations, its rmsd and how it
 // ended (1 reached, 2 a limit, 3 undetermined, 4 not reached), the species
-// annealing took as gone from the fit range without solving them and those
-// it wrote from the plateau's closed form.
+// annealing took as gone from the fit range without solving them, those it
+// wrote from the plateau's closed form and those it took from its memory of
+// species solved with the same settings before.
 // Nothing in such data settles the species: each fit must end by itself.
 // The noisy_window variant fits by annealing as the window does (see Setup).
 #include <benchmark/benchmark.h>
@@ -103,17 +104,19 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   const int species = static_cast<int>(state.range(0));
   const int method = static_cast<int>(state.range(1));
   double firstCpu = 0.0;
-  long empty = 0, plateau = 0;
+  long empty = 0, plateau = 0, memo = 0;
   bench::FitOutcome outcome;
   for (auto _ : state) {
     MakeSet(data, setup);
     StartSpecies(species, method, setup);
     bench::CountingFitHost host;
     if (setup.second) firstCpu = bench::TimedFit(host).cpu;
-    const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount();
+    const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount(),
+               memoBefore = MemoisedSpeciesCount();
     outcome = bench::TimedFit(host);
     empty = UnsolvedEmptySpeciesCount() - emptyBefore;
     plateau = PlateauSpeciesCount() - plateauBefore;
+    memo = MemoisedSpeciesCount() - memoBefore;
     state.SetIterationTime(outcome.cpu);
     bench::FreeCommonGridScans();
   }
@@ -121,6 +124,7 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   if (setup.second) state.counters["first_cpu_seconds"] = firstCpu;
   state.counters["empty_species"] = static_cast<double>(empty);
   state.counters["plateau_species"] = static_cast<double>(plateau);
+  state.counters["memo_species"] = static_cast<double>(memo);
 }
 
 // Each fit once, in seconds of its own CPU time.
