@@ -6,8 +6,9 @@
 // simplex, Levenberg-Marquardt and annealing at their defaults, one thread.
 // The counters: CPU seconds of the fit, its evaluations, its rmsd and how it
 // ended (1 reached, 2 a limit, 3 undetermined, 4 not reached), the species
-// annealing took as gone from the fit range without solving them and those
-// it wrote from the plateau's closed form.
+// annealing took as gone from the fit range without solving them, those it
+// wrote from the plateau's closed form and those it took from its memory of
+// species solved with the same settings before.
 // Nothing in such data settles the species: each fit must end by itself.
 // The noisy_window variant fits by annealing as the window does (see Setup).
 #include <benchmark/benchmark.h>
@@ -27,6 +28,7 @@
 #include "fit/rmsd.h"
 #include "fit/stalled_steps.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
 #include "numerics/random.h"
 
 namespace {
@@ -60,6 +62,8 @@ void MakeSet(Data data, Setup setup) {
     for (int i = 1; i <= ss.points[j]; ++i)
       ss.signals[j][i] = ss.gridSignals[j][i] = 0.5f + (data == Data::Flat ? 0.0f : noise(engine));
   LammSettings() = LammSolverSettings{};
+  // One thread: the CPU seconds are those of one, not the workers' sum.
+  LammThreadCount() = 1;
   if (!setup.window) LammSettings().rampRotorSpeed = 0;
   gSolutionConditions.vbarRho = 0.73f;
   gSolutionConditions.temperature = 293.15f;
@@ -100,17 +104,19 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   const int species = static_cast<int>(state.range(0));
   const int method = static_cast<int>(state.range(1));
   double firstCpu = 0.0;
-  long empty = 0, plateau = 0;
+  long empty = 0, plateau = 0, memo = 0;
   bench::FitOutcome outcome;
   for (auto _ : state) {
     MakeSet(data, setup);
     StartSpecies(species, method, setup);
     bench::CountingFitHost host;
     if (setup.second) firstCpu = bench::TimedFit(host).cpu;
-    const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount();
+    const long emptyBefore = UnsolvedEmptySpeciesCount(), plateauBefore = PlateauSpeciesCount(),
+               memoBefore = MemoisedSpeciesCount();
     outcome = bench::TimedFit(host);
     empty = UnsolvedEmptySpeciesCount() - emptyBefore;
     plateau = PlateauSpeciesCount() - plateauBefore;
+    memo = MemoisedSpeciesCount() - memoBefore;
     state.SetIterationTime(outcome.cpu);
     bench::FreeCommonGridScans();
   }
@@ -118,6 +124,7 @@ void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data, Setup setup =
   if (setup.second) state.counters["first_cpu_seconds"] = firstCpu;
   state.counters["empty_species"] = static_cast<double>(empty);
   state.counters["plateau_species"] = static_cast<double>(plateau);
+  state.counters["memo_species"] = static_cast<double>(memo);
 }
 
 // Each fit once, in seconds of its own CPU time.

@@ -234,6 +234,7 @@ int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
+  SpeciesSolveMemoScope memo;
   fs.annealTemperature = fs.annealStartTemperature;
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;

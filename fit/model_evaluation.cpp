@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <list>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "data/load_hooks.h"
@@ -139,7 +141,69 @@ void ScaleSpeciesCurves(int k, double amplitude) {
       for (int i = 1; i <= ss.gridLength; ++i) curves[j][i] *= f;
 }
 
+// The curves of the species solved last under a SpeciesSolveMemoScope, the
+// one used last first.
+struct MemoisedSpecies {
+  std::string key;
+  std::vector<float> curves;  // scan after scan, gridLength values each
+  bool staticGrid = false;
+};
+int gMemoDepth = 0;
+std::list<MemoisedSpecies> gMemo;
+size_t gMemoBytes = 0;
+long gMemoisedCount = 0;
+
+size_t CurveBytes(const MemoisedSpecies& m) { return m.curves.size() * sizeof(float) + m.key.size(); }
+
+// Slot k's curves from memory when a species was solved with these
+// settings before; true then.
+bool TakeMemoisedCurves(const std::string& key, int k, bool* staticGrid) {
+  const auto it = std::find_if(gMemo.begin(), gMemo.end(), [&key](const MemoisedSpecies& m) { return m.key == key; });
+  if (it == gMemo.end()) return false;
+  gMemo.splice(gMemo.begin(), gMemo, it);
+  ScanSet& ss = CurrentScanSet();
+  const std::vector<float*>& curves = ss.species[k].onGridPerScan;
+  const size_t length = static_cast<size_t>(ss.gridLength);
+  for (int j = 1; j <= ss.count && j < static_cast<int>(curves.size()); ++j)
+    if (curves[j]) std::copy_n(it->curves.data() + (j - 1) * length, length, curves[j] + 1);
+  *staticGrid = it->staticGrid;
+  return true;
+}
+
+// Keeps slot k's curves as the solver wrote them, the oldest let go beyond
+// the bounds.
+void MemoiseCurves(std::string key, int k, bool staticGrid) {
+  ScanSet& ss = CurrentScanSet();
+  const std::vector<float*>& curves = ss.species[k].onGridPerScan;
+  const size_t length = static_cast<size_t>(ss.gridLength);
+  if (static_cast<int>(curves.size()) <= ss.count) return;
+  MemoisedSpecies m{std::move(key), std::vector<float>(length * static_cast<size_t>(ss.count)), staticGrid};
+  for (int j = 1; j <= ss.count; ++j) {
+    if (!curves[j]) return;
+    std::copy_n(curves[j] + 1, length, m.curves.data() + (j - 1) * length);
+  }
+  const size_t bytes = CurveBytes(m);
+  if (bytes > SpeciesSolveMemoScope::kMemoBytes) return;
+  while (!gMemo.empty() && (static_cast<int>(gMemo.size()) >= SpeciesSolveMemoScope::kMemoSpecies ||
+                            gMemoBytes + bytes > SpeciesSolveMemoScope::kMemoBytes)) {
+    gMemoBytes -= CurveBytes(gMemo.back());
+    gMemo.pop_back();
+  }
+  gMemoBytes += bytes;
+  gMemo.push_front(std::move(m));
+}
+
 }  // namespace
+
+SpeciesSolveMemoScope::SpeciesSolveMemoScope() { ++gMemoDepth; }
+
+SpeciesSolveMemoScope::~SpeciesSolveMemoScope() {
+  if (--gMemoDepth > 0) return;
+  gMemo.clear();
+  gMemoBytes = 0;
+}
+
+long MemoisedSpeciesCount() { return gMemoisedCount; }
 
 OutlyingSpeciesScope::OutlyingSpeciesScope() { ++gOutlyingDepth; }
 
@@ -256,7 +320,19 @@ void SimulateDiscreteSpecies(FitHost* host) {
       }
       solver->SetWideEndLayersOnStaticGrid(true);
     }
+    // The curves of a plain run are all its settings give; the solver's
+    // refusals and failures are not kept, and so come again with their boxes.
+    std::string key;
+    if (gMemoDepth > 0 && onGrid) key = solver->PlainRunKey();
+    bool memoStatic = false;
+    if (!key.empty() && TakeMemoisedCurves(key, k, &memoStatic)) {
+      ++gMemoisedCount;
+      if (unitLoading) ScaleSpeciesCurves(k, amplitude);
+      gSimulationSwitches.staticGridSolverRan = memoStatic ? 1 : 0;
+      continue;
+    }
     const int code = solver->CheckAndRun();
+    if (!key.empty() && code == kLammSolved) MemoiseCurves(std::move(key), k, solver->StaticGridChosen());
     if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
     gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
     if (host) ReportSimulationError(host, code);

@@ -48,6 +48,28 @@ long UnsolvedEmptySpeciesCount();
 // Species they wrote from the plateau's closed form.
 long PlateauSpeciesCount();
 
+// For as long as it lives (one annealing fit, its finishing pass
+// included), a species is solved once for each set of settings it is run
+// with (CLammIdeal::PlainRunKey): solved again with the same, its curves on
+// the common grid are those the solver wrote the first time, bit for bit,
+// taken from memory. A fit moves one species of several at a time in many
+// of its evaluations (each derivative of Levenberg-Marquardt, each trial
+// of the end check), and holds a species at the end of its range while the
+// others move: the species it did not move were solved anew at every such
+// evaluation. Bounded: the curves of the kMemoSpecies species used last,
+// and at most kMemoBytes of them.
+class SpeciesSolveMemoScope {
+ public:
+  SpeciesSolveMemoScope();
+  ~SpeciesSolveMemoScope();
+  SpeciesSolveMemoScope(const SpeciesSolveMemoScope&) = delete;
+  SpeciesSolveMemoScope& operator=(const SpeciesSolveMemoScope&) = delete;
+  static constexpr int kMemoSpecies = 32;
+  static constexpr size_t kMemoBytes = size_t{64} << 20;
+};
+// Species the evaluations under such a scope took from memory.
+long MemoisedSpeciesCount();
+
 // Set at every evaluation.
 extern unsigned char gModelEvaluated;
 

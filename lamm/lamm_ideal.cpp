@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
@@ -66,6 +68,61 @@ bool CLammIdeal::PlainSectorRun() const {
     if (!(rpm > 0 && std::isfinite(rpm))) return false;
   }
   return true;
+}
+
+namespace {
+
+// Appends the bytes of plain values to a key.
+class KeyWriter {
+ public:
+  explicit KeyWriter(std::string& key) : key_(key) {}
+  template <typename... T>
+  void operator()(const T&... values) {
+    (Append(values), ...);
+  }
+
+ private:
+  template <typename T>
+  void Append(const T& value) {
+    static_assert(std::is_arithmetic_v<T> || std::is_pointer_v<T>);
+    key_.append(reinterpret_cast<const char*>(&value), sizeof value);
+  }
+  std::string& key_;
+};
+
+}  // namespace
+
+std::string CLammIdeal::PlainRunKey() const {
+  std::string key;
+  if (!PlainSectorRun()) return key;
+  KeyWriter put(key);
+  put(s_, D_, c0_, meniscus_, bottom_, leftFitLimit_, rightFitLimit_, rightLimitInside_, detailCode_);
+  const LammScanOutput& o = scans_;
+  put(o.records, o.grid, o.gridLength, o.perScanRadii, o.perScanCounts, o.indexMap, o.scanCount, o.showProgress,
+      o.suppressText1, o.suppressText2, o.timeResolution, o.scanVelocity, o.radialResolution, o.convolutionRange,
+      o.absorbanceData);
+  for (int k = 1; k <= o.scanCount; ++k) {
+    const ScanRecord& r = o.records[o.indexMap[k]];
+    put(o.indexMap[k], r.rpm, r.timeRead, r.w2t, r.time, r.acceleration, r.accelerationTime);
+  }
+  put(perScanMode_, perScanFactor_, forcedSegments_, startTimeOffset_);
+  const LammModelOptions& m = opt_;
+  put(m.minNodes, m.maxNodes, m.pointsPerWidth, m.forceSteep, m.backDiffusionTolerance, m.backDiffusionCheck,
+      m.optimiseGrid, m.automaticGridSize, m.ff0, m.linearRamp, m.fixedTimeStep, m.solverSetting, m.steadyTolerance,
+      m.sGridValue, m.automaticSGrid, m.solverSwitch, m.automaticAlgorithm, m.stepTolerance, m.stepLowerTolerance,
+      m.stepTarget, m.stepBase, m.defaultNodes, m.gridSetting, m.movingFrame, m.staticGrid, m.truncationSetting,
+      m.truncationLevel, m.truncateDynamically, m.blend, m.stepFactor, m.reducedSThreshold, m.optimisedThreshold);
+  put(parametersValid_, stepLimit_, wideEndLayersStatic_);
+  const LammSolutionConditions& c = conditions_;
+  put(c.temperature, c.viscosity, c.density, c.vbar, c.vbarDensity);
+  const LammRotor& r = rotor_;
+  put(r.checkAcceleration, r.maxStepAccelerating, r.accelDuration, r.accelRate, r.finalRpm, r.rpm, r.sw2Final);
+  put(movingCandidate_, staticCandidate_, refineRadius_, steep_, scheduleGrid_, defaultGrid_, retry_,
+      refineRequested_, grading_);
+  put(initialDt_, startTime_, maxTimeGiven_, maxTimeValue_, continueAfterLast_, watchFraction_, massTracking_);
+  put(gridClass_, kernelLength_, convFirst_, convLast_, positiveSOnly_, debug_);
+  for (float v : kernel_) put(v);
+  return key;
 }
 
 double CLammIdeal::TimeAtFullSpeed(int k) const {

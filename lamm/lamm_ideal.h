@@ -225,6 +225,12 @@ class CLammIdeal : protected LammIdealState {
   // of being solved (their values outside the fit range are the sharp
   // boundary's); false, nothing written, for any other.
   bool SolvePlateauOfTheFitRange();
+  // For a run of the plain sector cell (PlainSectorRun): every setting the
+  // run reads, as bytes (the scans by their times and speeds, the caller's
+  // output arrays left out). Two solvers loaded with the same key write the
+  // same curves, bit for bit, while the caller's scans and grid stay as
+  // they are. Empty for any other run.
+  std::string PlainRunKey() const;
   // With it set, a species that has crossed the cell before the first scan
   // (its sharp boundary past the far end, at the last scan's speed) and
   // collects in a layer at that end wider than two spacings of the default

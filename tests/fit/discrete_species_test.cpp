@@ -919,6 +919,55 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
           EXPECT_NEAR(annealed, solved, (f.taken == Taken::Layer ? 1e-5f : 1e-6f) * solved);
         }
       }
+      // A species solved again with the settings of a solve before (the
+      // other species moved, or the point asked again) is taken from the
+      // fit's memory: the model is the one solving gives, bit for bit,
+      // whatever was solved in between, and no longer once the fit ends.
+      // The species' curves on the common grid (here for the TI noise).
+      {
+        gFitEngineState.fitTINoise = 1;
+        ModelHost host;
+        const std::vector<float> a = {0.0f, mass ? 20000.0f : 5.0f, mass ? 200000.0f : 2.0f, 2.0f, 9.0f};
+        std::vector<float> b = a;
+        b[3] = 3.0f;
+        auto evaluate = [&](std::vector<float> v) {
+          const float rmsd = SimplexSim(v.data(), &host);
+          std::vector<float> model;
+          for (int j = 1; j <= ss.count; ++j) model.insert(model.end(), ss.model[j] + 1, ss.model[j] + 1 + ss.points[j]);
+          return std::make_pair(rmsd, model);
+        };
+        const auto solvedA = evaluate(a), solvedB = evaluate(b);
+        const long before = MemoisedSpeciesCount();
+        {
+          SpeciesSolveMemoScope fit;
+          EXPECT_EQ(evaluate(a), solvedA);
+          EXPECT_EQ(MemoisedSpeciesCount() - before, 0);
+          EXPECT_EQ(evaluate(b), solvedB);  // species 2 as in a
+          EXPECT_EQ(MemoisedSpeciesCount() - before, 1);
+          EXPECT_EQ(evaluate(a), solvedA);
+          EXPECT_EQ(evaluate(b), solvedB);
+          EXPECT_EQ(MemoisedSpeciesCount() - before, 5);
+          // What the schedule solves otherwise (a layer on the static
+          // grid, species 1 too) is not the solve it remembers.
+          if (mass) {
+            std::vector<float> layer = a;
+            layer[2] = 1.0f;
+            layer[4] = -1e5f;
+            evaluate(layer);
+            EXPECT_EQ(gSimulationSwitches.staticGridSolverRan, 0);
+            EXPECT_EQ(MemoisedSpeciesCount() - before, 6);
+            OutlyingSpeciesScope annealing;
+            evaluate(layer);
+            EXPECT_EQ(gSimulationSwitches.staticGridSolverRan, 1);
+            EXPECT_EQ(MemoisedSpeciesCount() - before, 6);
+          }
+        }
+        const long during = MemoisedSpeciesCount() - before;
+        EXPECT_EQ(evaluate(a), solvedA);
+        EXPECT_EQ(MemoisedSpeciesCount() - before, during);
+        EXPECT_EQ(host.evaluations, mass ? 9 : 7);
+        gFitEngineState.fitTINoise = 0;
+      }
     }
     // Outside a fit nothing is held.
     EXPECT_EQ(unpack(5.0f, 5.0f, 500.0f, 2.0f)[3], 500.0f);
