@@ -294,7 +294,8 @@ TEST_F(Generate, TheMeniscusRangesOfAGeneratedSetStandAroundItsMeniscus) {
     ResetRoadRecords();
     fs::remove_all(dir_ / "gen");
     fs::create_directories(dir_ / "gen");
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;  // as in a new program
+    ScanSet& fresh = CurrentScanSet();  // as in a new program
+    fresh.leftFitLimit = fresh.rightFitLimit = fresh.enteredLeftFitLimit = fresh.enteredRightFitLimit = 0;
     if (c.loadedBefore) LoadRun(3);  // meniscus 5.95 cm
     if (c.userRanges) {
       forms_.Expect({"set meniscus+limits", {{988, "5.9"}, {987, "5.96"}}, {}});
