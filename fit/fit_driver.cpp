@@ -475,10 +475,12 @@ constexpr float kExchangeSFactors[] = {2.0f / 3.0f, 0.8f, 1.0f, 1.25f, 1.5f};
 // With loadings held, the trials solved under them (SolveUnderHeldLoadings),
 // of each kind (one species moved, two together).
 constexpr int kHeldSolvedTrials = 4;
-// The short simplex runs from trials the held loadings bind, and the
-// evaluations each may spend.
-constexpr int kHeldRuns = 2;
+// The evaluations the short simplex run from the lowest point placed under
+// the held loadings may spend; the runs of the fit with loadings free, and
+// the evaluations they may spend together.
 constexpr int kHeldRunEvaluations = 200;
+constexpr int kFreeFitRuns = 3;
+constexpr int kFreeFitEvaluations = 800;
 // The steps SolveUnderHeldLoadings takes about a loading: this part of it,
 // and at least this part of the total.
 constexpr double kLoadingStep = 0.1;
@@ -637,6 +639,125 @@ float SolveUnderHeldLoadings(int n, float* v, FitHost* host) {
   return static_cast<float>(std::sqrt(lowest));
 }
 
+EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord);
+
+// The held loadings relaxed: from the s and sizes in the model, simplex
+// runs over the s and sizes alone with every loading solved linearly
+// (bounded by kFreeFitEvaluations together), their ends checked as any
+// fit's of free loadings (every species placed beside the others, at most
+// kMaxEndPlacements times), find where the species belong with loadings
+// free, which lies no higher than any point under the held ones. Where it lies
+// lower than `endRmsd` by what two species moved together must show, the
+// species with a held share is given each species' place there in turn
+// (its loading belongs to one of those boundaries, the others take up the
+// rest), the fitted loadings set from the free amplitudes and solved under
+// the held ones; from the lowest a short simplex run over every quantity
+// goes on (kHeldRunEvaluations). `saved` holds the end's parameters; the
+// lowest point is packed into `v`; returns its rmsd (kRejectedTrial where
+// none, or where the free fit lies no lower).
+float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd, float* v, FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  ModelParameterVector& pv = gModelParameterVector;
+  ModelParams& mp = gModelParams;
+  unsigned char loadingFlags[kSpeciesSlots + 1];
+  for (int q = 1; q <= kSpeciesSlots; ++q) {
+    loadingFlags[q] = pv.F[kLoadingOffset + q];
+    pv.F[kLoadingOffset + q] = 0;
+  }
+  mp.concentrationsLinear = 1;
+  const int m = ParametersToFitVector(0, nullptr);
+  float freeRmsd = kRejectedTrial;
+  float freeP[kParameterSlots + 1];
+  double amplitude[kSpeciesSlots + 1] = {};
+  if (m > 0) {
+    FloatMat simplex(1, m + 1, 1, m);
+    FloatVec values(1, m + 1);
+    float** p = simplex;
+    int evaluations = kMaxNelderMeadEvaluations - kFreeFitEvaluations;
+    // Simplex runs from a new simplex around the best vertex, until a run
+    // lowers the rmsd no more than the runs resolve (or the budget is spent).
+    auto freeFit = [&] {
+      PackFitVectorUnclamped(m, p[1]);
+      float previous = kRejectedTrial;
+      for (int run = 0; run < kFreeFitRuns && !fs.stopRequested && evaluations < kMaxNelderMeadEvaluations; ++run) {
+        MakeInitialSimplex(m, p);
+        EvaluateSimplexFromStart(host, p, values, m, SimplexSim);
+        NelderMeadMinimize(host, p, values, m, kFitSimplexTolerance, SimplexSim, &evaluations, nullptr, 0, false);
+        const int low = LowestVertex(values, m);
+        if (low != 1)
+          for (int j = 1; j <= m; ++j) p[1][j] = p[low][j];
+        const bool settled = !(values[low] < previous * (1.0f - kFitSimplexTolerance));
+        previous = std::min(previous, values[low]);
+        if (settled) break;
+      }
+      return SimplexSim(p[1], host);
+    };
+    freeRmsd = freeFit();
+    // With loadings free the runs can settle as any fit of free loadings
+    // can, two species on one boundary and another boundary missing: the
+    // species are placed as at the end of one away from a minimum, and from
+    // a lower placement the runs go on.
+    for (int placement = 0; placement < kMaxEndPlacements && !fs.stopRequested; ++placement) {
+      const EndPlacement placed = PlaceSpeciesWithoutASay(host, FitEndRecord{FitEndKind::NotReached, {}});
+      fs.fitRunning = 1;
+      if (placed == EndPlacement::Stopped) fs.stopRequested = 1;
+      if (placed != EndPlacement::Lower) break;
+      freeRmsd = freeFit();
+    }
+    for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
+    std::copy(pv.P, pv.P + kParameterSlots + 1, freeP);
+  }
+  mp.concentrationsLinear = 0;
+  for (int q = 1; q <= kSpeciesSlots; ++q) {
+    pv.F[kLoadingOffset + q] = loadingFlags[q];
+    pv.P[kLoadingOffset + q] = saved[kLoadingOffset + q];
+    mp.concentration[q] = saved[kLoadingOffset + q];
+  }
+  const double points = fs.rmsdPointCount, resolution = RmsdResolution();
+  if (fs.stopRequested || !(freeRmsd < kRejectedTrial) ||
+      ChiSquareFall(endRmsd, freeRmsd, points, resolution) < kPairMoveChiSquare)
+    return kRejectedTrial;
+  // The places a held share is given: its own, and each other species'
+  // whose s and size are fitted.
+  std::vector<float> lowestAt(static_cast<size_t>(n) + 1);
+  float lowest = kRejectedTrial;
+  std::vector<int> heldShares;
+  for (int h = 1; h <= kSpeciesSlots; ++h)
+    if (ShareHeld(h) && pv.F[h] && pv.F[h + kSpeciesSlots]) heldShares.push_back(h);
+  if (heldShares.empty()) heldShares.push_back(0);
+  for (int h : heldShares)
+    for (int o = 1; o <= kSpeciesSlots && !fs.stopRequested; ++o) {
+      if (h ? !(o == h || (mp.included[o] && pv.F[o] && pv.F[o + kSpeciesSlots])) : o != 1) continue;
+      std::copy(freeP, freeP + kParameterSlots + 1, pv.P);
+      double placed[kSpeciesSlots + 1];
+      std::copy(amplitude, amplitude + kSpeciesSlots + 1, placed);
+      if (h && o != h) {
+        std::swap(pv.P[h], pv.P[o]);
+        std::swap(pv.P[h + kSpeciesSlots], pv.P[o + kSpeciesSlots]);
+        std::swap(placed[h], placed[o]);
+      }
+      if (!LoadingsFromAmplitudes(placed, saved)) continue;
+      const float y = SolveUnderHeldLoadings(n, v, host);
+      if (y < lowest) {
+        lowest = y;
+        std::copy(v, v + n + 1, lowestAt.begin());
+      }
+    }
+  if (!(lowest < kRejectedTrial) || fs.stopRequested) return kRejectedTrial;
+  FloatMat simplex(1, n + 1, 1, n);
+  FloatVec values(1, n + 1);
+  float** p = simplex;
+  for (int j = 1; j <= n; ++j) p[1][j] = lowestAt[j];
+  MakeInitialSimplex(n, p);
+  EvaluateSimplexFromStart(host, p, values, n, SimplexSim);
+  // The run's count starts where only kHeldRunEvaluations are left.
+  int evaluations = kMaxNelderMeadEvaluations - kHeldRunEvaluations;
+  NelderMeadMinimize(host, p, values, n, kFitSimplexTolerance, SimplexSim, &evaluations, nullptr, 0, false);
+  const int low = LowestVertex(values, n);
+  for (int j = 1; j <= n; ++j) v[j] = values[low] < lowest ? p[low][j] : lowestAt[j];
+  return std::min(lowest, values[low]);
+}
+
 EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
@@ -672,11 +793,11 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
   gSimulationSwitches.redrawDuringSimulation = 0;
   fs.fitRunning = 1;
-  // With fitted loadings, the end's misfit with its loadings solved freely.
-  float endFree = kRejectedTrial;
+  // With fitted loadings, the end's loadings solved freely: the species
+  // that have a say are judged by those.
   if (fittedLoadings) {
     std::vector<float> at(end);
-    endFree = solveLoadingsLinearly(at);
+    solveLoadingsLinearly(at);
   }
   // The species placed and the one it is placed beside (itself: moved from
   // where it is).
@@ -903,36 +1024,19 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         (c.pair ? bestPair : best) = trial;
       }
     }
-    // Where none of them is lower, a held loading can still bind the
-    // species to where they are: a trial whose s and sizes fit the data
-    // better than the end's (both with the loadings solved freely) can lie
-    // higher under the held loadings until the others move with it. From
-    // the lowest such trials a short simplex run goes on, bounded by
-    // kHeldRunEvaluations each, as two species moved together.
+    // Where none of them is lower, the held loadings can still bind the
+    // species where they are, too far from where they belong for any move
+    // of one or two (a held share on another species' boundary, every
+    // species displaced to make up for it): the end is judged against the
+    // fit with its loadings free, as two species moved together.
     const double points = fs.rmsdPointCount, resolution = RmsdResolution();
-    int runs = 0;
-    for (const Candidate& c : candidates) {
-      if (fs.stopRequested || runs >= kHeldRuns ||
-          ChiSquareFall(endRmsd, lowest, points, resolution) >= kStalledChiSquare ||
-          ChiSquareFall(endRmsd, lowestPair, points, resolution) >= kPairMoveChiSquare)
-        break;
-      if (!(endFree < kRejectedTrial) || ChiSquareFall(endFree, c.bound, points, resolution) < kPairMoveChiSquare) break;
-      ++runs;
-      std::copy(c.P.begin(), c.P.end(), pv.P);
-      if (!(SolveUnderHeldLoadings(n, trial.data(), host) < kRejectedTrial)) continue;
-      FloatMat simplex(1, n + 1, 1, n);
-      FloatVec values(1, n + 1);
-      float** p = simplex;
-      for (int j = 1; j <= n; ++j) p[1][j] = trial[j];
-      MakeInitialSimplex(n, p);
-      EvaluateSimplexFromStart(host, p, values, n, SimplexSim);
-      // The run's count starts where only kHeldRunEvaluations are left.
-      int evaluations = kMaxNelderMeadEvaluations - kHeldRunEvaluations;
-      NelderMeadMinimize(host, p, values, n, kFitSimplexTolerance, SimplexSim, &evaluations, nullptr, 0, false);
-      const int lowestVertex = LowestVertex(values, n);
-      if (values[lowestVertex] < lowestPair) {
-        lowestPair = values[lowestVertex];
-        for (int j = 1; j <= n; ++j) bestPair[j] = p[lowestVertex][j];
+    if (!fs.stopRequested && ChiSquareFall(endRmsd, lowest, points, resolution) < kStalledChiSquare &&
+        ChiSquareFall(endRmsd, lowestPair, points, resolution) < kPairMoveChiSquare) {
+      std::copy(saved, saved + kParameterSlots + 1, pv.P);
+      const float y = PlaceUnderHeldLoadingsFromFreeFit(n, saved, endRmsd, trial.data(), host);
+      if (y < lowestPair) {
+        lowestPair = y;
+        bestPair = trial;
       }
     }
   }

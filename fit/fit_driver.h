@@ -35,7 +35,10 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 // held, sizes moved more widely, a species with a held share moved widely
 // and exchanged with each other species (plainly and at sizes scaled), the
 // trials ranked by their loadings solved freely and the lowest solved under
-// the held ones, or run on by a short simplex; where that lowers
+// the held ones; where none is lower, the end is judged against the fit
+// with its loadings free (a bounded relaxation): the species with a held
+// share given each boundary found there, solved under the held loadings
+// and run on by a short simplex; where that lowers
 // chi-square by a unit, the fit goes on from there (a bounded number of
 // times) and tells the end of its last run.
 int FitCurrentModel(FitHost* host);

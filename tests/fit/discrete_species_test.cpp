@@ -1326,6 +1326,22 @@ INSTANTIATE_TEST_SUITE_P(
       heldShare.name = "drawn 2, share 2 held";
       heldShare.held = 2;
       sets.push_back(heldShare);
+      // Three drawn species, the total on the first, the third one's share
+      // held at the truth: from 2 x s Marquardt-Levenberg and annealing
+      // called points 18 % above the lowest rmsd their minimum, the simplex
+      // one 5 % above (the held share on the fastest boundary, beside the
+      // first species, the slow heavy one's boundary taken up by the
+      // second); no move of one or two species led down from there.
+      TableSet heldThird{"three drawn species, share 3 held",
+                         {{9.3670826f, 65425.9883f, 0.488202065f},
+                          {2.07739592f, 35591.7539f, 0.340668291f},
+                          {3.0063529f, 257107.047f, 0.155932784f}},
+                         0.00611145934f,
+                         1780u};
+      heldThird.fromTruth = true;
+      heldThird.sFactors = {2.0f, 0.5f};
+      heldThird.held = 3;
+      sets.push_back(heldThird);
       // Two species of another draw (22 scans of 618 radii, 854 s apart):
       // from 2 x s Marquardt-Levenberg walked one species into a corner
       // where the other and the noise terms stand in for it, and crept
