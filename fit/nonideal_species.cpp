@@ -168,11 +168,14 @@ EndPlacement PlaceNonidealityAnew(FitHost* host) {
       found = true;
     }
   };
-  // ks placed with s0 moved to keep s0 / (1 + ks c), the plateau's s.
+  // ks placed with s0 moved to keep s0 (1 - ks c), the plateau's s (the
+  // solver's linear factor; s0 / (1 + ks c) put s0 4 % low at ks c 0.2, a
+  // boundary far off, and no trial came near the floor).
   if (pv.F[kLogKs])
     for (double ks : kPlacedKsLoads)
       for (float dFactor : kDWithKsFactors)
-        if (pv.F[kSize] || dFactor == 1.0f) tryAt(ks, kdLoad, (1.0 + ks) / (1.0 + ksLoad), dFactor);
+        if (pv.F[kSize] || dFactor == 1.0f)
+          tryAt(ks, kdLoad, (1.0 - std::min(ksLoad, kNonidealKsLoadMost)) / (1.0 - ks), dFactor);
   // kd placed with D0 moved to keep D0 (1 + kd c).
   if (pv.F[kLogKd])
     for (double kd : kPlacedKdLoads)
@@ -200,6 +203,13 @@ EndPlacement PlaceNonidealityAnew(FitHost* host) {
 // iterations (900 evaluations, 95 s of one thread), each step lowering
 // chi-square a little, and the simplex goes on from their end anyway.
 constexpr int kValleyIterations = 10;
+// The valley's derivatives are taken over steps this many times the fit's
+// own (1.0005 -> 1.005 of a value). The solver's steps follow the parameters,
+// so chi-square (10 000 points, noise 0.01) jumps by 1-2 units between
+// parameters 1e-6 apart; over the fit's own derivative steps that roughness
+// swamped the slope along the floor, every trial from an end 340 units
+// above it was rejected, and the end was put back as "reached".
+constexpr double kValleyDerivativeStep = 10.0;
 
 // Levenberg-Marquardt from the simplex's end: the simplex settles on the
 // slope of the valley where D and kd trade (at log10 kd -2.4 for -10, 2 %
@@ -219,7 +229,12 @@ EndPlacement StepDownTheValley(FitHost* host) {
   const int iterations = fs.mlMaxIterations;
   const std::int32_t errorCode = gSerialFitSettings.errorCode;
   fs.mlMaxIterations = std::min(iterations, kValleyIterations);
+  const double stepFactor = fs.mlParamStepFactor, stepAbsolute = fs.mlParamStepAbsolute;
+  fs.mlParamStepFactor = 1.0 + kValleyDerivativeStep * (stepFactor - 1.0);
+  fs.mlParamStepAbsolute = kValleyDerivativeStep * stepAbsolute;
   MLOptimize(host);
+  fs.mlParamStepFactor = stepFactor;
+  fs.mlParamStepAbsolute = stepAbsolute;
   fs.mlMaxIterations = iterations;
   gSerialFitSettings.errorCode = errorCode;
   if (fs.stopRequested && !FitStoppedByBudget()) return EndPlacement::Stopped;
