@@ -42,16 +42,21 @@ enum class Data { Noisy, Flat, TwoScansMinutes, TwoScansHours };
 // second: Fit again from where the first Fit ended, as a user presses Fit a
 // second time; the counters are then the second Fit's (the first's CPU
 // seconds as first_cpu_seconds).
+// typed: the species a user typed in another case (0.9 / 20 kDa / 2 S,
+// 0.5 / 80 kDa / 5.5 S, 0.2 / 200 kDa / 9 S) and the meniscus held at 6.02.
 struct Setup {
   bool window = false;
   bool second = false;
+  bool typed = false;
 };
 
 void MakeSet(Data data, Setup setup) {
   const int scans = data == Data::TwoScansMinutes || data == Data::TwoScansHours ? 2 : 36;
   const double apart = data == Data::TwoScansHours ? 10200.0 : 300.0;
   const auto time = [apart](int j) { return 600.0 + apart * (j - 1); };
-  if (setup.window)
+  if (setup.typed)  // the window keeps the fit range 0.01 cm clear of the meniscus
+    bench::MakeCommonGridScans(scans, 388, 5.99f, 7.151f, 6.03f, 7.001f, 50000.0f, time);
+  else if (setup.window)
     bench::MakeCommonGridScans(scans, 388, 5.99f, 7.151f, 6.0f, 7.001f, 50000.0f, time);
   else
     bench::MakeCommonGridScans(scans, 390, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f, time);
@@ -74,7 +79,7 @@ void StartSpecies(int species, int method, Setup setup) {
   gModelSelectorFlags.LammDiscreteModel = 1;
   ModelParams& mp = gModelParams;
   mp = ModelParams{};
-  mp.meniscus = setup.window ? 5.99f : 6.0f;
+  mp.meniscus = setup.typed ? 6.02f : setup.window ? 5.99f : 6.0f;
   mp.bottom = setup.window ? 7.151f : 7.2f;
   gFitEngineState = FitEngineState{};
   gFitEngineState.molarMassParameters = 1;
@@ -84,11 +89,13 @@ void StartSpecies(int species, int method, Setup setup) {
   const float s[3] = {2.0f, 5.0f, 9.0f}, M[3] = {20000.0f, 80000.0f, 200000.0f};
   const float sWindow[3] = {4.0f, 7.0f, 10.0f}, MWindow[3] = {50000.0f, 100000.0f, 200000.0f};
   const float cWindow[3] = {0.5f, 0.3f, 0.2f};
+  const float sTyped[3] = {2.0f, 5.5f, 9.0f}, MTyped[3] = {20000.0f, 80000.0f, 200000.0f};
+  const float cTyped[3] = {0.9f, 0.5f, 0.2f};
   for (int k = 1; k <= species; ++k) {
     mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = 1;
-    mp.s[k] = setup.window ? sWindow[k - 1] : s[k - 1];
-    mp.massOrD[k] = setup.window ? MWindow[k - 1] : M[k - 1];
-    mp.concentration[k] = setup.window ? cWindow[k - 1] : 0.5f;
+    mp.s[k] = setup.typed ? sTyped[k - 1] : setup.window ? sWindow[k - 1] : s[k - 1];
+    mp.massOrD[k] = setup.typed ? MTyped[k - 1] : setup.window ? MWindow[k - 1] : M[k - 1];
+    mp.concentration[k] = setup.typed ? cTyped[k - 1] : setup.window ? cWindow[k - 1] : 0.5f;
   }
   // Every loading fitted: the window solves them as linear amplitudes.
   mp.concentrationsLinear = 1;
@@ -158,6 +165,15 @@ BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, flat_window_second, Data::Flat, Set
     ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours_window_second, Data::TwoScansHours,
                   Setup{.window = true, .second = true})
+    ->ArgsProduct({{1, 2, 3}, {2}})
+    ->Apply(OneTimedFit);
+// As typed there, the first Fit and a second from its end (species 1-3).
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours_typed, Data::TwoScansHours,
+                  Setup{.window = true, .typed = true})
+    ->ArgsProduct({{1, 2, 3}, {2}})
+    ->Apply(OneTimedFit);
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours_typed_second, Data::TwoScansHours,
+                  Setup{.window = true, .second = true, .typed = true})
     ->ArgsProduct({{1, 2, 3}, {2}})
     ->Apply(OneTimedFit);
 BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy_second, Data::Noisy, Setup{.second = true})

@@ -147,6 +147,7 @@ struct MemoisedSpecies {
   std::string key;
   std::vector<float> curves;  // scan after scan, gridLength values each
   bool staticGrid = false;
+  double loading = 0.0;  // the loading the curves were solved at
 };
 int gMemoDepth = 0;
 std::list<MemoisedSpecies> gMemo;
@@ -155,29 +156,38 @@ long gMemoisedCount = 0;
 
 size_t CurveBytes(const MemoisedSpecies& m) { return m.curves.size() * sizeof(float) + m.key.size(); }
 
-// Slot k's curves from memory when a species was solved with these
-// settings before; true then.
-bool TakeMemoisedCurves(const std::string& key, int k, bool* staticGrid) {
+// Slot k's curves at `loading` from memory when a species was solved with
+// these settings before (at this loading: bit for bit; at another: in
+// proportion, as the solver writes them within its rounding); true then.
+bool TakeMemoisedCurves(const std::string& key, double loading, int k, bool* staticGrid) {
   const auto it = std::find_if(gMemo.begin(), gMemo.end(), [&key](const MemoisedSpecies& m) { return m.key == key; });
   if (it == gMemo.end()) return false;
   gMemo.splice(gMemo.begin(), gMemo, it);
   ScanSet& ss = CurrentScanSet();
   const std::vector<float*>& curves = ss.species[k].onGridPerScan;
   const size_t length = static_cast<size_t>(ss.gridLength);
-  for (int j = 1; j <= ss.count && j < static_cast<int>(curves.size()); ++j)
-    if (curves[j]) std::copy_n(it->curves.data() + (j - 1) * length, length, curves[j] + 1);
+  const bool same = loading == it->loading;
+  const float f = static_cast<float>(loading / it->loading);
+  for (int j = 1; j <= ss.count && j < static_cast<int>(curves.size()); ++j) {
+    if (!curves[j]) continue;
+    const float* from = it->curves.data() + (j - 1) * length;
+    if (same)
+      std::copy_n(from, length, curves[j] + 1);
+    else
+      for (size_t i = 0; i < length; ++i) curves[j][i + 1] = from[i] * f;
+  }
   *staticGrid = it->staticGrid;
   return true;
 }
 
 // Keeps slot k's curves as the solver wrote them, the oldest let go beyond
 // the bounds.
-void MemoiseCurves(std::string key, int k, bool staticGrid) {
+void MemoiseCurves(std::string key, double loading, int k, bool staticGrid) {
   ScanSet& ss = CurrentScanSet();
   const std::vector<float*>& curves = ss.species[k].onGridPerScan;
   const size_t length = static_cast<size_t>(ss.gridLength);
   if (static_cast<int>(curves.size()) <= ss.count) return;
-  MemoisedSpecies m{std::move(key), std::vector<float>(length * static_cast<size_t>(ss.count)), staticGrid};
+  MemoisedSpecies m{std::move(key), std::vector<float>(length * static_cast<size_t>(ss.count)), staticGrid, loading};
   for (int j = 1; j <= ss.count; ++j) {
     if (!curves[j]) return;
     std::copy_n(curves[j] + 1, length, m.curves.data() + (j - 1) * length);
@@ -322,17 +332,21 @@ void SimulateDiscreteSpecies(FitHost* host) {
     }
     // The curves of a plain run are all its settings give; the solver's
     // refusals and failures are not kept, and so come again with their boxes.
+    // Solved with linear amplitudes, a species the fit did not move comes
+    // at the loading the last linear solve left, which changes from one
+    // evaluation to the next: the key leaves the loading out.
     std::string key;
-    if (gMemoDepth > 0 && onGrid) key = solver->PlainRunKey();
+    const double loading = unitLoading ? 1.0 : amplitude;
+    if (gMemoDepth > 0 && onGrid) key = solver->PlainRunKey(false);
     bool memoStatic = false;
-    if (!key.empty() && TakeMemoisedCurves(key, k, &memoStatic)) {
+    if (!key.empty() && TakeMemoisedCurves(key, loading, k, &memoStatic)) {
       ++gMemoisedCount;
       if (unitLoading) ScaleSpeciesCurves(k, amplitude);
       gSimulationSwitches.staticGridSolverRan = memoStatic ? 1 : 0;
       continue;
     }
     const int code = solver->CheckAndRun();
-    if (!key.empty() && code == kLammSolved) MemoiseCurves(std::move(key), k, solver->StaticGridChosen());
+    if (!key.empty() && code == kLammSolved) MemoiseCurves(std::move(key), loading, k, solver->StaticGridChosen());
     if (unitLoading && onGrid) ScaleSpeciesCurves(k, amplitude);
     gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
     if (host) ReportSimulationError(host, code);

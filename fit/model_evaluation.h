@@ -52,7 +52,10 @@ long PlateauSpeciesCount();
 // included), a species is solved once for each set of settings it is run
 // with (CLammIdeal::PlainRunKey): solved again with the same, its curves on
 // the common grid are those the solver wrote the first time, bit for bit,
-// taken from memory. A fit moves one species of several at a time in many
+// taken from memory; solved at another loading (with linear amplitudes,
+// the one the last evaluation left), those curves in proportion to it,
+// as the solver writes them within its rounding. A fit moves one species
+// of several at a time in many
 // of its evaluations (each derivative of Levenberg-Marquardt, each trial
 // of the end check), and holds a species at the end of its range while the
 // others move: the species it did not move were solved anew at every such

@@ -92,11 +92,11 @@ class KeyWriter {
 
 }  // namespace
 
-std::string CLammIdeal::PlainRunKey() const {
+std::string CLammIdeal::PlainRunKey(bool withLoading) const {
   std::string key;
   if (!PlainSectorRun()) return key;
   KeyWriter put(key);
-  put(s_, D_, c0_, meniscus_, bottom_, leftFitLimit_, rightFitLimit_, rightLimitInside_, detailCode_);
+  put(s_, D_, withLoading || !(c0_ > 0) ? c0_ : 1.0, meniscus_, bottom_, leftFitLimit_, rightFitLimit_, rightLimitInside_, detailCode_);
   const LammScanOutput& o = scans_;
   put(o.records, o.grid, o.gridLength, o.perScanRadii, o.perScanCounts, o.indexMap, o.scanCount, o.showProgress,
       o.suppressText1, o.suppressText2, o.timeResolution, o.scanVelocity, o.radialResolution, o.convolutionRange,

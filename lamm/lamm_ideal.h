@@ -229,8 +229,10 @@ class CLammIdeal : protected LammIdealState {
   // run reads, as bytes (the scans by their times and speeds, the caller's
   // output arrays left out). Two solvers loaded with the same key write the
   // same curves, bit for bit, while the caller's scans and grid stay as
-  // they are. Empty for any other run.
-  std::string PlainRunKey() const;
+  // they are. Empty for any other run. Without the loading: two solvers
+  // whose keys differ only in it write curves in proportion to it (the
+  // equation is linear in c, and its checks relative to the loading).
+  std::string PlainRunKey(bool withLoading = true) const;
   // With it set, a species that has crossed the cell before the first scan
   // (its sharp boundary past the far end, at the last scan's speed) and
   // collects in a layer at that end wider than two spacings of the default

@@ -970,6 +970,37 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
         EXPECT_EQ(evaluate(a), solvedA);
         EXPECT_EQ(MemoisedSpeciesCount() - before, during);
         EXPECT_EQ(host.evaluations, mass ? 9 : 7);
+        // With the loadings solved as linear amplitudes, each species is
+        // solved at the loading the evaluation before left: species 1, not
+        // moved from b to a, is taken from memory in proportion to its
+        // loading, the model the solved one's within rounding. (The data:
+        // a's model.)
+        evaluate(a);
+        std::vector<std::vector<float>> data;
+        for (int j = 1; j <= ss.count; ++j) {
+          data.emplace_back(ss.signals[j], ss.signals[j] + ss.points[j] + 1);
+          std::copy_n(ss.model[j] + 1, ss.points[j], ss.signals[j] + 1);
+        }
+        mp.concentrationsLinear = 1;
+        evaluate(b);
+        const auto linearA = evaluate(a);
+        {
+          SpeciesSolveMemoScope fit;
+          evaluate(b);
+          const long atB = MemoisedSpeciesCount();
+          const auto takenA = evaluate(a);
+          EXPECT_EQ(MemoisedSpeciesCount() - atB, 1);
+          ASSERT_EQ(takenA.second.size(), linearA.second.size());
+          float largest = 0, worst = 0;
+          for (size_t i = 0; i < linearA.second.size(); ++i) {
+            largest = std::max(largest, std::fabs(linearA.second[i]));
+            worst = std::max(worst, std::fabs(takenA.second[i] - linearA.second[i]));
+          }
+          EXPECT_LE(worst, 1e-6f * largest);
+          EXPECT_NEAR(takenA.first, linearA.first, 1e-6f * largest);
+        }
+        mp.concentrationsLinear = 0;
+        for (int j = 1; j <= ss.count; ++j) std::copy(data[j - 1].begin(), data[j - 1].end(), ss.signals[j]);
         gFitEngineState.fitTINoise = 0;
       }
     }

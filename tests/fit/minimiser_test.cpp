@@ -23,6 +23,7 @@
 #include "fit/stalled_steps.h"
 #include "fit_test_support.h"
 #include "numerics/random.h"
+#include "platform/clock.h"
 #include "platform/error_box.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/jumping_clock.h"
@@ -881,7 +882,15 @@ TEST_F(MinimiserTest, AnnealingRunsTheDefaultTemperatureSchedule) {
     SCOPED_TRACE(row.name);
     TearDown();
     SetUp();
-    AnalyticHost host;
+    // The vertex shown is saved as the schedule goes, at each step's start
+    // and no more often than every 100 ms: on a clock that stands still,
+    // once a step.
+    struct SavingHost : AnalyticHost {
+      int saves = 0;
+      void TmpSaveBestParams(int flag) override { saves += flag == 1; }
+    } host;
+    platform::ManualClock still;
+    platform::SetClock(&still);
     SetUpRosenbrock(host, true);
     FitEngineState& fs = gFitEngineState;
     fs.useSimplex = 0;
@@ -892,6 +901,8 @@ TEST_F(MinimiserTest, AnnealingRunsTheDefaultTemperatureSchedule) {
     fs.annealFinalMarquardt = row.finalMarquardt;
     fs.annealFinalSimplex = 0;
     ASSERT_EQ(FitCurrentModel(&host), 1);
+    platform::SetClock(nullptr);
+    EXPECT_EQ(host.saves, 10);
     std::vector<float> schedule;
     for (float t : host.temperatures)
       if (schedule.empty() || schedule.back() != t) schedule.push_back(t);
