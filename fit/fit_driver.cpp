@@ -779,7 +779,8 @@ constexpr double kMisfitStandardErrors = 4.0;
 // at the size the same frictional ratio gives), and the lowest of these is
 // a point to go on from once (EndPlacement::Apart): its fit ends lower, or
 // the end stands.
-bool EndLeavesAMisfit() { return ResidualsRunTogether(kMisfitStandardErrors); }
+// An exact fit's residuals are roundings, which run as they will.
+bool EndLeavesAMisfit() { return CalcRmsd() > RmsdResolution() && ResidualsRunTogether(kMisfitStandardErrors); }
 constexpr float kMisfitSplitFactors[] = {1.1f, 1.25f, 1.6f, 2.0f};
 
 // At such an end, (a, k): species a, at s at or below 0 or with a small
