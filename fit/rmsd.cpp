@@ -47,6 +47,36 @@ float CalcRmsd() {
   return rmsd;
 }
 
+bool ResidualsRunTogether(double standardErrors) {
+  const ScanSet& ss = CurrentScanSet();
+  if (ss.count < 1 || static_cast<int>(ss.signals.size()) <= ss.count ||
+      static_cast<int>(ss.model.size()) <= ss.count)
+    return false;
+  int first = 1, last = ss.count;
+  RmsdScanSpan(first, last);
+  double squares = 0.0, steps = 0.0;
+  long differences = 0;
+  for (int pos = first; pos <= last; ++pos) {
+    const int scan = static_cast<int>(ss.order.size()) > pos ? ss.order[pos] : pos;
+    const float* signal = ss.signals[scan];
+    const float* model = ss.model[scan];
+    if (!signal || !model) continue;
+    double before = 0.0;
+    for (int k = ss.firstFitPoint[scan]; k <= ss.lastFitPoint[scan]; ++k) {
+      const double d = static_cast<double>(signal[k]) - model[k];
+      squares += d * d;
+      if (k > ss.firstFitPoint[scan]) {
+        steps += (d - before) * (d - before);
+        ++differences;
+      }
+      before = d;
+    }
+  }
+  if (differences < 2 || !(squares > 0.0)) return false;
+  const double ratio = steps / squares;
+  return ratio < 2.0 - standardErrors * 2.0 / std::sqrt(static_cast<double>(differences));
+}
+
 double RmsdSquareSum() {
   const FitEngineState& fs = gFitEngineState;
   const double rmsd = fs.currentRmsd;

@@ -18,6 +18,15 @@ void RmsdScanSpan(int& first, int& last);
 // the scans in time order; stored in currentRmsd (count in rmsdPointCount).
 // 0 when no scans are loaded.
 float CalcRmsd();
+// Whether the residuals of the present model are those of a misfit rather
+// than of noise: the ratio sum (r[k+1] - r[k])^2 / sum r^2 of neighbouring
+// points within each scan taken in (the Durbin-Watson ratio), which is 2 for
+// white noise with a standard error of 2 / sqrt(n) over n differences, and
+// falls below it where a boundary is left unexplained (the residuals then
+// run in long stretches of one sign). True when it lies more than
+// `standardErrors` below 2; false over too few points to tell or an exact
+// fit.
+bool ResidualsRunTogether(double standardErrors);
 // The sum of squares the report gives beside the rmsd: rmsd^2 n in double,
 // which holds for signals whose squares overflow a float.
 double RmsdSquareSum();

@@ -1393,6 +1393,38 @@ INSTANTIATE_TEST_SUITE_P(
       acrossZero.fromTruth = true;
       acrossZero.everyFitReachesTheBest = true;
       sets.push_back(acrossZero);
+      // Two species of 38 000 points: from 0.5 x s Marquardt-Levenberg
+      // walked the slower one to -0.70 S, its boundary floating up from the
+      // bottom, the faster one between the two boundaries (2.38 S), and
+      // called that its minimum at 2.2 times the noise.
+      TableSet belowZero{"two species, one walked below 0 S",
+                         {{1.07667947f, 11240.79f, 1.07457268f}, {2.95184326f, 34749.5664f, 0.534881473f}},
+                         0.00783902034f,
+                         239690u};
+      belowZero.scans = 29;
+      belowZero.points = 1436;
+      belowZero.first = 1080.2114903926849;
+      belowZero.interval = 320.74952647089958;
+      belowZero.sFactors = {0.5f};
+      belowZero.fromTruth = true;
+      belowZero.everyFitReachesTheBest = true;
+      sets.push_back(belowZero);
+      // Three species of 27 000 points: from 0.5 and 2 x s the simplex
+      // merged the two slower ones at 1.41 S beside a spurious one at 0.2 S
+      // of a small loading, and called that its minimum 2.5 % above it.
+      TableSet merged{"three species, two merged beside a spurious third",
+                      {{1.11636257f, 10730.9492f, 2.14981198f},
+                       {1.75809133f, 22638.6699f, 0.241416201f},
+                       {7.4604454f, 144107.422f, 0.343018293f}},
+                      0.00961370207f,
+                      131505u};
+      merged.scans = 21;
+      merged.points = 1422;
+      merged.first = 1442.4334108829498;
+      merged.interval = 420.86404860019684;
+      merged.fromTruth = true;
+      merged.everyFitReachesTheBest = true;
+      sets.push_back(merged);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
