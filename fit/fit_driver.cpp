@@ -783,19 +783,18 @@ constexpr double kMisfitStandardErrors = 4.0;
 bool EndLeavesAMisfit() { return CalcRmsd() > RmsdResolution() && ResidualsRunTogether(kMisfitStandardErrors); }
 constexpr float kMisfitSplitFactors[] = {1.1f, 1.25f, 1.6f, 2.0f};
 
-// At such an end, (a, k): species a, at s at or below 0 or with a small
-// share of the loadings, moved by species k, which has positive s.
+// At such an end, (a, k): species a moved by species k, which has positive
+// s. Any species may be the one out of place: three species all slower than
+// the fastest boundary (0.7, 1.5 and 5.6 S for 1.3, 4.9 and 10.8 S) end
+// eleven times the noise away with no small or floating one among them,
+// and one of them split off the fastest, twice as fast, leads out.
 std::vector<std::pair<int, int>> PlacementsOutOfAMisfit(bool misfit) {
   std::vector<std::pair<int, int>> placements;
   if (!misfit) return placements;
   const ModelParameterVector& pv = gModelParameterVector;
   const ModelParams& mp = gModelParams;
-  double total = 0.0;
-  for (int q = 1; q <= kSpeciesSlots; ++q)
-    if (mp.included[q]) total += std::fabs(mp.scaleFactor[q]);
   for (int a = 1; a <= kSpeciesSlots; ++a) {
     if (!mp.included[a] || !pv.F[a + kSpeciesSlots]) continue;
-    if (!(pv.P[a + kSpeciesSlots] <= 0.0f || std::fabs(mp.scaleFactor[a]) < kMinorShare * total)) continue;
     for (int k = 1; k <= kSpeciesSlots; ++k)
       if (k != a && mp.included[k] && pv.P[k + kSpeciesSlots] > 0.0f) placements.emplace_back(a, k);
   }
