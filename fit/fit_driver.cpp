@@ -787,7 +787,10 @@ constexpr float kMisfitSplitFactors[] = {1.1f, 1.25f, 1.6f, 2.0f};
 // s. Any species may be the one out of place: three species all slower than
 // the fastest boundary (0.7, 1.5 and 5.6 S for 1.3, 4.9 and 10.8 S) end
 // eleven times the noise away with no small or floating one among them,
-// and one of them split off the fastest, twice as fast, leads out.
+// and one of them placed beyond the fastest, twice as fast, leads out. A
+// floating one is placed beside every other; the others only beyond the
+// fastest (beside a slower one, the lowest of many such trials led a
+// simplex from two merged species into another valley).
 std::vector<std::pair<int, int>> PlacementsOutOfAMisfit(bool misfit) {
   std::vector<std::pair<int, int>> placements;
   if (!misfit) return placements;
@@ -1092,11 +1095,17 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool lowered =
       ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
       ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare;
+  // The fastest species: a boundary beyond it is one no other species has.
+  int fastest = 0;
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    if (mp.included[q] && (fastest == 0 || saved[q + kSpeciesSlots] > saved[fastest + kSpeciesSlots])) fastest = q;
   if (!lowered)
     for (const auto& [a, k] : outOfAMisfit) {
-      if (saved[a + kSpeciesSlots] <= 0.0f)
+      const bool floating = saved[a + kSpeciesSlots] <= 0.0f;
+      if (floating || k == fastest)
         for (float sf : beside)
-          for (float mf : sizes) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); }, true);
+          if (floating || sf > 1.0f)
+            for (float mf : sizes) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); }, true);
       if (pv.F[k + kSpeciesSlots])
         for (float f : kMisfitSplitFactors)
           for (float af : {f, 1.0f / f})

@@ -1425,6 +1425,24 @@ INSTANTIATE_TEST_SUITE_P(
       merged.fromTruth = true;
       merged.everyFitReachesTheBest = true;
       sets.push_back(merged);
+      // Three species of 22 000 points: from 0.5 x s the simplex and
+      // Levenberg-Marquardt left all three slower than the fastest boundary
+      // (0.7, 1.5 and 5.6 S), none small or floating, and called that their
+      // minimum at eleven times the noise.
+      TableSet allSlower{"three species, all slower than the fastest boundary",
+                         {{1.27526534f, 15630.6875f, 2.06812954f},
+                          {4.85116577f, 112504.789f, 0.363263994f},
+                          {10.800456f, 256600.969f, 0.253630251f}},
+                         0.00817547925f,
+                         190997u};
+      allSlower.scans = 19;
+      allSlower.points = 1256;
+      allSlower.first = 1172.0100939273834;
+      allSlower.interval = 868.51269006729126;
+      allSlower.sFactors = {0.5f};
+      allSlower.fromTruth = true;
+      allSlower.everyFitReachesTheBest = true;
+      sets.push_back(allSlower);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
