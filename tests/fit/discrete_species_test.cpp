@@ -744,6 +744,21 @@ struct TableSet {
   bool everyFitReachesTheBest = false;
 };
 
+// A drawn set every fit of which reaches the best (a Fit from the truth
+// taking part in it): `scans` scans of `points` radii from `first` s,
+// `interval` s apart.
+TableSet ReachingSet(const char* name, std::vector<TableSpecies> species, float noise, unsigned seed, int scans,
+                     int points, double first, double interval, std::vector<float> sFactors = {0.5f, 2.0f}) {
+  TableSet set{name, std::move(species), noise, seed, std::move(sFactors)};
+  set.scans = scans;
+  set.points = points;
+  set.first = first;
+  set.interval = interval;
+  set.fromTruth = true;
+  set.everyFitReachesTheBest = true;
+  return set;
+}
+
 // A featureless set of `scans` scans from `first` s, `interval` s apart.
 TableSet FeaturelessSet(const char* name, std::vector<TableSpecies> starts, float noise, unsigned seed, float sFactor,
                         float level, int scans = 20, double first = 1200.0, double interval = 600.0) {
@@ -1382,67 +1397,33 @@ INSTANTIATE_TEST_SUITE_P(
       // where the other and the noise terms stand in for it, and crept
       // there until its 100 iterations ran out, ten times the noise away
       // (0.0526).
-      TableSet acrossZero{"two species, one walked into a corner",
-                          {{3.244f, 76970.0f, 0.905f}, {5.774f, 100779.0f, 0.494f}},
-                          0.0053f,
-                          201972069u};
-      acrossZero.scans = 22;
-      acrossZero.points = 618;
-      acrossZero.first = 1249.0;
-      acrossZero.interval = 854.0;
-      acrossZero.fromTruth = true;
-      acrossZero.everyFitReachesTheBest = true;
-      sets.push_back(acrossZero);
+      sets.push_back(ReachingSet("two species, one walked into a corner",
+                                 {{3.244f, 76970.0f, 0.905f}, {5.774f, 100779.0f, 0.494f}}, 0.0053f, 201972069u, 22,
+                                 618, 1249.0, 854.0));
       // Two species of 38 000 points: from 0.5 x s Marquardt-Levenberg
       // walked the slower one to -0.70 S, its boundary floating up from the
       // bottom, the faster one between the two boundaries (2.38 S), and
       // called that its minimum at 2.2 times the noise.
-      TableSet belowZero{"two species, one walked below 0 S",
-                         {{1.07667947f, 11240.79f, 1.07457268f}, {2.95184326f, 34749.5664f, 0.534881473f}},
-                         0.00783902034f,
-                         239690u};
-      belowZero.scans = 29;
-      belowZero.points = 1436;
-      belowZero.first = 1080.2114903926849;
-      belowZero.interval = 320.74952647089958;
-      belowZero.sFactors = {0.5f};
-      belowZero.fromTruth = true;
-      belowZero.everyFitReachesTheBest = true;
-      sets.push_back(belowZero);
+      sets.push_back(ReachingSet("two species, one walked below 0 S",
+                                 {{1.07667947f, 11240.79f, 1.07457268f}, {2.95184326f, 34749.5664f, 0.534881473f}},
+                                 0.00783902034f, 239690u, 29, 1436, 1080.2114903926849, 320.74952647089958, {0.5f}));
       // Three species of 27 000 points: from 0.5 and 2 x s the simplex
       // merged the two slower ones at 1.41 S beside a spurious one at 0.2 S
       // of a small loading, and called that its minimum 2.5 % above it.
-      TableSet merged{"three species, two merged beside a spurious third",
-                      {{1.11636257f, 10730.9492f, 2.14981198f},
-                       {1.75809133f, 22638.6699f, 0.241416201f},
-                       {7.4604454f, 144107.422f, 0.343018293f}},
-                      0.00961370207f,
-                      131505u};
-      merged.scans = 21;
-      merged.points = 1422;
-      merged.first = 1442.4334108829498;
-      merged.interval = 420.86404860019684;
-      merged.fromTruth = true;
-      merged.everyFitReachesTheBest = true;
-      sets.push_back(merged);
+      sets.push_back(ReachingSet("three species, two merged beside a spurious third",
+                                 {{1.11636257f, 10730.9492f, 2.14981198f},
+                                  {1.75809133f, 22638.6699f, 0.241416201f},
+                                  {7.4604454f, 144107.422f, 0.343018293f}},
+                                 0.00961370207f, 131505u, 21, 1422, 1442.4334108829498, 420.86404860019684));
       // Three species of 22 000 points: from 0.5 x s the simplex and
       // Levenberg-Marquardt left all three slower than the fastest boundary
       // (0.7, 1.5 and 5.6 S), none small or floating, and called that their
       // minimum at eleven times the noise.
-      TableSet allSlower{"three species, all slower than the fastest boundary",
-                         {{1.27526534f, 15630.6875f, 2.06812954f},
-                          {4.85116577f, 112504.789f, 0.363263994f},
-                          {10.800456f, 256600.969f, 0.253630251f}},
-                         0.00817547925f,
-                         190997u};
-      allSlower.scans = 19;
-      allSlower.points = 1256;
-      allSlower.first = 1172.0100939273834;
-      allSlower.interval = 868.51269006729126;
-      allSlower.sFactors = {0.5f};
-      allSlower.fromTruth = true;
-      allSlower.everyFitReachesTheBest = true;
-      sets.push_back(allSlower);
+      sets.push_back(ReachingSet("three species, all slower than the fastest boundary",
+                                 {{1.27526534f, 15630.6875f, 2.06812954f},
+                                  {4.85116577f, 112504.789f, 0.363263994f},
+                                  {10.800456f, 256600.969f, 0.253630251f}},
+                                 0.00817547925f, 190997u, 19, 1256, 1172.0100939273834, 868.51269006729126, {0.5f}));
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
