@@ -1073,13 +1073,19 @@ int MLContiFit(FitHost* host) {
       if (fs.mlStepNegligible) {
         // A step the rejections before it shrank is no end by small change.
         if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
-          const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
+          MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
+          // The misfit is rough in f/f0 and the meniscus (the solve's active
+          // set changes): every trial can be rejected at its minimum.
+          if (next == MarquardtRejectedEnd::StoppedAway)
+            next = MarquardtProbeStoppedEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+          fs.mlChiSquare = chisq;
           if (next == MarquardtRejectedEnd::Retry) {
             pending = false;
             continue;
           }
           undetermined = next == MarquardtRejectedEnd::Undetermined;
-          shrunk = !undetermined;
+          done = next == MarquardtRejectedEnd::Reached;
+          shrunk = next == MarquardtRejectedEnd::StoppedAway;
           break;
         }
         // Nothing moves any more: a second negligible step would repeat it.
