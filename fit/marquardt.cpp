@@ -731,8 +731,8 @@ MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* 
   return MarquardtRejectedEnd::Retry;
 }
 
-MarquardtRejectedEnd MarquardtProbeStoppedEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
-                                              double* lambda, FitTarget target) {
+MarquardtRejectedEnd MarquardtProbeEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
+                                       double* lambda, FitTarget target) {
   switch (ProbeAroundAcceptedPoint(host, a, unit, n, chisq, target)) {
     case ProbeOutcome::Minimum: return MarquardtRejectedEnd::Reached;
     case ProbeOutcome::Lower: *lambda = -1.0; return MarquardtRejectedEnd::Retry;
@@ -824,8 +824,8 @@ int MLOptimize(FitHost* host) {
         // longer derivative steps find the way on or only quantities the
         // data do not determine are left to move.
         if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
-          // Such an end is not probed here (MarquardtProbeStoppedEnd, as the
-          // c(s) fits do): where no probe falls, species may still lie in a
+          // Such an end is not probed here (MarquardtProbeEnd, as the c(s)
+          // fits do): where no probe falls, species may still lie in a
           // minimum of their own arrangement far above the best (two of 5.5
           // and 3.8 S from twice their s, 1 200 units of chi-square above
           // it), and the fit driver goes on from a stopped-away end by

@@ -89,9 +89,10 @@ bool MarquardtAtStatisticalMinimum(int n);
 enum class MarquardtRejectedEnd { Retry, Undetermined, Reached, StoppedAway };
 MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
                                                   double* lambda, std::vector<int>* open);
-// Where MarquardtAfterRejectedTrials found no way on (StoppedAway), asks the
-// misfit itself rather than its derivatives: a is moved along each
-// quantity's direction of uncertainty (that quantity moved by its standard
+// At an end the derivatives found (every trial rejected, so that
+// MarquardtAfterRejectedTrials saw no way on; or a change too small to go
+// on), asks the misfit itself rather than its derivatives: a is moved along
+// each quantity's direction of uncertainty (that quantity moved by its standard
 // error, the others following as the curvature ties them: the move the
 // linearised misfit puts one unit of chi-square above a, sigma from the
 // rmsd; at most a tenth of an entry's value or start), both ways, 2n
@@ -104,5 +105,5 @@ MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* 
 // iteration of the fit). When some probe could not be computed,
 // StoppedAway: the way on may lie where the model cannot be computed. a
 // and *chisq move to the lowest point the probes gave, when it is lower.
-MarquardtRejectedEnd MarquardtProbeStoppedEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
-                                              double* lambda, FitTarget target = nullptr);
+MarquardtRejectedEnd MarquardtProbeEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
+                                       double* lambda, FitTarget target = nullptr);
