@@ -1050,6 +1050,20 @@ int MLContiFit(FitHost* host) {
     fs.minimiserRuns = 0;
     bool pending = false;
     DoubleVec before(1, n);
+    // An end by small change or by negligible steps rests on derivatives
+    // the misfit's roughness misleads as well: at f/f0 1.304 the linearised
+    // misfit put the minimum 0.004 units of chi-square away while it lay 55
+    // units lower at 1.3015. The misfit itself is asked; a probe a unit or
+    // more lower starts the run again from there (one that cannot be
+    // computed leaves the end as the derivatives found it).
+    auto goesOn = [&]() {
+      if (chisq < fs.mlTinyChiSquare) return false;
+      const bool retry =
+          MarquardtProbeEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim) == MarquardtRejectedEnd::Retry;
+      fs.mlChiSquare = chisq;
+      if (retry) pending = false;
+      return retry;
+    };
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations &&
            !(noMaterial = DataShowNoMaterial(n, &noMaterialFall))) {
       const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
@@ -1073,17 +1087,24 @@ int MLContiFit(FitHost* host) {
       if (fs.mlStepNegligible) {
         // A step the rejections before it shrank is no end by small change.
         if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
-          const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
+          MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
+          // The misfit is rough in f/f0 and the meniscus (the solve's active
+          // set changes): every trial can be rejected at its minimum.
+          if (next == MarquardtRejectedEnd::StoppedAway)
+            next = MarquardtProbeEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+          fs.mlChiSquare = chisq;
           if (next == MarquardtRejectedEnd::Retry) {
             pending = false;
             continue;
           }
           undetermined = next == MarquardtRejectedEnd::Undetermined;
-          shrunk = !undetermined;
+          done = next == MarquardtRejectedEnd::Reached;
+          shrunk = next == MarquardtRejectedEnd::StoppedAway;
           break;
         }
         // Nothing moves any more: a second negligible step would repeat it.
         if (pending) {
+          if (goesOn()) continue;
           done = true;
           break;
         }
@@ -1110,7 +1131,10 @@ int MLContiFit(FitHost* host) {
       if (!small) continue;
       // A small fall of a step the damping shrank tells nothing of a minimum.
       if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
-      if (pending) done = true;
+      if (pending) {
+        if (goesOn()) continue;
+        done = true;
+      }
       pending = true;
       if (fs.saveBestDuringFit) SaveBest(host, true);
       DisplayBestContiParams(host);

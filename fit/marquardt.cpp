@@ -286,10 +286,10 @@ int AllocMarquardtArrays(int n) {
 
 namespace {
 
-// Keeps the point of an evaluation just made (the values the target took)
-// when its sum of squares over the fit limits is the lowest yet.
-void NoteEvaluatedPoint(const double* point, int n) {
-  MarquardtWorkArrays& w = Work();
+// The sum of squares of the model the last evaluation left, over the fit
+// limits (the sum mlcof forms).
+double ModelSumOfSquares() {
+  const MarquardtWorkArrays& w = Work();
   const ScanSet& ss = CurrentScanSet();
   double sum = 0.0;
   for (int s = 1; s <= ss.count; ++s) {
@@ -299,6 +299,14 @@ void NoteEvaluatedPoint(const double* point, int n) {
       sum += dy * dy;
     }
   }
+  return sum;
+}
+
+// Keeps the point of an evaluation just made (the values the target took)
+// when its sum of squares over the fit limits is the lowest yet.
+void NoteEvaluatedPoint(const double* point, int n) {
+  MarquardtWorkArrays& w = Work();
+  const double sum = ModelSumOfSquares();
   if (!(sum < w.bestSeenChiSquare)) return;
   w.bestSeenChiSquare = sum;
   w.bestSeen.assign(static_cast<size_t>(n) + 1, 0.0);
@@ -608,6 +616,101 @@ bool WithinUnitOfMinimumHolding(const std::vector<int>& held, int n) {
   return std::isfinite(fall) && fall < kStalledChiSquare * sigma2;
 }
 
+// The probes around the accepted point a: for each entry the move its
+// standard error allows, the others following it (the column of the inverse
+// curvature, over the entries no limit holds, scaled to one unit of
+// chi-square; an entry a limit holds, or whose column cannot be formed, is
+// moved alone by the step its own curvature puts a unit above a). No move
+// exceeds kStalledMove of an entry's value or start: the probe stays where
+// the linearised misfit means something. Entries without curvature change
+// no point of the model and are not moved. Fills the directions, one per
+// row of `moves` ([1..n] each).
+void ProbeDirections(const double* a, const float* unit, int n, double sigma2,
+                     std::vector<std::vector<double>>* moves) {
+  MarquardtWorkArrays& w = Work();
+  std::vector<char> fixed(static_cast<size_t>(n) + 1, 0);
+  for (int j = 1; j <= n; ++j) {
+    const double c = w.alpha[j][j];
+    if (w.blocked[j] != 0 || !std::isfinite(c) || !(c > 0.0)) fixed[static_cast<size_t>(j)] = 1;
+  }
+  for (int j = 1; j <= n; ++j)
+    for (int k = 1; k <= n; ++k)
+      w.covariance[j][k] = fixed[static_cast<size_t>(j)] || fixed[static_cast<size_t>(k)] ? 0.0 : w.alpha[j][k];
+  const bool finite = AllFinite(w.covariance, nullptr, n);
+  DoubleVec column(1, n);
+  for (int j = 1; j <= n; ++j) {
+    const double c = w.alpha[j][j];
+    if (!std::isfinite(c) || !(c > 0.0)) continue;
+    std::vector<double> d(static_cast<size_t>(n) + 1, 0.0);
+    bool tied = false;
+    if (finite && !fixed[static_cast<size_t>(j)]) {
+      for (int k = 1; k <= n; ++k) w.delta[k] = k == j ? 1.0 : 0.0;
+      SolveNormalEquationsD(w.covariance, w.delta, n, column, w.work);
+      const double cjj = column[j];
+      tied = std::isfinite(cjj) && cjj > 0.0 && AllFinite(nullptr, column, n);
+      if (tied)
+        for (int k = 1; k <= n; ++k) d[static_cast<size_t>(k)] = column[k] * std::sqrt(sigma2 / cjj);
+    }
+    if (!tied) d[static_cast<size_t>(j)] = std::sqrt(sigma2 / c);
+    double largest = 0.0;
+    for (int k = 1; k <= n; ++k) {
+      double scale = std::max(std::fabs(a[k]), static_cast<double>(std::fabs(unit[k])));
+      if (scale == 0.0) scale = 1.0;
+      largest = std::max(largest, std::fabs(d[static_cast<size_t>(k)]) / scale);
+    }
+    if (largest > kStalledMove)
+      for (double& x : d) x *= kStalledMove / largest;
+    moves->push_back(std::move(d));
+  }
+}
+
+enum class ProbeOutcome { Minimum, Lower, Uncomputed, Stopped };
+
+// Evaluates the probes of ProbeDirections both ways from a (sum of squares
+// *chisq there). Moves a to the lowest point they give, when it is lower,
+// and *chisq with it. Uncomputed when some probe could not be computed (the
+// way on may lie there: no minimum the fit can vouch for, however the
+// others fell); else Lower when the lowest is a unit of chi-square or more
+// below (sigma from the rmsd at a), Minimum otherwise.
+ProbeOutcome ProbeAroundAcceptedPoint(FitHost* host, double* a, const float* unit, int n, double* chisq,
+                                      FitTarget target) {
+  const FitEngineState& fs = gFitEngineState;
+  if (!target) target = SimplexSim;
+  const double points = std::max(fs.mlPointCount, 1.0);
+  const double resolution = RmsdResolution();
+  const double sigma2 = std::max(*chisq / points, resolution * resolution);
+  std::vector<std::vector<double>> moves;
+  ProbeDirections(a, unit, n, sigma2, &moves);
+  DoubleVec p(1, n);
+  std::vector<double> lowestAt;
+  double lowest = *chisq;
+  bool uncomputed = false;
+  for (const std::vector<double>& d : moves)
+    for (double sign : {1.0, -1.0}) {
+      for (int k = 1; k <= n; ++k) p[k] = a[k] + sign * d[static_cast<size_t>(k)];
+      const bool computed = Scored(target(ToModelUnits(p, n), host));
+      if (fs.stopRequested) return ProbeOutcome::Stopped;
+      if (!computed) {
+        uncomputed = true;
+        continue;
+      }
+      NoteEvaluatedPoint(p, n);
+      const double sum = ModelSumOfSquares();
+      if (!(sum < lowest)) continue;
+      lowest = sum;
+      lowestAt.assign(static_cast<size_t>(n) + 1, 0.0);
+      for (int k = 1; k <= n; ++k) lowestAt[static_cast<size_t>(k)] = TakenValue(p, k);
+    }
+  const bool fell = !lowestAt.empty() && *chisq - lowest >= kStalledChiSquare * sigma2;
+  if (!lowestAt.empty()) {
+    std::copy(lowestAt.begin() + 1, lowestAt.end(), &a[1]);
+    *chisq = lowest;
+    Work().acceptedChiSquare = lowest;
+  }
+  if (uncomputed) return ProbeOutcome::Uncomputed;
+  return fell ? ProbeOutcome::Lower : ProbeOutcome::Minimum;
+}
+
 }  // namespace
 
 MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
@@ -626,6 +729,15 @@ MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* 
   }
   *lambda = -1.0;
   return MarquardtRejectedEnd::Retry;
+}
+
+MarquardtRejectedEnd MarquardtProbeEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
+                                       double* lambda, FitTarget target) {
+  switch (ProbeAroundAcceptedPoint(host, a, unit, n, chisq, target)) {
+    case ProbeOutcome::Minimum: return MarquardtRejectedEnd::Reached;
+    case ProbeOutcome::Lower: *lambda = -1.0; return MarquardtRejectedEnd::Retry;
+    default: return MarquardtRejectedEnd::StoppedAway;
+  }
 }
 
 int MLOptimize(FitHost* host) {
@@ -712,6 +824,13 @@ int MLOptimize(FitHost* host) {
         // longer derivative steps find the way on or only quantities the
         // data do not determine are left to move.
         if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
+          // Such an end is not probed here (MarquardtProbeEnd, as the c(s)
+          // fits do): where no probe falls, species may still lie in a
+          // minimum of their own arrangement far above the best (two of 5.5
+          // and 3.8 S from twice their s, 1 200 units of chi-square above
+          // it), and the fit driver goes on from a stopped-away end by
+          // placing species in pairs, which it does not try from a reached
+          // one.
           const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
           if (next == MarquardtRejectedEnd::Retry) {
             armed = false;

@@ -85,7 +85,25 @@ bool MarquardtAtStatisticalMinimum(int n);
 // steps ten times longer, at most twice in a fit (from the usual 5e-4 of a
 // value to 5e-2; the longer steps stay, as the same roughness reaches the
 // later points): Retry, with lambda set to start the run again at a. After
-// that the point is no minimum: StoppedAway.
-enum class MarquardtRejectedEnd { Retry, Undetermined, StoppedAway };
+// that the point is no minimum the derivatives find: StoppedAway.
+enum class MarquardtRejectedEnd { Retry, Undetermined, Reached, StoppedAway };
 MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
                                                   double* lambda, std::vector<int>* open);
+// At an end the derivatives found (every trial rejected, so that
+// MarquardtAfterRejectedTrials saw no way on; or a change too small to go
+// on), asks the misfit itself rather than its derivatives: a is moved along
+// each quantity's direction of uncertainty (that quantity moved by its standard
+// error, the others following as the curvature ties them: the move the
+// linearised misfit puts one unit of chi-square above a, sigma from the
+// rmsd; at most a tenth of an entry's value or start), both ways, 2n
+// evaluations of `target` (SimplexSim when null). Where the misfit is rough
+// (a non-negative solve whose active set changes with f/f0 and the
+// meniscus) the linearised steps predict falls it never gives, yet the
+// point can be its minimum as far as the data tell: when every probe was
+// computed and none lowers chi-square by a unit, Reached. When one does,
+// Retry: the run starts again there (lambda set; each start is an
+// iteration of the fit). When some probe could not be computed,
+// StoppedAway: the way on may lie where the model cannot be computed. a
+// and *chisq move to the lowest point the probes gave, when it is lower.
+MarquardtRejectedEnd MarquardtProbeEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
+                                       double* lambda, FitTarget target = nullptr);

@@ -200,10 +200,15 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
 
 // The same at a user's size: 24 scans of 480 radii (some 10 000 points in
 // the fit limits), f/f0 1.3, noise 0.01 and 0.005, fitted by every method
-// from f/f0 1.0 and 2.5 and from the meniscus on its lower limit: each fit
-// ends within 1 % of the lowest rmsd any of them reached on the set, or its
-// end names the limit that stopped it; none says that the data, which
-// determine f/f0 and the meniscus here, do not determine them.
+// from f/f0 1.0 and 2.5 and from the meniscus on its lower limit, and two
+// sets drawn from a seed no one tuned to (two peaks, some 20 000 points)
+// from f/f0 2.5 and the meniscus on either limit: each fit ends within 1 %
+// of the lowest rmsd any of them reached on the set, or its end names the
+// limit that stopped it; none says that the data, which determine f/f0 and
+// the meniscus here, do not determine them. In units of chi-square above
+// the best (sigma from its rmsd), none says it stopped away from a minimum
+// within one, where it is one as far as the data tell, and none says it
+// reached one more than kReachedUnits above.
 class ContiFitAtUserSize : public ContiFitTest {
  protected:
   void SetUp() override {
@@ -222,29 +227,64 @@ TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
   struct Start {
     float meniscus, ff0;
   };
-  const Start starts[] = {{6.012f, 1.0f}, {6.012f, 2.5f}, {5.9f, 1.0f}};
-  for (float noise : {0.01f, 0.005f}) {
+  struct Set {
+    const char* name;
+    int scans, points;
+    double interval;                           // s between scans
+    float meniscus, meniscusMax, noise;        // cm, cm, signal units
+    unsigned noiseSeed, fitSeed;
+    std::vector<std::pair<int, float>> peaks;  // grid point of 1-10 S x 37, amplitude
+    std::vector<Start> starts;
+  };
+  const std::vector<Start> usual = {{6.012f, 1.0f}, {6.012f, 2.5f}, {5.9f, 1.0f}};
+  // The drawn sets' misfit is rough in f/f0 and the meniscus (the active set
+  // of the non-negative solve changes), and misleads the derivatives. On the
+  // first, after its annealing, Marquardt-Levenberg from 5.9 / 1.0 and
+  // 6.04 / 2.5 had every trial rejected and said "stopped away from a
+  // minimum" 0.1 and 0.2 units above the best; on the second it said
+  // "reached" at f/f0 1.304, 41 and 55 units above the best at 1.3015, where
+  // the linearised misfit saw the minimum 0.004 units away.
+  const Set sets[] = {
+      {"noise 0.01", 24, 480, 500.0, 6.0f, 6.1f, 0.01f, 21, 7, {{17, 3.0f}}, usual},
+      {"noise 0.005", 24, 480, 500.0, 6.0f, 6.1f, 0.005f, 22, 7, {{17, 3.0f}}, usual},
+      {"drawn, two peaks", 23, 1053, 627.36954689025879, 5.99932623f, 6.04f, 0.00625387719f, 131430, 131430,
+       {{10, 2.04949427f}, {21, 0.33784458f}}, {{5.9f, 1.0f}, {6.04f, 2.5f}}},
+      {"drawn, two peaks apart", 16, 1166, 687.38491535186768, 5.98623419f, 6.04f, 0.00675190287f, 131428, 131428,
+       {{15, 2.95608234f}, {24, 1.41688371f}}, {{6.012f, 2.5f}, {6.04f, 2.5f}}},
+  };
+  // Measured at most 0.3 over every kernel.
+  constexpr double kReachedUnits = 3.0;
+  for (const Set& set : sets) {
+    e_.scans = set.scans;
+    e_.points = set.points;
+    e_.interval = set.interval;
+    e_.meniscus = set.meniscus;
+    e_.Build();
+    CurrentScanSet().dataFolder = folder_.string() + "/";
+    gFitEngineState.meniscusMax = set.meniscusMax;
     Conti().ffValue = 1.3f;
     gModelParams.meniscus = e_.meniscus;
     PackModelParameters();
-    ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
-    e_.AddGaussianNoise(noise, noise > 0.0075f ? 21 : 22);
-    ASSERT_GT(CurrentScanSet().count * (CurrentScanSet().lastGridPoint - CurrentScanSet().firstGridPoint + 1), 10000);
+    ASSERT_TRUE(MakeSyntheticData(e_, set.peaks));
+    e_.AddGaussianNoise(set.noise, set.noiseSeed);
+    const ScanSet& ss = CurrentScanSet();
+    const double points = static_cast<double>(ss.count) * (ss.lastGridPoint - ss.firstGridPoint + 1);
+    ASSERT_GT(points, 10000);
     std::vector<fitoutcomes::Outcome> outcomes;
     float best = 1e30f;
-    for (const Start& st : starts)
+    for (const Start& st : set.starts)
       for (const Method& m : methods) {
-        const std::string what = testing::PrintToString(noise) + ", " + m.name + " from meniscus " +
+        const std::string what = std::string(set.name) + ", " + m.name + " from meniscus " +
                                  testing::PrintToString(st.meniscus) + ", f/f0 " + testing::PrintToString(st.ff0);
         SCOPED_TRACE(what);
         UseMethod(m);
         const FitEngineState& fs = gFitEngineState;
-        SeedGaussRandom(7);
+        SeedGaussRandom(set.fitSeed);
         Float(st.meniscus, st.ff0);
         ContiHost host;
         EXPECT_EQ(ContiFit(&host), 1);
         const fitoutcomes::Outcome o{what, fs.currentRmsd, LastFitEnd().kind, LastFitEnd().text};
-        std::printf("%s: rmsd %.6f, f/f0 %.4f, meniscus %.4f, %d evaluations: %s\n", what.c_str(), o.rmsd,
+        std::printf("%s: rmsd %.8f, f/f0 %.4f, meniscus %.4f, %d evaluations: %s\n", what.c_str(), o.rmsd,
                     Conti().ffValue, gModelParams.meniscus, fs.fitEvaluations, o.text.c_str());
         EXPECT_TRUE(std::isfinite(o.rmsd));
         EXPECT_NE(o.end, FitEndKind::Undetermined) << o.text;
@@ -254,6 +294,17 @@ TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
         best = std::min(best, o.rmsd);
       }
     fitoutcomes::ExpectNearTheBestOrANamedEnd(outcomes, 1.01f * best);
+    for (const fitoutcomes::Outcome& o : outcomes) {
+      const double above = points * (static_cast<double>(o.rmsd) * o.rmsd - static_cast<double>(best) * best) /
+                           (static_cast<double>(best) * best);
+      std::printf("%s: %.2f units of chi-square above the best\n", o.what.c_str(), above);
+      if (o.end == FitEndKind::NotReached) {
+        EXPECT_GT(above, kStalledChiSquare) << o.what << ": " << o.text;
+      }
+      if (o.end == FitEndKind::Reached) {
+        EXPECT_LT(above, kReachedUnits) << o.what << ": " << o.text;
+      }
+    }
   }
 }
 
