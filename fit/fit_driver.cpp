@@ -388,6 +388,23 @@ bool BoundaryNeverInTheFitRange(float s) {
                           : mp.bottom * std::exp(travelled) > ss.rightFitLimit;
 }
 
+// Whether a species of sedimentation coefficient s (S) has left the fit
+// range by the first scan: its sharp boundary, from the meniscus, lies
+// beyond the right fit limit then. The range sees no boundary of it, only
+// what diffusion leaves behind, a level or a slope.
+bool BoundaryPastTheFitRangeByTheFirstScan(float s) {
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  if (!(s > 0.0f) || ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return false;
+  double w2tFirst = HUGE_VAL;
+  for (int j = 1; j <= ss.count; ++j) {
+    const ScanRecord& rec = ss.records[j];
+    w2tFirst = std::min(w2tFirst, rec.w2t > 0.0 ? rec.w2t : Omega2(rec.rpm) * rec.time);
+  }
+  if (!(w2tFirst > 0.0) || !std::isfinite(w2tFirst) || !(ss.rightFitLimit > mp.meniscus)) return false;
+  return mp.meniscus * std::exp(static_cast<double>(s) * 1e-13 * w2tFirst) > ss.rightFitLimit;
+}
+
 // Whether species k of the model's present state has no say in the
 // misfit: the linear solve gave it no loading, its s is held at an end of
 // its range (it left the cell before the first scan) or so small that its
@@ -477,8 +494,9 @@ constexpr float kExchangeSFactors[] = {2.0f / 3.0f, 0.8f, 1.0f, 1.25f, 1.5f};
 constexpr int kHeldSolvedTrials = 4;
 // The evaluations the short simplex run from the lowest point placed under
 // the held loadings may spend; the runs of the fit with loadings free, and
-// the evaluations they may spend together.
-constexpr int kHeldRunEvaluations = 200;
+// the evaluations they may spend together each time they go on (from the
+// end, from a lower placement, from a point out of a misfit).
+constexpr int kHeldRunEvaluations = 800;
 constexpr int kFreeFitRuns = 3;
 constexpr int kFreeFitEvaluations = 800;
 // The steps SolveUnderHeldLoadings takes about a loading: this part of it,
@@ -639,22 +657,41 @@ float SolveUnderHeldLoadings(int n, float* v, FitHost* host) {
   return static_cast<float>(std::sqrt(lowest));
 }
 
-EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord);
+// The points of an end out of a misfit to go on from, lowest first: the
+// lowest of each way out (a flat species parted from another, a species
+// placed beyond the others or beside them from below 0 S, one splitting
+// another).
+using PointsToGoOnFrom = std::vector<std::vector<float>>;
+EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord,
+                                     PointsToGoOnFrom* apartPoints = nullptr);
+
+// The evaluations a simplex run of the end check may still spend. A run
+// counts its own from 0 up to kMaxNelderMeadEvaluations, so the check's
+// smaller allotments are kept by its target: once one is spent, every
+// further point is refused unevaluated (as one the model cannot compute),
+// and the run ends on its best vertex as its simplex shrinks onto it.
+int gEndCheckEvaluationsLeft = 0;
+float AllottedSimplexSim(float* v, FitHost* host) {
+  if (gEndCheckEvaluationsLeft <= 0) return kRejectedTrial;
+  --gEndCheckEvaluationsLeft;
+  return SimplexSim(v, host);
+}
 
 // The held loadings relaxed: from the s and sizes in the model, simplex
 // runs over the s and sizes alone with every loading solved linearly
-// (bounded by kFreeFitEvaluations together), their ends checked as any
-// fit's of free loadings (every species placed beside the others, at most
-// kMaxEndPlacements times), find where the species belong with loadings
-// free, which lies no higher than any point under the held ones. Where it lies
-// lower than `endRmsd` by what two species moved together must show, the
-// species with a held share is given each species' place there in turn
-// (its loading belongs to one of those boundaries, the others take up the
-// rest), the fitted loadings set from the free amplitudes and solved under
-// the held ones; from the lowest a short simplex run over every quantity
-// goes on (kHeldRunEvaluations). `saved` holds the end's parameters; the
-// lowest point is packed into `v`; returns its rmsd (kRejectedTrial where
-// none, or where the free fit lies no lower).
+// (kFreeFitEvaluations together each time they go on), their ends checked
+// as a Fit's end of free loadings is (every species placed beside the
+// others, at most kMaxEndPlacements times, and out of a misfit once), find
+// where the species belong with loadings free, which lies no higher than
+// any point under the held ones. Where it lies lower than `endRmsd` by what
+// two species moved together must show, the species with a held share is
+// given each species' place there in turn (its loading belongs to one of
+// those boundaries, the others take up the rest), the fitted loadings set
+// from the free amplitudes and solved under the held ones; from the lowest
+// a short simplex run over every quantity goes on (kHeldRunEvaluations).
+// `saved` holds the end's parameters; the lowest point is packed into `v`;
+// returns its rmsd (kRejectedTrial where none, or where the free fit lies no
+// lower).
 float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd, float* v, FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
@@ -673,16 +710,18 @@ float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd
     FloatMat simplex(1, m + 1, 1, m);
     FloatVec values(1, m + 1);
     float** p = simplex;
-    int evaluations = kMaxNelderMeadEvaluations - kFreeFitEvaluations;
+    int evaluations = 0;
     // Simplex runs from a new simplex around the best vertex, until a run
     // lowers the rmsd no more than the runs resolve (or the budget is spent).
     auto freeFit = [&] {
+      gEndCheckEvaluationsLeft = kFreeFitEvaluations;
       PackFitVectorUnclamped(m, p[1]);
       float previous = kRejectedTrial;
-      for (int run = 0; run < kFreeFitRuns && !fs.stopRequested && evaluations < kMaxNelderMeadEvaluations; ++run) {
+      for (int run = 0; run < kFreeFitRuns && !fs.stopRequested && gEndCheckEvaluationsLeft > 0; ++run) {
         MakeInitialSimplex(m, p);
-        EvaluateSimplexFromStart(host, p, values, m, SimplexSim);
-        NelderMeadMinimize(host, p, values, m, kFitSimplexTolerance, SimplexSim, &evaluations, nullptr, 0, false);
+        EvaluateSimplexFromStart(host, p, values, m, AllottedSimplexSim);
+        NelderMeadMinimize(host, p, values, m, kFitSimplexTolerance, AllottedSimplexSim, &evaluations, nullptr, 0,
+                           false);
         const int low = LowestVertex(values, m);
         if (low != 1)
           for (int j = 1; j <= m; ++j) p[1][j] = p[low][j];
@@ -694,18 +733,51 @@ float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd
     };
     freeRmsd = freeFit();
     // With loadings free the runs can settle as any fit of free loadings
-    // can, two species on one boundary and another boundary missing: the
-    // species are placed as at the end of one away from a minimum, and from
-    // a lower placement the runs go on.
+    // can, two species on one boundary and another boundary missing, or one
+    // standing in for a baseline while another spreads across two
+    // boundaries: their end is checked as a Fit's end is
+    // (FitWithEndPlacements). From a lower placement the runs go on. Out of
+    // a misfit, once, they go on from the lowest point of each way out
+    // (the lowest of all can lie in the valley the end is in: a species
+    // split off the one beside it, where a species placed beyond the
+    // fastest, higher at first, leads to the minimum), each with an
+    // allotment of its own, and the lowest end is kept.
+    bool apartTried = false;
+    PointsToGoOnFrom apartPoints;
+    std::vector<float> runsEnd(static_cast<size_t>(m) + 1);
     for (int placement = 0; placement < kMaxEndPlacements && !fs.stopRequested; ++placement) {
-      const EndPlacement placed = PlaceSpeciesWithoutASay(host, FitEndRecord{FitEndKind::NotReached, {}});
+      std::copy(p[1], p[1] + m + 1, runsEnd.begin());
+      EndPlacement placed = PlaceSpeciesWithoutASay(host, FitEndRecord{FitEndKind::NotReached, {}}, &apartPoints);
       fs.fitRunning = 1;
       if (placed == EndPlacement::Stopped) fs.stopRequested = 1;
-      // A point above the end, which a Fit goes on from once, is none of
-      // these runs' ends: they keep their own.
-      if (placed == EndPlacement::Apart) SimplexSim(p[1], host);
-      if (placed != EndPlacement::Lower) break;
-      freeRmsd = freeFit();
+      if (placed == EndPlacement::Apart && apartTried) {
+        // The model is left at a point it does not go on from: back to the end.
+        SimplexSim(p[1], host);
+        break;
+      }
+      if (placed == EndPlacement::Lower) {
+        freeRmsd = freeFit();
+        continue;
+      }
+      if (placed != EndPlacement::Apart) break;
+      apartTried = true;
+      const float before = freeRmsd;
+      float lowestEnd = freeRmsd;
+      std::vector<float> lowestAt(runsEnd);
+      for (const std::vector<float>& from : apartPoints) {
+        if (fs.stopRequested) break;
+        std::copy(from.begin(), from.end(), p[1]);
+        SimplexSim(p[1], host);
+        const float y = freeFit();
+        if (y < lowestEnd) {
+          lowestEnd = y;
+          std::copy(p[1], p[1] + m + 1, lowestAt.begin());
+        }
+      }
+      std::copy(lowestAt.begin(), lowestAt.end(), p[1]);
+      freeRmsd = SimplexSim(p[1], host);
+      // A lower end is checked in turn; the end stands otherwise.
+      if (!(freeRmsd < before)) break;
     }
     for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
     std::copy(pv.P, pv.P + kParameterSlots + 1, freeP);
@@ -751,11 +823,11 @@ float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd
   FloatVec values(1, n + 1);
   float** p = simplex;
   for (int j = 1; j <= n; ++j) p[1][j] = lowestAt[j];
+  gEndCheckEvaluationsLeft = kHeldRunEvaluations;
   MakeInitialSimplex(n, p);
-  EvaluateSimplexFromStart(host, p, values, n, SimplexSim);
-  // The run's count starts where only kHeldRunEvaluations are left.
-  int evaluations = kMaxNelderMeadEvaluations - kHeldRunEvaluations;
-  NelderMeadMinimize(host, p, values, n, kFitSimplexTolerance, SimplexSim, &evaluations, nullptr, 0, false);
+  EvaluateSimplexFromStart(host, p, values, n, AllottedSimplexSim);
+  int evaluations = 0;
+  NelderMeadMinimize(host, p, values, n, kFitSimplexTolerance, AllottedSimplexSim, &evaluations, nullptr, 0, false);
   const int low = LowestVertex(values, n);
   for (int j = 1; j <= n; ++j) v[j] = values[low] < lowest ? p[low][j] : lowestAt[j];
   return std::min(lowest, values[low]);
@@ -804,7 +876,7 @@ std::vector<std::pair<int, int>> PlacementsOutOfAMisfit(bool misfit) {
   return placements;
 }
 
-EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord) {
+EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord, PointsToGoOnFrom* apartPoints) {
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
   ModelParams& mp = gModelParams;
@@ -912,6 +984,12 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // The lowest of the moves of one species, and of two moved together.
   float lowest = endRmsd, lowestPair = endRmsd, lowestApart = kRejectedTrial;
   std::vector<float> bestApart(end);
+  // The ways out of a misfit, each with its lowest point (kNotApart: a
+  // trial judged by whether it lies lower).
+  enum { kNotApart, kFlatParted, kPlacedOut, kSplitOut, kWaysOut };
+  float lowestOfWay[kWaysOut];
+  std::vector<float> bestOfWay[kWaysOut];
+  for (int w = 0; w < kWaysOut; ++w) lowestOfWay[w] = kRejectedTrial;
   float saved[kParameterSlots + 1];
   std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
   const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
@@ -930,9 +1008,10 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     std::array<float, kParameterSlots + 1> P;
   };
   std::vector<Candidate> candidates;
-  // `apart`: a flat species parted from another, kept apart from the others'
-  // lowest as well.
-  auto tryMove = [&](int kind, auto&& move, bool apart = false) {
+  // `apart`: the way out of a misfit the trial takes (a flat species parted
+  // from another among them), kept apart from the others' lowest, and the
+  // lowest of each way as well.
+  auto tryMove = [&](int kind, auto&& move, int apart = kNotApart) {
     const bool pair = kind == kTwo || kind == kHeldExchange;
     if (fs.stopRequested) return;
     std::copy(saved, saved + kParameterSlots + 1, pv.P);
@@ -955,7 +1034,11 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     }
     PackFitVectorUnclamped(n, trial.data());
     const float y = SimplexSim(trial.data(), host);
-    if (apart && y < lowestApart) {
+    if (apart != kNotApart && y < lowestOfWay[apart]) {
+      lowestOfWay[apart] = y;
+      bestOfWay[apart] = trial;
+    }
+    if (apart != kNotApart && y < lowestApart) {
       lowestApart = y;
       bestApart = trial;
     }
@@ -1014,7 +1097,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
               pv.P[a] = sizeAt(k, slower);
               if (pv.F[k]) pv.P[k] = sizeAt(k, faster);
             },
-            true);
+            kFlatParted);
   for (const auto& [a, k] : exchanges)
     tryMove(kExchange, [&] {
       std::swap(pv.P[a], pv.P[k]);
@@ -1088,6 +1171,15 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         lowestPair = y;
         bestPair = trial;
       }
+      // Not lower by that margin, the point still lies where the fit with
+      // loadings free, lower by it, leads: the held share on a boundary
+      // there, the others short of their places (two species at one s,
+      // their sizes traded), which the short run does not reach. The fit
+      // goes on from it once and keeps the lower end.
+      if (y < kRejectedTrial && y < lowestApart && ChiSquareFall(endRmsd, y, points, resolution) < kPairMoveChiSquare) {
+        lowestApart = y;
+        bestApart = trial;
+      }
     }
   }
   // Out of a misfit only where no trial above lowered the end: a fit that
@@ -1095,17 +1187,22 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool lowered =
       ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
       ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare;
-  // The fastest species: a boundary beyond it is one no other species has.
+  // The fastest boundary of the data: a boundary beyond it is one no other
+  // species has. A species whose boundary has left the fit range by the
+  // first scan shows none, only a level or a slope (140 S at 12 kDa,
+  // standing in for a baseline): beyond it lies nothing to place.
   int fastest = 0;
   for (int q = 1; q <= kSpeciesSlots; ++q)
-    if (mp.included[q] && (fastest == 0 || saved[q + kSpeciesSlots] > saved[fastest + kSpeciesSlots])) fastest = q;
+    if (mp.included[q] && !BoundaryPastTheFitRangeByTheFirstScan(saved[q + kSpeciesSlots]) &&
+        (fastest == 0 || saved[q + kSpeciesSlots] > saved[fastest + kSpeciesSlots]))
+      fastest = q;
   if (!lowered)
     for (const auto& [a, k] : outOfAMisfit) {
       const bool floating = saved[a + kSpeciesSlots] <= 0.0f;
       if (floating || k == fastest)
         for (float sf : beside)
           if (floating || sf > 1.0f)
-            for (float mf : sizes) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); }, true);
+            for (float mf : sizes) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); }, kPlacedOut);
       if (pv.F[k + kSpeciesSlots])
         for (float f : kMisfitSplitFactors)
           for (float af : {f, 1.0f / f})
@@ -1117,7 +1214,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
                   if (pv.F[a]) pv.P[a] = sizeAt(k, af);
                   if (pv.F[k]) pv.P[k] = sizeAt(k, 1.0f / af);
                 },
-                true);
+                kSplitOut);
     }
   std::copy(saved, saved + kParameterSlots + 1, pv.P);
   fs.fitRunning = 0;
@@ -1128,6 +1225,15 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   if (pairLower && (!singleLower || lowestPair < lowest)) best = bestPair;
   const bool lower = !stopped && (singleLower || pairLower);
   const bool apart = !stopped && !lower && lowestApart < kRejectedTrial;
+  if (apart && apartPoints) {
+    std::vector<int> ways;
+    for (int w = kNotApart + 1; w < kWaysOut; ++w)
+      if (lowestOfWay[w] < kRejectedTrial) ways.push_back(w);
+    std::stable_sort(ways.begin(), ways.end(), [&](int x, int y) { return lowestOfWay[x] < lowestOfWay[y]; });
+    apartPoints->clear();
+    for (int w : ways) apartPoints->push_back(bestOfWay[w]);
+    if (apartPoints->empty()) apartPoints->push_back(bestApart);
+  }
   fs.stopRequested = 0;
   {
     platform::InputHold hold;

@@ -36,11 +36,13 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 // and exchanged with each other species (plainly and at sizes scaled), the
 // trials ranked by their loadings solved freely and the lowest solved under
 // the held ones; where none is lower, the end is judged against the fit
-// with its loadings free (a bounded relaxation): the species with a held
-// share given each boundary found there, solved under the held loadings
-// and run on by a short simplex; where that lowers
-// chi-square by a unit, the fit goes on from there (a bounded number of
-// times) and tells the end of its last run.
+// with its loadings free (a bounded relaxation whose own end is checked as
+// a Fit's is, out of a misfit too): the species with a held share given
+// each boundary found there, solved under the held loadings and run on by
+// a short simplex; where that lowers chi-square by a unit, the fit goes on
+// from there (a bounded number of times; once from where the free fit,
+// lower than the end, leads where that point is not lower) and tells the
+// end of its last run.
 int FitCurrentModel(FitHost* host);
 // How a check of where a fit ended came out: nothing lower, a point lower by
 // the check's own margin (the model left there), a point not lower from
