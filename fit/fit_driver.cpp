@@ -424,9 +424,9 @@ std::vector<float> SInView() {
 constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
 
 // The size (M, or D x 1e7) of a species of s (S) at frictional ratio `ff0`
-// in the solution's conditions (at fixed s, f/f0 grows as M^(2/3)); 0 where
-// the conditions give none.
-// (D, as s/M, as its inverse.) From the ratio of a reference size.
+// in the solution's conditions, scaled from the ratio a reference size
+// gives: at fixed s, f/f0 grows as M^(2/3), and D goes as 1/M. 0 where the
+// conditions give none.
 float SizeAtFrictionalRatio(float s, float ff0) {
   if (!(s > 0.0f) || !(gSolutionConditions.vbarRho < 1.0f)) return 0.0f;
   const bool mass = gFitEngineState.molarMassParameters != 0;
@@ -952,6 +952,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // whose boundary the fit range sees, at the sizes of a few frictional
   // ratios, the others held. A species alone is placed so only: moved a
   // little from where it has its say, it takes the minimiser's own steps.
+  // Nothing lies below an exact fit.
   std::vector<int> anew;
   int included = 0;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
@@ -962,7 +963,8 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     if (mute || (misfit && pv.P[a + kSpeciesSlots] <= 0.0f)) anew.push_back(a);
   }
   if (included == 1) pairs.clear();
-  const std::vector<float> inView = anew.empty() ? std::vector<float>() : SInView();
+  const bool exact = !(CalcRmsd() > RmsdResolution());
+  const std::vector<float> inView = anew.empty() || exact ? std::vector<float>() : SInView();
   if (inView.empty()) anew.clear();
   if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty() && aparts.empty() &&
       outOfAMisfit.empty() && anew.empty()) {
