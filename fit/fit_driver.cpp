@@ -334,12 +334,13 @@ namespace {
 constexpr int kSpeciesSlots = 4;
 constexpr int kLoadingOffset = 2 * kSpeciesSlots;
 
-// Two or more discrete species of a sedimentation-velocity fit. With
-// loadings solved as linear amplitudes a species can lose its loading to the
-// solve while its s and size stay wherever the fit left them; with a loading
-// held (a fit of the total and fractions), the held one can end on the
-// boundary of another species, the others making up for it, where no step
-// of s and size leads across.
+// Discrete species of a sedimentation-velocity fit. With loadings solved as
+// linear amplitudes a species can lose its loading to the solve while its s
+// and size stay wherever the fit left them (one species alone too: with TI
+// and RI noise fitted, a boundary that misses the data's gets none); with a
+// loading held (a fit of the total and fractions), the held one can end on
+// the boundary of another species, the others making up for it, where no
+// step of s and size leads across.
 bool SpeciesEndsArePlaced() {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   if (!sel.LammDiscreteModel || sel.AnySelfAssociationModel() || sel.AnyNonidealSpeciesModel()) return false;
@@ -348,7 +349,7 @@ bool SpeciesEndsArePlaced() {
   if (hooks.bufferSedimentationOn && hooks.bufferSedimentationOn()) return false;
   int included = 0;
   for (int k = 1; k <= kSpeciesSlots; ++k) included += gModelParams.included[k] ? 1 : 0;
-  return included > 1;
+  return included > 0;
 }
 
 // The quantities an end by "the data do not determine" names.
@@ -403,6 +404,54 @@ bool BoundaryPastTheFitRangeByTheFirstScan(float s) {
   }
   if (!(w2tFirst > 0.0) || !std::isfinite(w2tFirst) || !(ss.rightFitLimit > mp.meniscus)) return false;
   return mp.meniscus * std::exp(static_cast<double>(s) * 1e-13 * w2tFirst) > ss.rightFitLimit;
+}
+
+// The s at which a species placed anew is tried: kAnewSValues of them,
+// evenly in log s, from the s whose boundary just enters the fit range by
+// the last scan to the s whose boundary leaves it by the first. Empty where
+// the scans carry no times.
+constexpr int kAnewSValues = 10;
+std::vector<float> SInView() {
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  std::vector<float> values;
+  if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return values;
+  double w2tFirst = HUGE_VAL, w2tLast = 0.0;
+  for (int j = 1; j <= ss.count; ++j) {
+    const ScanRecord& rec = ss.records[j];
+    const double w2t = rec.w2t > 0.0 ? rec.w2t : Omega2(rec.rpm) * rec.time;
+    if (!(w2t > 0.0)) continue;
+    w2tFirst = std::min(w2tFirst, w2t);
+    w2tLast = std::max(w2tLast, w2t);
+  }
+  const double left = std::max(static_cast<double>(ss.leftFitLimit), static_cast<double>(mp.meniscus));
+  if (!(w2tLast > 0.0) || !(mp.meniscus > 0.0f) || !(ss.rightFitLimit > left)) return values;
+  // Where the fit range starts at the meniscus, a boundary is in view once
+  // it has moved by a hundredth of the range.
+  const double enter = std::max(std::log(left / mp.meniscus), 0.01 * std::log(ss.rightFitLimit / left));
+  const double low = enter / w2tLast * 1e13, high = std::log(ss.rightFitLimit / mp.meniscus) / w2tFirst * 1e13;
+  if (!(high > low) || !(low > 0.0)) return values;
+  for (int i = 0; i < kAnewSValues; ++i)
+    values.push_back(static_cast<float>(low * std::pow(high / low, (i + 0.5) / kAnewSValues)));
+  return values;
+}
+
+// The frictional ratios a species placed anew is tried at: its own size
+// tells nothing where it has no say (a flat level of a few daltons).
+constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
+
+// The size (M, or D x 1e7) of a species of s (S) at frictional ratio `ff0`
+// in the solution's conditions, scaled from the ratio a reference size
+// gives: at fixed s, f/f0 grows as M^(2/3), and D goes as 1/M. 0 where the
+// conditions give none.
+float SizeAtFrictionalRatio(float s, float ff0) {
+  if (!(s > 0.0f) || !(gSolutionConditions.vbarRho < 1.0f)) return 0.0f;
+  const bool mass = gFitEngineState.molarMassParameters != 0;
+  const float reference = mass ? 1e5f : 1.0f;
+  const double ratio = FrictionalRatioFromSD(s, SpeciesDiffusion(s, reference));
+  if (!(ratio > 0.0)) return 0.0f;
+  const double size = reference * std::pow(ff0 / ratio, mass ? 1.5 : -1.5);
+  return std::isfinite(size) && size > 0.0 ? static_cast<float>(size) : 0.0f;
 }
 
 // Whether species k of the model's present state has no say in the
@@ -968,8 +1017,29 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       for (int k : heard)
         if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
   const std::vector<std::pair<int, int>> outOfAMisfit = PlacementsOutOfAMisfit(misfit);
+  // Species placed anew: one without a say, and at a misfit one floating
+  // (s at or below 0). Beside the others there may be no place for it where
+  // a boundary of the data is (one species alone; none at positive s; the
+  // data's boundary far slower than any other's): it is tried at every s
+  // whose boundary the fit range sees, at the sizes of a few frictional
+  // ratios, the others held. A species alone is placed so only: moved a
+  // little from where it has its say, it takes the minimiser's own steps.
+  // Nothing lies below an exact fit.
+  std::vector<int> anew;
+  int included = 0;
+  for (int a = 1; a <= kSpeciesSlots; ++a) {
+    if (!mp.included[a]) continue;
+    ++included;
+    if (!pv.F[a + kSpeciesSlots]) continue;
+    const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
+    if (mute || (misfit && pv.P[a + kSpeciesSlots] <= 0.0f)) anew.push_back(a);
+  }
+  if (included == 1) pairs.clear();
+  const bool exact = !(CalcRmsd() > RmsdResolution());
+  const std::vector<float> inView = anew.empty() || exact ? std::vector<float>() : SInView();
+  if (inView.empty()) anew.clear();
   if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty() && aparts.empty() &&
-      outOfAMisfit.empty()) {
+      outOfAMisfit.empty() && anew.empty()) {
     if (fittedLoadings) {
       platform::InputHold hold;
       SimplexSim(end.data(), host);
@@ -1135,6 +1205,23 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
               });
     }
   }
+  // Where no trial above lowered the end (with loadings fitted, before they
+  // are solved under the held ones).
+  const bool loweredSoFar =
+      !fittedLoadings && (ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
+                          ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare);
+  // Each a move of two quantities out of many trials, judged as a pair.
+  if (!loweredSoFar)
+    for (int a : anew)
+      for (float sv : inView)
+        for (float ff0 : kAnewFrictionalRatios) {
+          const float size = pv.F[a] ? SizeAtFrictionalRatio(sv, ff0) : 0.0f;
+          tryMove(kTwo, [&] {
+            pv.P[a + kSpeciesSlots] = sv;
+            if (size > 0.0f) pv.P[a] = size;
+          });
+          if (!(size > 0.0f)) break;
+        }
   if (fittedLoadings) {
     // The trials whose freely solved loadings leave a misfit low enough to
     // show the end was no minimum, lowest first: each solved under the

@@ -742,6 +742,9 @@ struct TableSet {
   // Every fit of the set reaches its best: none ends at a limit either
   // (a second Fit, or the fit's own check of its end, gets there at once).
   bool everyFitReachesTheBest = false;
+  // TI and RI noise in the data (a jagged TI profile on a slow wave and RI
+  // offsets of up to 0.03 a scan, drawn after the noise) and fitted.
+  bool noiseTerms = false;
 };
 
 // A drawn set every fit of which reaches the best (a Fit from the truth
@@ -1190,6 +1193,19 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
     for (int j = 1; j <= ss.count; ++j)
       for (int p = 1; p <= ss.points[j]; ++p)
         ss.signals[j][p] = (featureless ? set.level : ss.model[j][p]) + (set.noise > 0.0f ? noise(engine) : 0.0f);
+    if (set.noiseTerms) {
+      std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+      std::normal_distribution<float> g(0.0f, 1.0f);
+      const float phase = 3.0f * u(engine), amplitude = 0.02f + 0.02f * u(engine);
+      std::vector<float> ti(static_cast<size_t>(ss.points[1]) + 1);
+      for (int p = 1; p <= ss.points[1]; ++p) ti[p] = amplitude * std::sin(phase + 0.02f * p) + 0.02f * g(engine);
+      for (int j = 1; j <= ss.count; ++j) {
+        const float ri = 0.03f * u(engine);
+        for (int p = 1; p <= ss.points[j] && p <= ss.points[1]; ++p) ss.signals[j][p] += ti[p] + ri;
+      }
+      gFitEngineState.fitTINoise = 1;
+      mp.riNoiseFit = 1;
+    }
   }
   using fitoutcomes::Outcome;
   std::vector<Outcome> outcomes;
@@ -1443,6 +1459,26 @@ INSTANTIATE_TEST_SUITE_P(
                                   {4.85116577f, 112504.789f, 0.363263994f},
                                   {10.800456f, 256600.969f, 0.253630251f}},
                                  0.00817547925f, 190997u, 19, 1256, 1172.0100939273834, 868.51269006729126, {0.5f}));
+      // One species of 18 000 points, TI and RI noise fitted: from 0.5 and
+      // 2 x s the boundary misses the data's, the solve gives it no loading,
+      // and Marquardt-Levenberg and the simplex said "the data do not
+      // determine M1 and s1" after a few evaluations, 23 times the noise away.
+      TableSet alone = ReachingSet("one species without a loading, TI and RI noise",
+                                   {{6.36752129f, 112669.078f, 0.925358117f}}, 0.00799308717f, 159654u, 27, 745,
+                                   1350.1298546791077, 471.88376784324646);
+      alone.noiseTerms = true;
+      sets.push_back(alone);
+      // Two species of 40 000 points, TI and RI noise fitted: from 0.5 x s
+      // Marquardt-Levenberg ended at 4.3 times the noise with one species
+      // a flat level (0.011 S, 2 Da) of loading 125, and from 2 x s at 7.1
+      // times with both floating (-31 and -17 S), each calling it its
+      // minimum: no other species' place was where the data's slow
+      // boundary is.
+      TableSet flatLevel = ReachingSet("two species, one a flat level, TI and RI noise",
+                                       {{1.24396753f, 13334.5996f, 0.949160576f}, {6.79712009f, 194168.078f, 0.321754217f}},
+                                       0.00655215746f, 159682u, 29, 1500, 1447.099381685257, 340.57068228721619);
+      flatLevel.noiseTerms = true;
+      sets.push_back(flatLevel);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
