@@ -487,9 +487,8 @@ void CConcDependentPath::SolveComponentsTogether(int first, const std::vector<st
     if (last && closedBottom_) {
       // The outflow row of AssembleCrankNicolson, where s_N > 0.
       const double g = r[N] / (r[N] - r[N - 1]);
-      const V open = si > 0 ? V{} + 1 : zero;
       for (int q = 0; q < W; ++q)
-        if (open[q] != 0) {
+        if (si[q] > 0) {
           lo[q] += g * Di[q];
           di[q] -= g * Di[q] + r[N] * r[N] * si[q] * w2;
         }
