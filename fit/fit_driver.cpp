@@ -1347,12 +1347,12 @@ int FitCurrentModel(FitHost* host) {
 }
 
 int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
-                         const std::function<EndPlacement(FitHost*)>& place) {
+                         const std::function<EndPlacement(FitHost*)>& place, bool afterRestartLimit) {
   FitEngineState& fs = gFitEngineState;
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
-  MarquardtRanOutOfIterations() = false;
+  MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
   int result = method(host);
   bool apartTried = false;
   for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
@@ -1361,7 +1361,9 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     // lost its say (walked to s near 0 or beyond, its loading taken up by
     // the others and the noise terms), creeping along a valley there: a
     // point to place species from like any other end away from a minimum.
-    const bool ranOut = end == FitEndKind::Limit && MarquardtRanOutOfIterations();
+    // So, where the caller asks, can the simplex's restarts.
+    const bool ranOut = end == FitEndKind::Limit &&
+                        (MarquardtRanOutOfIterations() || (afterRestartLimit && SimplexRanOutOfRestarts()));
     if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined && !ranOut) ||
         fs.stopRequested || FitStoppedByBudget())
       break;
@@ -1389,7 +1391,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-    MarquardtRanOutOfIterations() = false;
+    MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
     result = method(host);
     // Never an end worse than the point the fit went on from, nor, from a
     // point above the end, than the end: then that end stands, as told.

@@ -54,8 +54,11 @@ enum class EndPlacement { None, Lower, Apart, Stopped };
 // goes on from one by `method` again, at most kMaxEndPlacements times, never
 // to an end worse than the point it went on from (nor, from an Apart point,
 // than the end). The end told is the last run's, or the end's that stands.
+// With `afterRestartLimit` an end at the simplex's restart limit is checked
+// too (a model whose restarts can creep along a valley until they run out).
 constexpr int kMaxEndPlacements = 3;
-int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host), const std::function<EndPlacement(FitHost*)>& place);
+int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host), const std::function<EndPlacement(FitHost*)>& place,
+                         bool afterRestartLimit = false);
 // Recomposes the fit report and redraws the fitted curves.
 void DrawFitCurvesDuringFit(FitHost* host);
 // Convergence test of a Nelder-Mead restart: converged unless the rmsd or

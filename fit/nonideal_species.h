@@ -25,9 +25,10 @@ class FitHost;
 // the method chosen), checked where it ends: log10 ks and log10 kd trade
 // with s and D along curved valleys, and an end pressed to where a term has
 // no effect (log10 ks -10, the boundary's sharpening taken up by a small D)
-// or settled on a valley's slope is no minimum. Where the terms placed anew
-// (s and D moved to keep the boundary where it was) lower chi-square by ten
-// units or more, the fit goes on from the lowest, at most 3 times. A start
+// or settled on a valley's slope is no minimum, nor is an end where the
+// simplex's restarts ran out. Where the terms placed anew (s and D moved to
+// keep the boundary where it was, D refined for each ks) lower chi-square by
+// ten units or more, the fit goes on from the lowest, at most 3 times. A start
 // the model cannot be computed at (ks c above 1, D1 or s1 at 0) or with a
 // fitted log10 ks or kd above its range takes no step: the end says which
 // value to change and the range it must lie in; returns 0 then.

@@ -10,6 +10,8 @@
 #include "platform/error_box.h"
 
 namespace {
+// Lanes of doubles for the components solved side by side.
+typedef double Lanes2 __attribute__((vector_size(16)));
 constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
 // Largest dc/c tolerance of a step while s and D follow c: the coefficients
 // of a step are averaged from its ends only, and longer steps leave an
@@ -117,7 +119,8 @@ void CConcDependentPath::Allocate(int components) {
   N_ = L_.N_;
   const size_t n = static_cast<size_t>(N_) + 2;
   for (std::vector<double>* v : {&sN, &DN, &cOld, &cTrial, &Alo_, &Adi_, &Aup_, &DCapped_, &Llo_, &Ldi_, &Lup_,
-                                  &Rlo_, &Rdi_, &Rup_, &rhs_, &gam_, &piv_})
+                                  &Rlo_, &Rdi_, &Rup_, &rhs_, &gam_, &piv_, &fsOld_, &fdOld_, &fsNew_,
+                                  &fdNew_})
     v->assign(n, 0.0);
   for (int p = 0; p < 7; ++p) {
     B_[p].assign(n, 0.0);
@@ -125,7 +128,8 @@ void CConcDependentPath::Allocate(int components) {
   }
   nc_ = components;
   old_.assign(static_cast<size_t>(nc_) + 1, std::vector<double>(n, 0.0));
-  trial_ = acc_ = sK_ = DK_ = old_;
+  trial_ = acc_ = gamK_ = old_;
+  live_.clear();
 }
 
 void CConcDependentPath::AssembleNonidealMatrices() {
@@ -318,7 +322,7 @@ void CConcDependentPath::AssociationValue(double c, double& s, double& D) {
 // kind 1: coefficients at c_old; kind 2: mean of the predictor values and
 // the values at c_trial; kind 3: values at the mean concentration.
 bool CConcDependentPath::NodeCoefficients(int kind) {
-  if (model_ == Model::Components) return ComponentCoefficients(kind);
+  if (model_ == Model::Components) return ComponentFactors(kind);
   bool ok = true;
   for (int i = 1; i <= N_; ++i) {
     const double co = cOld[i], ct = cTrial[i];
@@ -365,27 +369,204 @@ bool CConcDependentPath::NodeCoefficients(int kind) {
   return ok;
 }
 
-bool CConcDependentPath::ComponentCoefficients(int kind) {
+bool CConcDependentPath::ComponentFactors(int kind) {
   const std::vector<std::vector<double>>& from = kind == 1 ? old_ : trial_;
+  std::vector<double>& fsAt = kind == 1 ? fsOld_ : fsNew_;
+  std::vector<double>& fdAt = kind == 1 ? fdOld_ : fdNew_;
   const float s0 = static_cast<float>(L_.compS_[1]), D0 = static_cast<float>(L_.compD_[1]);
+  mean_ = kind != 1;
   bool ok = true;
+  double most = 0;
   for (int i = 1; i <= N_; ++i) {
     double total = 0;
-    for (int k = 1; k <= nc_; ++k) total += from[k][i];
-    double fs, fd;
-    ok = Factors(total, s0, D0, fs, fd) && ok;
-    for (int k = 1; k <= nc_; ++k) {
-      const double s = fs * L_.compS_[k], D = fd * L_.compD_[k];
-      if (kind == 1) {
-        sK_[k][i] = s;
-        DK_[k][i] = D;
-      } else {
-        sK_[k][i] = 0.5 * (s + sK_[k][i]);
-        DK_[k][i] = 0.5 * (D + DK_[k][i]);
-      }
-    }
+    for (int k : live_) total += from[k][i];
+    ok = Factors(total, s0, D0, fsAt[i], fdAt[i]) && ok;
+    const double fd = mean_ ? std::max(fdAt[i], fdOld_[i]) : fdAt[i];
+    if (!(fd <= most)) most = fd;
   }
+  fdMost_ = most;
   return ok;
+}
+
+double CConcDependentPath::ComponentS(int k, int i) const {
+  const double s0 = L_.compS_[k];
+  return mean_ ? 0.5 * (fsNew_[i] * s0 + fsOld_[i] * s0) : fsOld_[i] * s0;
+}
+
+double CConcDependentPath::ComponentD(int k, int i) const {
+  const double D0 = L_.compD_[k];
+  return mean_ ? 0.5 * (fdNew_[i] * D0 + fdOld_[i] * D0) : fdOld_[i] * D0;
+}
+
+void CConcDependentPath::StepComponents(const std::vector<std::vector<double>>& from,
+                                        std::vector<std::vector<double>>& to, double dt) {
+  dtStored_ = dt;
+  // A D that may reach the cap of AssembleCrankNicolson (above its floor)
+  // is left to it.
+  auto alone = [&](int k) {
+    for (int i = 1; i <= N_; ++i) {
+      sN[i] = ComponentS(k, i);
+      DN[i] = ComponentD(k, i);
+    }
+    AssembleCrankNicolson(sN.data(), DN.data(), closedBottom_, dt);
+    if (!SolveCrankNicolson(from[k].data(), to[k].data(), 1)) to[k] = from[k];
+  };
+  bool capped = false;
+  for (int k : live_) capped = capped || !(L_.compD_[k] * fdMost_ <= flatFloor_);
+  const size_t n = live_.size();
+  // Two components at a time in the lanes of a 128-bit vector; one left
+  // over, or any where D may be capped, alone.
+  for (size_t first = 0; first < n; first += 2) {
+    if (capped || first + 1 == n) {
+      alone(live_[first]);
+      if (first + 1 < n) alone(live_[first + 1]);
+      continue;
+    }
+    const int at = static_cast<int>(first);
+    mean_ ? SolveComponentsTogether<Lanes2, 2, true>(at, from, to, dt)
+          : SolveComponentsTogether<Lanes2, 2, false>(at, from, to, dt);
+  }
+}
+
+// AssembleCrankNicolson and SolveCrankNicolson (from row 1) for the W
+// live components from `first` on side by side, one in each lane of V, with the same operations
+// in the same order (each lane's arithmetic is the scalar one's, so the
+// results are the same to the bit): the sweeps are chains of dependent
+// operations, which lanes and the processor overlap, and each row's bands
+// are formed as the sweep reaches it instead of being stored.
+template <typename V, int W, bool Mean>
+void CConcDependentPath::SolveComponentsTogether(int first, const std::vector<std::vector<double>>& from,
+                                                 std::vector<std::vector<double>>& to, double dt) {
+  const int N = N_;
+  const double w2 = SvedbergOmega2(L_.rotor_.rpm);
+  const double h = 0.5 * dt;
+  const double *__restrict alo = Alo_.data(), *__restrict adi = Adi_.data(), *__restrict aup = Aup_.data();
+  const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
+                           *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
+                           *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
+  const double *__restrict C0 = C_[0].data(), *__restrict C1 = C_[1].data(), *__restrict C2 = C_[2].data(),
+                           *__restrict C3 = C_[3].data(), *__restrict C4 = C_[4].data(),
+                           *__restrict C5 = C_[5].data(), *__restrict C6 = C_[6].data();
+  const double *__restrict fsOld = fsOld_.data(), *__restrict fdOld = fdOld_.data();
+  const double *__restrict fsNew = fsNew_.data(), *__restrict fdNew = fdNew_.data();
+  const double* x[W];
+  double* y[W];
+  double* gam[W];
+  V s0 = {}, D0 = {};
+  for (int q = 0; q < W; ++q) {
+    const size_t k = static_cast<size_t>(live_[static_cast<size_t>(first + q)]);
+    x[q] = from[k].data();
+    y[q] = to[k].data();
+    gam[q] = gamK_[k].data();
+    s0[q] = L_.compS_[k];
+    D0[q] = L_.compD_[k];
+  }
+  // As ComponentS and ComponentD.
+  auto sAt = [&](int i) { return Mean ? 0.5 * (fsNew[i] * s0 + fsOld[i] * s0) : fsOld[i] * s0; };
+  auto dAt = [&](int i) { return Mean ? 0.5 * (fdNew[i] * D0 + fdOld[i] * D0) : fdOld[i] * D0; };
+  auto load = [&](int i) {
+    V v;
+    for (int q = 0; q < W; ++q) v[q] = x[q][i];
+    return v;
+  };
+  // s, D and x at the nodes i - 1, i, i + 1 (s and D 0 beyond the ends).
+  V sm = {}, si = sAt(1), sp, Dm = {}, Di = dAt(1), Dp;
+  V xm = {}, xi = load(1), xp;
+  const char* failed[W] = {};
+  V th1 = {}, th2 = {}, piv = {}, lupPrev = {}, yv = {};
+  const double* r = L_.r_;
+  const V zero = {};
+  for (int i = 1; i <= N; ++i) {
+    const bool last = i == N;
+    sp = last ? zero : sAt(i + 1);
+    Dp = last ? zero : dAt(i + 1);
+    xp = last ? zero : load(i + 1);
+    V lo = w2 * (sm * C0[i] + si * C2[i]) - (Dm * B0[i] + Di * B2[i]);
+    V di = w2 * (sm * C1[i] + si * C3[i] + sp * C5[i]) - (Dm * B1[i] + Di * B3[i] + Dp * B5[i]);
+    const V up = w2 * (si * C4[i] + sp * C6[i]) - (Di * B4[i] + Dp * B6[i]);
+    if (last && closedBottom_) {
+      // The outflow row of AssembleCrankNicolson, where s_N > 0.
+      const double g = r[N] / (r[N] - r[N - 1]);
+      for (int q = 0; q < W; ++q)
+        if (si[q] > 0) {
+          lo[q] += g * Di[q];
+          di[q] -= g * Di[q] + r[N] * r[N] * si[q] * w2;
+        }
+    }
+    const V llo = alo[i] - h * lo, rlo = alo[i] + h * lo;
+    const V ldi = adi[i] - h * di, rdi = adi[i] + h * di;
+    const V lup = last ? aup[N] + zero : aup[i] - h * up, rup = aup[i] + h * up;
+    V rhs = rdi * xi;
+    if (i > 1) rhs += rlo * xm;
+    if (!last) rhs += rup * xp;
+    V th;
+    if (i == 1) {
+      th = ldi;
+      th2 = zero + 1.0;
+    } else {
+      th = ldi * th1 - (llo * lupPrev) * th2;
+    }
+    const V mag = th < 0 ? -th : th;
+    // A zero or non-finite pivot: the component fails, its lane goes on
+    // harmlessly.
+    const auto bad = (th == 0) | !(mag <= 1.7976931348623157e308);
+    bool any = false;
+    for (int q = 0; q < W; ++q) any = any || bad[q] != 0;
+    if (any)
+      for (int q = 0; q < W; ++q)
+        if (bad[q] != 0) {
+          if (!failed[q]) failed[q] = i == 1 ? "Error 1 in tridag" : "Error 2 in tridag";
+          th[q] = 1.0;
+        }
+    if (i == 1) {
+      piv = 1.0 / th;
+      yv = rhs * piv;
+      th1 = th;
+    } else {
+      const V p = th1 / th;
+      const V g = lupPrev * piv;
+      for (int q = 0; q < W; ++q) gam[q][i] = g[q];
+      yv = (rhs - llo * yv) * p;
+      piv = p;
+      th2 = th1;
+      th1 = th;
+      const V m = th < 0 ? -th : th;
+      const auto far = (m > 0x1p+500) | (m < 0x1p-500);
+      bool rescale = false;
+      for (int q = 0; q < W; ++q) rescale = rescale || far[q] != 0;
+      if (rescale)
+        for (int q = 0; q < W; ++q)
+          if (far[q] != 0) {
+            const double scale = m[q] > 1 ? 0x1p-500 : 0x1p+500;
+            th1[q] *= scale;
+            th2[q] *= scale;
+          }
+    }
+    for (int q = 0; q < W; ++q) y[q][i] = yv[q];
+    lupPrev = lup;
+    sm = si;
+    si = sp;
+    Dm = Di;
+    Di = Dp;
+    xm = xi;
+    xi = xp;
+  }
+  for (int i = N - 1; i >= 1; --i) {
+    V g, v;
+    for (int q = 0; q < W; ++q) {
+      g[q] = gam[q][i + 1];
+      v[q] = y[q][i];
+    }
+    yv = v - g * yv;
+    for (int q = 0; q < W; ++q) y[q][i] = yv[q];
+  }
+  for (int q = 0; q < W; ++q) {
+    if (!failed[q]) continue;
+    if (!L_.inWorker_) ErrorBox(failed[q]);
+    L_.errTridag_ = 1;
+    const size_t k = static_cast<size_t>(live_[static_cast<size_t>(first + q)]);
+    to[k] = from[k];
+  }
 }
 
 // ------------------------------------------------------------ steps
@@ -399,11 +580,10 @@ bool CConcDependentPath::Diverged() const {
 void CConcDependentPath::TrialStep(double dt) {
   if (L_.accelerating_ || L_.schedule_) L_.RotorOmegaInStep(L_.t_, dt);
   if (model_ == Model::Components) {
-    if (!ComponentCoefficients(1)) L_.errConcDependent_ = 1;
+    if (!ComponentFactors(1)) L_.errConcDependent_ = 1;
+    StepComponents(old_, trial_, dt);
     for (int i = 1; i <= N_; ++i) cTrial[i] = 0;
-    for (int k = 1; k <= nc_; ++k) {
-      AssembleCrankNicolson(sK_[k].data(), DK_[k].data(), closedBottom_, dt);
-      if (!SolveCrankNicolson(old_[k].data(), trial_[k].data(), 1)) trial_[k] = old_[k];
+    for (int k : live_) {
       CleanUpLayeredStart(trial_[k].data());
       const double w = L_.compWeight_[k];
       for (int i = 1; i <= N_; ++i) cTrial[i] += w * trial_[k][i];
@@ -419,15 +599,14 @@ void CConcDependentPath::Corrector() {
   double* c = L_.c_;
   if (model_ == Model::Components) {
     for (int i = 1; i <= N_; ++i) c[i] = 0;
-    if (scheme_ >= 2 && !ComponentCoefficients(2)) L_.errConcDependent_ = 1;
-    for (int k = 1; k <= nc_; ++k) {
-      if (scheme_ == 1) {
-        acc_[k] = trial_[k];
-      } else {
-        AssembleCrankNicolson(sK_[k].data(), DK_[k].data(), closedBottom_, dtStored_);
-        if (!SolveCrankNicolson(old_[k].data(), acc_[k].data(), 1)) acc_[k] = old_[k];
-        CleanUpLayeredStart(acc_[k].data());
-      }
+    if (scheme_ == 1) {
+      for (int k : live_) acc_[k] = trial_[k];
+    } else {
+      if (!ComponentFactors(2)) L_.errConcDependent_ = 1;
+      StepComponents(old_, acc_, dtStored_);
+      for (int k : live_) CleanUpLayeredStart(acc_[k].data());
+    }
+    for (int k : live_) {
       const double w = L_.compWeight_[k];
       for (int i = 1; i <= N_; ++i) c[i] += w * acc_[k][i];
     }
@@ -481,7 +660,9 @@ double RelativeStepChange(const double* cNew, const double* cOld, int first, int
     }
     const double d = cNew[i] - cOld[i];
     if (cOld[i] > m) {
-      e = std::max(e, std::fabs(d / cOld[i]));
+      // |d| / c_old only where it can exceed e: below e c_old (1 - 1e-9)
+      // the quotient lies below e whatever the roundings.
+      if (!(std::fabs(d) < e * cOld[i] * (1 - 1e-9))) e = std::max(e, std::fabs(d / cOld[i]));
     } else if (d > m) {
       if (cOld[i + 1] > m)
         e = std::max(e, std::fabs(d / cOld[i + 1]));
@@ -497,8 +678,10 @@ double CConcDependentPath::StepError() {
   double e = RelativeStepChange(cTrial.data(), cOld.data(), 1, N_, trimThreshold_, undershoot);
   // The components are measured one by one as well: a fast one can change a
   // lot where the sum hardly does.
-  for (int k = 1; k <= nc_ && !undershoot; ++k)
+  for (size_t q = 0; q < live_.size() && !undershoot; ++q) {
+    const int k = live_[q];
     e = std::max(e, RelativeStepChange(trial_[k].data(), old_[k].data(), 1, N_, HUGE_VAL, undershoot));
+  }
   return undershoot ? ctl_.Undershoot() : e;
 }
 
@@ -543,7 +726,7 @@ void CConcDependentPath::CleanUpNegatives() {
 
 double CConcDependentPath::AdaptiveStep() {
   double* c = L_.c_;
-  for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
+  for (int k : live_) old_[k] = acc_[k];
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   bool hit = false;
   // The step within the rotor's and the scans' limits; false (the step set
@@ -617,6 +800,9 @@ void CConcDependentPath::Run() {
       for (int i = 1; i <= N_; ++i)
         acc_[k][i] = L_.syntheticBoundary_ ? L_.SyntheticBoundaryLoading(k, L_.r_[i])
                                            : L_.compConc_[k] * (loading > 0 ? c[i] / loading : 1.0);
+    // A component loaded with nothing stays nothing at every step.
+    for (int k = 1; k <= nc_; ++k)
+      if (std::any_of(acc_[k].begin(), acc_[k].end(), [](double v) { return v != 0.0; })) live_.push_back(k);
   }
   L_.errNonConvergence_ = L_.errTridag_ = L_.errConcDependent_ = 0;
   if (!PrepareModel()) {

@@ -79,7 +79,22 @@ class CConcDependentPath {
   enum class Model { Components, Dimer, Trimer, Single, Table };
   bool PrepareModel();
   bool NodeCoefficients(int kind);
-  bool ComponentCoefficients(int kind);
+  // The components' common factors fs, fd of s and D (s_k = fs s0_k,
+  // D_k = fd D0_k) at the total of the old vectors (kind 1), or else at the
+  // total of the trial vectors, the step then taking the mean of each
+  // component's s and D there and at the predictor's.
+  bool ComponentFactors(int kind);
+  // One Crank-Nicolson step of dt from the live components' `from` vectors
+  // to their `to` vectors under the factors; a component whose solve fails
+  // keeps its `from` vector.
+  void StepComponents(const std::vector<std::vector<double>>& from, std::vector<std::vector<double>>& to,
+                      double dt);
+  template <typename V, int W, bool Mean>
+  void SolveComponentsTogether(int first, const std::vector<std::vector<double>>& from, std::vector<std::vector<double>>& to,
+                               double dt);
+  // Component k's s and D at node i (1..N) of the step.
+  double ComponentS(int k, int i) const;
+  double ComponentD(int k, int i) const;
   // The nonideality's factors at total concentration c (NonidealityModel::Factors).
   bool Factors(double c, float s0, float D0, double& fs, double& fd) const {
     return nonideal_.Factors(c, s0, D0, fs, fd) || FactorsBeyondFloat(c, fs, fd);
@@ -125,9 +140,18 @@ class CConcDependentPath {
   int scheme_ = 2;
   bool sedimenting_ = true, closedBottom_ = false;
 
-  // Components: old, trial, accepted vectors and their s, D per node.
+  // Components: old, trial and accepted vectors; the components that hold
+  // anything (one loaded with nothing stays nothing and is not solved).
   int nc_ = 0;
-  std::vector<std::vector<double>> old_, trial_, acc_, sK_, DK_;
+  std::vector<std::vector<double>> old_, trial_, acc_;
+  std::vector<int> live_;
+  // Their factors per node at the old vectors and at the trial vectors,
+  // whether the step takes the mean of both, and the largest fd it uses.
+  std::vector<double> fsOld_, fdOld_, fsNew_, fdNew_;
+  bool mean_ = false;
+  double fdMost_ = 0;
+  // Each component's ratios of the elimination (gam of SolveCrankNicolson).
+  std::vector<std::vector<double>> gamK_;
 
   ConcStepControl ctl_;
   double trimThreshold_ = 0;

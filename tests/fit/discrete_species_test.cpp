@@ -439,7 +439,9 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
   // the valley where D and kd trade. A simplex from a drawn start settled
   // 100 units of chi-square above the floor (rmsd 0.01041) and called it
   // reached: the valley's check took derivatives over the solver's rough
-  // chi-square and rejected every step.
+  // chi-square and rejected every step. Another settled "reached" at 4 times
+  // the noise with ks pressed to log10 -9.7 (s0 3.15, D 2.53): the trials
+  // placing ks took D on factors 1.6 apart, all above the end.
   // A start above the range of log10 ks or kd (ks c at most 0.99, kd c at
   // most 1000, c the total loading) takes no step and says what to enter:
   // with ks c above 1 the model cannot be computed at all, and a second Fit
@@ -456,6 +458,7 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
         Row{"Marquardt-Levenberg", false, true, {11.494f, 9.772f, 6.354f, -1.13f, -2.19f}},
         Row{"Marquardt-Levenberg", false, true, {5.999f, 3.124f, 2.147f, -1.89f, -2.38f}},
         Row{"simplex", true, false, {9.239f, 3.430f, 6.064f, -2.306f, -1.186f}},
+        Row{"simplex", true, false, {7.252f, 4.318f, 2.504f, -0.951f, -1.791f}},
         Row{"Marquardt-Levenberg", false, true, {7.0f, 5.5f, 4.0f, 0.0f, -1.0f},
             "the fit stopped away from a minimum: the model could not be computed at the starting values, so no "
             "step was taken: log10(ks) = 0.000 puts ks c at 7 (c the components' total loading, 7 mg/ml), where s = "
