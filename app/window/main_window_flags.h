@@ -18,6 +18,8 @@ struct MainWindowFlags {
   bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data
   bool DisclaimerTextPending = true;
   bool EraseRepaintPending = false;
+  // A Lamm solver drew its profiles over the data plot since the last paint.
+  bool SolverCurvesOverData = false;
   // The mouse names the scan under the pointer (hidden command 210).
   std::uint8_t ScanNameHoverOn = 1;
   // The run planner's summary line, drawn by the next paint and then cleared.

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/window/main_window_flags.h"
+#include "app/window/plot_replay.h"
 #include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "data/scan_set.h"
@@ -19,6 +20,8 @@
 #include "platform/sounds.h"
 #include "platform/window_messages.h"
 #include "plot/plot_window_set.h"
+#include "plot/text_in_place.h"
+#include "platform/draw_surface.h"
 
 CommandLineFlags& CommandLineState() {
   static CommandLineFlags flags;
@@ -179,6 +182,21 @@ void TXLAWindow::OnInputWhileBusy(bool key) {
   (void)key;
   // A press during Run or Fit asks the computation to stop.
   if (RunBusy || FitBusy) platform::RequestStopByUser();
+}
+
+void TXLAWindow::OnBoxWhileBusy() {
+  // The profiles a Lamm solver drew over the data while it ran fill the plot
+  // (hundreds of grid points of a distribution, black from the fifth on):
+  // under a box of the computation (the regularisation's note, the stop of
+  // a Run) the data plot shows the data again. The rest of the picture
+  // waits for the paint after the command.
+  MainWindowFlags& flags = WindowFlags();
+  if (!flags.SolverCurvesOverData) return;
+  flags.SolverCurvesOverData = false;
+  // The progress lines go with them: the plot would cut through those that
+  // stand over its frame.
+  if (platform::DrawSurface* surface = frame_->Surface()) EraseTextsInPlace(*surface);
+  PaintDataPlot(*this);
 }
 
 void TXLAWindow::EvSize(int width, int height) {

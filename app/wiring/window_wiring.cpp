@@ -85,6 +85,7 @@ void ConnectLammSolverDisplay(TXLAWindow& window) {
     if (!mf) return;
     ReplayPlotPicture(*surface, mf);
     platform::DeleteMetaFile(mf);
+    WindowFlags().SolverCurvesOverData = true;
     w->Frame().FlushCanvas();
   };
   d.plotFloats = [over](const float* r, const float* y, int n, unsigned colour) {
