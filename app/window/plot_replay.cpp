@@ -77,14 +77,14 @@ void DrawDataPlotOverlays(platform::DrawContext& dc) {
                                     0x00FF00, -1, plot->symbolSize));
 }
 
-void PaintDataPlot(TXLAWindow& window) {
+void PaintDataPlot(TXLAWindow& window, bool fitRanges) {
   CWINPlot* plot = Road().dataPlot ? Road().dataPlot() : nullptr;
   if (!plot || !On(Road().showData)) return;
   OnMappedClient(window, [&](platform::DrawContext& dc) {
     if (plot->lastMetafile) platform::PlayMetaFile(dc, plot->lastMetafile);
   });
   if (Road().drawDataScreenMarkers)
-    OnPixelClient(window, [&](platform::DrawContext& dc) { Road().drawDataScreenMarkers(dc, false); });
+    OnPixelClient(window, [&](platform::DrawContext& dc) { Road().drawDataScreenMarkers(dc, fitRanges); });
   OnMappedClient(window, [&](platform::DrawContext& dc) { DrawDataPlotOverlays(dc); });
 }
 

@@ -196,7 +196,7 @@ void TXLAWindow::OnBoxWhileBusy() {
   // The progress lines go with them: the plot would cut through those that
   // stand over its frame.
   if (platform::DrawSurface* surface = frame_->Surface()) EraseTextsInPlace(*surface);
-  PaintDataPlot(*this);
+  PaintDataPlot(*this, true);
 }
 
 void TXLAWindow::EvSize(int width, int height) {

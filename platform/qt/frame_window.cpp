@@ -410,10 +410,6 @@ bool QtFrameWindow::BelongsToThisWindow(QObject* object) const {
 
 bool QtFrameWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  // A box of the running command (its own event loop) opens over the window.
-  if (type == QEvent::Show && busy_ && !destroying_ && qobject_cast<QDialog*>(watched) &&
-      static_cast<QWidget*>(watched)->isWindow())
-    events_.OnBoxWhileBusy();
   if (type == QEvent::KeyPress && (watched == menuBar() || qobject_cast<QMenu*>(watched)) &&
       menuBuilder_->WalkKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event)->key()))
     return true;
