@@ -77,14 +77,14 @@ void DrawDataPlotOverlays(platform::DrawContext& dc) {
                                     0x00FF00, -1, plot->symbolSize));
 }
 
-void PaintDataPlot(TXLAWindow& window, bool fitRanges) {
+void PaintDataPlot(TXLAWindow& window) {
   CWINPlot* plot = Road().dataPlot ? Road().dataPlot() : nullptr;
   if (!plot || !On(Road().showData)) return;
   OnMappedClient(window, [&](platform::DrawContext& dc) {
     if (plot->lastMetafile) platform::PlayMetaFile(dc, plot->lastMetafile);
   });
   if (Road().drawDataScreenMarkers)
-    OnPixelClient(window, [&](platform::DrawContext& dc) { Road().drawDataScreenMarkers(dc, fitRanges); });
+    OnPixelClient(window, [&](platform::DrawContext& dc) { Road().drawDataScreenMarkers(dc, false); });
   OnMappedClient(window, [&](platform::DrawContext& dc) { DrawDataPlotOverlays(dc); });
 }
 

@@ -10,9 +10,7 @@ class TXLAWindow;
 // Anisotropic mapping of the 1400 x 1000 canvas onto the client area.
 void SetCanvasMapping(platform::DrawContext& dc, int clientWidth, int clientHeight);
 
-// fitRanges: with the dashed ranges of the fitted meniscus and bottom, as
-// the screen paint draws them (a fit's own redraws leave them out).
-void PaintDataPlot(TXLAWindow& window, bool fitRanges = false);
+void PaintDataPlot(TXLAWindow& window);
 void PaintResidualPlots(TXLAWindow& window);
 void PaintDistributionPlot(TXLAWindow& window);
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "app/window/main_window_flags.h"
-#include "app/window/plot_replay.h"
 #include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "data/scan_set.h"
@@ -188,15 +187,16 @@ void TXLAWindow::OnBoxWhileBusy() {
   // The profiles a Lamm solver drew over the data while it ran fill the plot
   // (hundreds of grid points of a distribution, black from the fifth on):
   // under a box of the computation (the regularisation's note, the stop of
-  // a Run) the data plot shows the data again. The rest of the picture
-  // waits for the paint after the command.
+  // a Run) the window shows the picture they were drawn over, without the
+  // progress lines. The new picture waits for the paint after the command.
   MainWindowFlags& flags = WindowFlags();
-  if (!flags.SolverCurvesOverData) return;
+  platform::DrawSurface* surface = frame_->Surface();
+  if (!flags.SolverCurvesOverData || !surface) return;
   flags.SolverCurvesOverData = false;
-  // The progress lines go with them: the plot would cut through those that
-  // stand over its frame.
-  if (platform::DrawSurface* surface = frame_->Surface()) EraseTextsInPlace(*surface);
-  PaintDataPlot(*this, true);
+  EraseTextsInPlace(*surface);
+  surface->PastePixels(flags.UnderSolverCurves, 0, 0);
+  flags.UnderSolverCurves = platform::Bitmap();
+  frame_->FlushCanvas();
 }
 
 void TXLAWindow::EvSize(int width, int height) {

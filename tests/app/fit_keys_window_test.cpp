@@ -232,10 +232,16 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   const ContiSettings& cs = Conti();
   ASSERT_GT(cs.gridSize, 2);
   const std::vector<float> before(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
-  const QImage painted = Qt().Canvas().Image().copy();
-  // The key comes once the solver has drawn over the data plot a while.
+  // The picture as the Run begins (it has taken the report away), before
+  // the solver draws; the key comes once it has drawn a while.
+  QImage begun;
+  bool drawnAtFirstLook = false;
   int typed = 0, drawn = 0;
   platform::SetEventPump([&] {
+    if (begun.isNull()) {
+      begun = Qt().Canvas().Image().copy();
+      drawnAtFirstLook = WindowFlags().SolverCurvesOverData;
+    }
     if (WindowFlags().SolverCurvesOverData) ++drawn;
     if (drawn > 10 && typed < 3) {
       ++typed;
@@ -265,14 +271,19 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   EXPECT_EQ(said, "user interrupt");
   ASSERT_EQ(cs.gridSize, static_cast<int>(before.size()));
   for (int i = 1; i <= cs.gridSize; ++i) EXPECT_EQ(cs.distribution[i], before[static_cast<size_t>(i - 1)]) << i;
-  // The data plot as the last paint left it, but for the report in its
-  // upper left corner (the progress lines took it away).
+  // The data plot as the Run found it: no ink where it was white (the
+  // progress lines go too).
+  ASSERT_FALSE(drawnAtFirstLook);
   ASSERT_FALSE(underTheBox.isNull());
+  ASSERT_EQ(begun.size(), underTheBox.size());
   const CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  const QRgb white = qRgb(255, 255, 255);
+  // The plot's frame is in the window's 1400 x 1000 units.
+  const double sx = underTheBox.width() / 1400.0, sy = underTheBox.height() / 1000.0;
   int changed = 0;
-  for (int y = plot.plotTop + 2; y < plot.plotBottom - 1; ++y)
-    for (int x = plot.plotLeft + 2; x < plot.plotRight - 1; ++x)
-      if (y > plot.plotTop + 140 || x > plot.plotLeft + 320) changed += underTheBox.pixel(x, y) != painted.pixel(x, y);
+  for (int y = static_cast<int>(plot.plotTop * sy) + 1; y < static_cast<int>(plot.plotBottom * sy); ++y)
+    for (int x = static_cast<int>(plot.plotLeft * sx) + 1; x < static_cast<int>(plot.plotRight * sx); ++x)
+      changed += begun.pixel(x, y) == white && underTheBox.pixel(x, y) != white;
   EXPECT_EQ(changed, 0);
   // Left of the data plot, where "solving Lamm equations..." was written.
   const QImage shown = Qt().Grab().toImage();
