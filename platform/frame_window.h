@@ -68,6 +68,10 @@ class IWindowEvents {
   // A key press or click that arrived while a command was running; it was
   // queued for the computation instead of being dispatched.
   virtual void OnInputWhileBusy(bool key) { (void)key; }
+  // A box or dialog is about to show while a command runs: what the command
+  // drew only to show its progress may go, so that the box stands over the
+  // plots and not over the computation's scaffolding.
+  virtual void OnBoxWhileBusy() {}
   // The window is being closed from its title bar or system menu; false
   // keeps it open.
   virtual bool OnClose() { return true; }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/bitmap.h"
+
 struct MainWindowFlags {
   bool WindowPainted = false;     // set by every paint; direct drawing waits for it
   int ClientWidth = 1400;         // client size in pixels as of the last screen paint
@@ -18,6 +20,10 @@ struct MainWindowFlags {
   bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data
   bool DisclaimerTextPending = true;
   bool EraseRepaintPending = false;
+  // A Lamm solver drew its profiles over the data plot since the last paint,
+  // over the picture kept here (without the texts written in place).
+  bool SolverCurvesOverData = false;
+  platform::Bitmap UnderSolverCurves;
   // The mouse names the scan under the pointer (hidden command 210).
   std::uint8_t ScanNameHoverOn = 1;
   // The run planner's summary line, drawn by the next paint and then cleared.

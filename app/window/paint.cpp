@@ -139,6 +139,8 @@ void TXLAWindow::Paint(bool erase) {
     return;
   }
   flags.EraseRepaintPending = false;
+  flags.SolverCurvesOverData = false;
+  flags.UnderSolverCurves = platform::Bitmap();
   // The picture is drawn anew: the texts written over the old one went with it.
   ForgetTextsInPlace();
   // A report drawn on this picture finds its own place in it.

@@ -19,6 +19,8 @@
 #include "platform/sounds.h"
 #include "platform/window_messages.h"
 #include "plot/plot_window_set.h"
+#include "plot/text_in_place.h"
+#include "platform/draw_surface.h"
 
 CommandLineFlags& CommandLineState() {
   static CommandLineFlags flags;
@@ -179,6 +181,22 @@ void TXLAWindow::OnInputWhileBusy(bool key) {
   (void)key;
   // A press during Run or Fit asks the computation to stop.
   if (RunBusy || FitBusy) platform::RequestStopByUser();
+}
+
+void TXLAWindow::OnBoxWhileBusy() {
+  // The profiles a Lamm solver drew over the data while it ran fill the plot
+  // (hundreds of grid points of a distribution, black from the fifth on):
+  // under a box of the computation (the regularisation's note, the stop of
+  // a Run) the window shows the picture they were drawn over, without the
+  // progress lines. The new picture waits for the paint after the command.
+  MainWindowFlags& flags = WindowFlags();
+  platform::DrawSurface* surface = frame_->Surface();
+  if (!flags.SolverCurvesOverData || !surface) return;
+  flags.SolverCurvesOverData = false;
+  EraseTextsInPlace(*surface);
+  surface->PastePixels(flags.UnderSolverCurves, 0, 0);
+  flags.UnderSolverCurves = platform::Bitmap();
+  frame_->FlushCanvas();
 }
 
 void TXLAWindow::EvSize(int width, int height) {

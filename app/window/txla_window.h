@@ -89,6 +89,7 @@ class TXLAWindow : public platform::IWindowEvents {
   void OnDropFiles(const std::vector<std::string>& paths) override { EvDropFiles(paths); }
   void OnTimer(int id) override { EvTimer(id); }
   void OnInputWhileBusy(bool key) override;
+  void OnBoxWhileBusy() override;
   bool OnClose() override;
 
   // Window messages.

@@ -83,6 +83,15 @@ void ConnectLammSolverDisplay(TXLAWindow& window) {
     if (!plot || !surface || n < 1) return;
     const platform::HMETAFILE mf = PlotFloatArrays(plot, x.data(), y.data(), n, colour, -1, plot->symbolSize);
     if (!mf) return;
+    MainWindowFlags& flags = WindowFlags();
+    if (!flags.SolverCurvesOverData) {
+      // The picture under the first profile, for a box of the computation
+      // to stand over (the plots may have been laid out anew since it was
+      // painted: the picture, not the plots, is what was shown).
+      flags.UnderSolverCurves =
+          PixelsWithoutTextsInPlace(*surface, 0, 0, surface->ClientWidth(), surface->ClientHeight());
+      flags.SolverCurvesOverData = true;
+    }
     ReplayPlotPicture(*surface, mf);
     platform::DeleteMetaFile(mf);
     w->Frame().FlushCanvas();

@@ -328,8 +328,10 @@ void QtFrameWindow::AcceptDroppedFiles(bool accept) {
 bool QtFrameWindow::CopyClientToClipboard() { return Clipboard().SetBitmap(canvas_.ToBitmap()); }
 
 bool QtFrameWindow::SaveClientImage(const std::string& path, int width, int height) {
-  const int oldWidth = canvas_.ClientWidth();
-  const int oldHeight = canvas_.ClientHeight();
+  // The window shows what it showed until its next paint (none comes while
+  // a command holds the paint), not a part of the picture made for the file.
+  const bool otherSize = width != canvas_.ClientWidth() || height != canvas_.ClientHeight();
+  const QImage shown = otherSize ? canvas_.Image() : QImage();
   canvas_.Resize(width, height);
   canvas_.Clear();
   painting_ = true;
@@ -343,7 +345,7 @@ bool QtFrameWindow::SaveClientImage(const std::string& path, int width, int heig
   const QByteArray format = QFileInfo(QString::fromStdString(path)).suffix().toLower().toLatin1();
   const bool ok = !format.isEmpty() && canvas_.Image().save(&buffer, format.constData()) &&
                   WriteWholeFile(path, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  canvas_.Resize(oldWidth, oldHeight);
+  if (otherSize) canvas_.Replace(shown);
   Invalidate(true);
   return ok;
 }

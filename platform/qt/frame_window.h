@@ -55,6 +55,8 @@ class QtFrameWindow : public QMainWindow, public IFrameWindow {
                          const std::string& okText, const std::string& cancelText) override;
   void SetBusy(bool busy) override;
   bool Busy() const override { return busy_; }
+  // A box of the running command is about to open over the window.
+  void BoxOfTheComputation() { events_.OnBoxWhileBusy(); }
 
   QtCanvas& Canvas() { return canvas_; }
   MenuBarBuilder& MenuBuilder() { return *menuBuilder_; }

@@ -19,8 +19,23 @@ void QtCanvas::Resize(int width, int height) {
   if (width == image_.width() && height == image_.height()) return;
   auto open = painter_.lock();
   if (open) open->end();
-  image_ = QImage(width, height, QImage::Format_RGB32);
-  image_.fill(Qt::white);
+  // The picture stays at its place, the new part white, until the window
+  // paints again: while a command holds the paint (a box up during a Run),
+  // a resized window goes on showing its plots instead of a blank.
+  QImage resized(width, height, QImage::Format_RGB32);
+  resized.fill(Qt::white);
+  {
+    QPainter p(&resized);
+    p.drawImage(0, 0, image_);
+  }
+  image_ = std::move(resized);
+  if (open) Restart(*open);
+}
+
+void QtCanvas::Replace(const QImage& picture) {
+  auto open = painter_.lock();
+  if (open) open->end();
+  image_ = picture.convertToFormat(QImage::Format_RGB32);
   if (open) Restart(*open);
 }
 

@@ -22,8 +22,10 @@ class QtCanvas : public DrawSurface {
   QtCanvas(const QtCanvas&) = delete;
   QtCanvas& operator=(const QtCanvas&) = delete;
 
-  // A new white image when the size changes; the content is kept otherwise.
+  // A new size keeps the picture at the top left, the rest white.
   void Resize(int width, int height);
+  // The picture given, whole, at its own size (one taken from Image()).
+  void Replace(const QImage& picture);
   void Clear(COLORREF color = 0xffffff);
   const QImage& Image() const { return image_; }
 

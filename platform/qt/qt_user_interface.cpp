@@ -72,11 +72,15 @@ int DismissAnswer(BoxButtons buttons) {
 
 // A box that a computation shows (a stop it was asked for) comes while the
 // user may still be typing: presses already on their way went to the busy
-// window, which drops them, instead of answering the box.
+// window, which drops them, instead of answering the box. The window puts
+// away what the computation drew only to show its progress.
 void FlushPressesBeforeABoxOfAComputation() {
   bool busy = false;
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* frame = dynamic_cast<QtFrameWindow*>(w); frame && frame->Busy()) busy = true;
+    if (auto* frame = dynamic_cast<QtFrameWindow*>(w); frame && frame->Busy()) {
+      busy = true;
+      frame->BoxOfTheComputation();
+    }
   if (!busy) return;
   QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   ClearInput();

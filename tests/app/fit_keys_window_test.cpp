@@ -7,7 +7,10 @@
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -34,6 +37,11 @@
 #include "fit/stalled_steps.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
+#include "platform/qt/qt_user_interface.h"
+#include "platform/scripted_ui.h"
+#include "app/window/main_window_flags.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
 #include "desktop_support.h"
 #include "dls_set_file.h"
 #include "tests/support/jumping_clock.h"
@@ -217,25 +225,66 @@ TEST_F(FitKeys, TheNextFitStopsAtTheNextKey) {
 
 // A key during the Lamm solutions of a c(s) Run stops it: a box says so,
 // the distribution shown before comes back, and the progress text goes.
+// While the box is up the data plot shows the data, not the profiles the
+// solver drew across it (on one thread they filled it black).
 TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   ContinuousAnalysis();
   const ContiSettings& cs = Conti();
   ASSERT_GT(cs.gridSize, 2);
   const std::vector<float> before(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
-  int typed = 0;
+  // The picture as the Run begins (it has taken the report away), before
+  // the solver draws; the key comes once it has drawn a while.
+  QImage begun;
+  bool drawnAtFirstLook = false;
+  int typed = 0, drawn = 0;
   platform::SetEventPump([&] {
-    if (typed < 3) {
+    if (begun.isNull()) {
+      begun = Qt().Canvas().Image().copy();
+      drawnAtFirstLook = WindowFlags().SolverCurvesOverData;
+    }
+    if (WindowFlags().SolverCurvesOverData) ++drawn;
+    if (drawn > 10 && typed < 3) {
       ++typed;
       Type(Qt::Key_X, "x");
     }
   });
-  ui_->ExpectBox("ERROR", "user interrupt");
+  // The desktop's own box, answered once it is up.
+  platform::qt::QtUserInterface desktop;
+  platform::ScopedUI scope(desktop);
+  QString said;
+  QImage underTheBox;
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [&, poll] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    poll->stop();
+    poll->deleteLater();
+    said = box->text();
+    underTheBox = Qt().Canvas().Image().copy();
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll->start(10);
   Window().Dispatch(213);
   platform::SetEventPump({});
   Drain();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_GT(drawn, 10) << "the Run drew no profile on this thread";
+  EXPECT_EQ(said, "user interrupt");
   ASSERT_EQ(cs.gridSize, static_cast<int>(before.size()));
   for (int i = 1; i <= cs.gridSize; ++i) EXPECT_EQ(cs.distribution[i], before[static_cast<size_t>(i - 1)]) << i;
+  // The data plot as the Run found it: no ink where it was white (the
+  // progress lines go too).
+  ASSERT_FALSE(drawnAtFirstLook);
+  ASSERT_FALSE(underTheBox.isNull());
+  ASSERT_EQ(begun.size(), underTheBox.size());
+  const CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  const QRgb white = qRgb(255, 255, 255);
+  // The plot's frame is in the window's 1400 x 1000 units.
+  const double sx = underTheBox.width() / 1400.0, sy = underTheBox.height() / 1000.0;
+  int changed = 0;
+  for (int y = static_cast<int>(plot.plotTop * sy) + 1; y < static_cast<int>(plot.plotBottom * sy); ++y)
+    for (int x = static_cast<int>(plot.plotLeft * sx) + 1; x < static_cast<int>(plot.plotRight * sx); ++x)
+      changed += begun.pixel(x, y) == white && underTheBox.pixel(x, y) != white;
+  EXPECT_EQ(changed, 0);
   // Left of the data plot, where "solving Lamm equations..." was written.
   const QImage shown = Qt().Grab().toImage();
   int ink = 0;

@@ -202,6 +202,16 @@ TEST(Canvas, CopyAndPastePixelsRoundTrip) {
   canvas.PastePixels(saved, 5, 5);
   EXPECT_EQ(CountNonWhite(canvas), 10);
   EXPECT_EQ(Pixel(canvas, 7, 7), 0x000000u);
+  // A window resized while nothing may paint it (a box up during a Run)
+  // keeps showing its picture where it fits, the new part white.
+  const Bitmap top = canvas.CopyPixels(0, 0, 30, 10);
+  canvas.Resize(45, 10);
+  EXPECT_TRUE(canvas.CopyPixels(0, 0, 30, 10) == top);
+  EXPECT_EQ(CountNonWhite(canvas), 5);
+  canvas.Resize(30, 30);
+  EXPECT_EQ(CountNonWhite(canvas), 5);
+  EXPECT_EQ(Pixel(canvas, 9, 9), 0x000000u);
+  EXPECT_EQ(Pixel(canvas, 12, 12), 0xffffffu);
 }
 
 TEST(Canvas, ChangedCallbackRunsWhenTheLastContextCloses) {

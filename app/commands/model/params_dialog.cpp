@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #include "app/commands/run_fit/fit_limits.h"
@@ -840,6 +841,33 @@ bool& ParametersBoxAccepted() {
   return accepted;
 }
 
+namespace {
+
+// What the kernels and normal equations that a c(s,f/f0) Run keeps for the
+// next Run were computed from, beside the grid the Run compares itself: the
+// noise the normal equations take out, the solvent that turns s and f/f0
+// into D, and the solver's controls. The box changing one of them outdates
+// what is kept, as a new meniscus does.
+struct KeptKernelInputs {
+  unsigned char ti = 0, ri = 0;
+  int baselineFit = 0;
+  unsigned char experimentalStart = 0;
+  float baseline = 0, vbar = 0, density = 0, viscosity = 0;
+  double tolerance = 0, maxDcOverC = 0;
+  std::int32_t gridSize = 0;
+  bool operator==(const KeptKernelInputs&) const = default;
+};
+
+KeptKernelInputs KernelInputsNow() {
+  const LammSolverSettings& l = LammSettings();
+  const SolutionConditions& sc = gSolutionConditions;
+  return {gFitEngineState.fitTINoise, gModelParams.riNoiseFit, gModelParams.baselineFit,
+          l.experimentalInitialDistribution, gModelParams.baseline, sc.vbar, sc.density, sc.viscosity,
+          l.tolerance, l.maxDcOverC, l.gridSize.inUse};
+}
+
+}  // namespace
+
 void TXLAWindow::CmParameters() {
   // In the test of approach to equilibrium the command is the way out of
   // the mode; the dialog waits for the next invocation.
@@ -881,6 +909,7 @@ void TXLAWindow::CmParameters() {
     DialogOpen = false;
     if (templateId == 892) TakeNonidealTerms(buffer);
     const float oldMeniscus = gModelParams.meniscus, oldBottom = gModelParams.bottom;
+    const KeptKernelInputs kernelInputs = KernelInputsNow();
     ApplyTransfer(buffer);
     const bool templateDone = ApplyTemplateFields(buffer, templateId);
     TakeHardSphereOptions(templateId, buffer);
@@ -931,6 +960,7 @@ void TXLAWindow::CmParameters() {
       }
     }
     AllocExtraScanArrays();
+    if (!(KernelInputsNow() == kernelInputs)) CurrentScanSet().dataChanged = 1;
     if (CheckContiGridSettings() && templateDone) break;
   }
   ParametersBoxAccepted() = true;
