@@ -80,8 +80,14 @@ std::string ContiKernelInputs() {
   if (sc.count < 1 || !WorkBlock().lammSolutions) return {};
   // What every species' solver reads besides its s and D: a solver of the
   // list loaded for a unit species says it by its key.
+  // Whether it shows its progress (once the window has been drawn) changes
+  // no curve.
   CLammIdeal solver;
+  bool& drawing = ContiContext().drawingEnabled;
+  const bool drawingBefore = drawing;
+  drawing = false;
   ConfigureContiLammSpecies(solver, 1, 1.0, 1e-7, gSolutionConditions.vbar);
+  drawing = drawingBefore;
   std::string key = solver.PlainRunKey(false);
   if (key.empty()) return key;
   const SolutionConditions& sol = gSolutionConditions;
@@ -92,18 +98,26 @@ std::string ContiKernelInputs() {
   // The normal equations: noise switches, fixed baseline, buffer component,
   // the fit range on the grid and the data there.
   const NormalEquationInputs& in = NeqInputs();
-  Put(key, in.fitTI), Put(key, in.fitRI), Put(key, in.fitBaseline), Put(key, in.baselineValue);
+  // (The baseline value enters only as a fixed one; a fitted one is the
+  // Run's result.)
+  Put(key, static_cast<int>(ChooseNoiseModel(in)));
+  if (ChooseNoiseModel(in) == NoiseModel::Plain) Put(key, in.baselineValue);
   Put(key, ContiHooks().bufferCorrection), Put(key, ContiHooks().bufferConcentrationFitted);
   Put(key, in.groupFirst), Put(key, in.groupLast);
   Put(key, sc.firstGridPoint), Put(key, sc.lastGridPoint), Put(key, sc.gridLength);
-  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the data's bytes
-  for (int k = 1; k <= sc.count; ++k) {
-    Put(key, sc.order[k]), Put(key, sc.firstFitPoint[k]), Put(key, sc.lastFitPoint[k]);
-    const float* g = k < static_cast<int>(sc.gridSignals.size()) ? sc.gridSignals[k] : nullptr;
-    if (!g) continue;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(g + 1);
+  // The radial grid and the data on it by their values (the solver's key
+  // names the arrays only).
+  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+  auto mix = [&](const float* v) {
+    if (!v) return;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(v + 1);
     for (size_t b = 0; b < sizeof(float) * static_cast<size_t>(sc.gridLength); ++b)
       hash = (hash ^ bytes[b]) * 1099511628211ull;
+  };
+  mix(sc.grid);
+  for (int k = 1; k <= sc.count; ++k) {
+    Put(key, sc.order[k]), Put(key, sc.firstFitPoint[k]), Put(key, sc.lastFitPoint[k]);
+    mix(k < static_cast<int>(sc.gridSignals.size()) ? sc.gridSignals[k] : nullptr);
   }
   Put(key, hash);
   return key;
