@@ -79,9 +79,8 @@ std::string ContiKernelInputs() {
   const ScanSet& sc = CurrentScanSet();
   if (sc.count < 1 || !WorkBlock().lammSolutions) return {};
   // What every species' solver reads besides its s and D: a solver of the
-  // list loaded for a unit species says it by its key.
-  // Whether it shows its progress (once the window has been drawn) changes
-  // no curve.
+  // list loaded for a unit species says it by its key. Whether it shows its
+  // progress (once the window has been drawn) changes no curve.
   CLammIdeal solver;
   bool& drawing = ContiContext().drawingEnabled;
   const bool drawingBefore = drawing;
