@@ -757,7 +757,10 @@ void RunContiSedSteps() {
   std::vector<double> sList(static_cast<size_t>(n) + 1), dList(sList.size()), vbarList(sList.size());
   da.transformedToR = da.transformedToS20 = false;
   const bool compute = !twoD || cs.csffRecompute;
-  if (compute) da.kernelsWhole = false;
+  if (compute) {
+    da.kernelsWhole = false;
+    ForgetContiKernelInputs();
+  }
   const auto tLamm = SteadyClock::now();
   // Equilibrium data have no Lamm solutions: each grid point's kernel is
   // the Boltzmann curve of its buoyant mass.
@@ -855,6 +858,8 @@ void RunContiSedSteps() {
     // Only kernels and normal equations computed whole are there for the
     // next Run of an unchanged c(s,f/f0) grid to take.
     da.kernelsWhole = built && !Stopped();
+    // Only a Run's own inputs are known (a fit's runs move the parameters).
+    if (da.kernelsWhole && twoD && !cs.silent) KeepContiKernelInputs();
   }
   timing.normalEquations = Since(tNeq);
   if (!gFitEngineState.fitRunning) Text(70, "calculating distribution, adjusting variance ratio  ");
