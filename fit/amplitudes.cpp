@@ -1,5 +1,6 @@
 #include "fit/amplitudes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -23,6 +24,10 @@ std::vector<double> gCbar[5];   // [k][i]: scan mean of curve k at grid point i
 std::vector<double> gCsum[5];   // [k][i]: the sum behind it, over the simulated scans
 std::vector<double> gCscan[5];  // [k][j]: fit-range mean of curve k in scan j
 double gCtot[5] = {};           // [k]: fit-range mean of curve k over all scans
+// The gridded scans as they were before their centring, row after row:
+// adding the scan means back rounds, and the data would wander by a unit in
+// the last place with every evaluation.
+std::vector<float> gUncentredSignals;
 
 ScanSet& SS() { return CurrentScanSet(); }
 
@@ -344,11 +349,15 @@ void CenterScansForRINoise() {
       for (int i = 1; i <= ss.gridLength; ++i) c[j][i] -= mean;
     }
   }
+  const size_t rowLength = static_cast<size_t>(ss.gridLength);
+  gUncentredSignals.resize(static_cast<size_t>(ss.count) * rowLength);
   for (int j = 1; j <= ss.count; ++j) {
+    float* y = ss.gridSignals[j];
+    std::copy(y + 1, y + ss.gridLength + 1, gUncentredSignals.begin() + static_cast<long>((j - 1) * rowLength));
     double sum = 0.0;
-    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += ss.gridSignals[j][i];
+    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += y[i];
     ss.scanMeans[j] = n > 0 ? static_cast<float>(sum / n) : 0.0f;
-    for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] -= ss.scanMeans[j];
+    for (int i = 1; i <= ss.gridLength; ++i) y[i] -= ss.scanMeans[j];
   }
   SimulatedMeanProfile();
 }
@@ -364,8 +373,17 @@ void UncenterScansForRINoise() {
       for (int i = 1; i <= ss.gridLength; ++i) c[j][i] += mean;
     }
   }
-  for (int j = 1; j <= ss.count; ++j)
-    for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] += ss.scanMeans[j];
+  const size_t rowLength = static_cast<size_t>(ss.gridLength);
+  if (gUncentredSignals.size() == static_cast<size_t>(ss.count) * rowLength) {
+    for (int j = 1; j <= ss.count; ++j) {
+      const auto row = gUncentredSignals.begin() + static_cast<long>((j - 1) * rowLength);
+      std::copy(row, row + static_cast<long>(rowLength), ss.gridSignals[j] + 1);
+    }
+  } else {
+    for (int j = 1; j <= ss.count; ++j)
+      for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] += ss.scanMeans[j];
+  }
+  gUncentredSignals.clear();
   SimulatedMeanProfile();
 }
 
