@@ -1,5 +1,6 @@
 #include "fit/amplitudes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -20,8 +21,13 @@ namespace {
 int gSpeciesCount = 0;
 int gSpeciesList[5] = {};
 std::vector<double> gCbar[5];   // [k][i]: scan mean of curve k at grid point i
+std::vector<double> gCsum[5];   // [k][i]: the sum behind it, over the simulated scans
 std::vector<double> gCscan[5];  // [k][j]: fit-range mean of curve k in scan j
 double gCtot[5] = {};           // [k]: fit-range mean of curve k over all scans
+// The gridded scans as they were before their centring, row after row:
+// adding the scan means back rounds, and the data would wander by a unit in
+// the last place with every evaluation.
+std::vector<float> gUncentredSignals;
 
 ScanSet& SS() { return CurrentScanSet(); }
 
@@ -146,31 +152,51 @@ void SimulatedMeanProfile() { MeanProfileWithout(StartScan()); }
 //   M[l][q] = sum ct_q ct_p,  v[l] = rhs0[l] + sum yt ct_p,  p = L[l],
 // with yt = Y - yOffset(j, i) and ct_p = C_p - cOffset(p, j, i); then the
 // non-negative solve. The constant-signal switch gives v = constant instead.
+// The sums run in local accumulators over a species count known to the
+// compiler, in the same order as one loop over them would add.
+template <int m, typename YOffset, typename COffset>
+void AccumulateNormal(double M[5][5], double* v, float** const* curves, YOffset yOffset, COffset cOffset) {
+  ScanSet& ss = SS();
+  int p[m + 1];
+  for (int l = 1; l <= m; ++l) p[l] = gSpeciesList[l];
+  double a[m + 1][m + 1] = {}, r[m + 1];
+  for (int l = 1; l <= m; ++l) r[l] = v[l];
+  const int start = StartScan();
+  for (int j = 1; j <= ss.count; ++j) {
+    if (j == start) continue;
+    const float* y = ss.gridSignals[j];
+    const float* row[m + 1];
+    for (int l = 1; l <= m; ++l) row[l] = curves[l][j];
+    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
+      double ct[m + 1];
+      for (int l = 1; l <= m; ++l) ct[l] = static_cast<double>(row[l][i]) - cOffset(p[l], j, i);
+      const double yt = static_cast<double>(y[i]) - yOffset(j, i);
+      for (int l = 1; l <= m; ++l) {
+        r[l] += yt * ct[l];
+        for (int q = 1; q <= l; ++q) a[l][q] += ct[l] * ct[q];
+      }
+    }
+  }
+  for (int l = 1; l <= m; ++l) {
+    v[l] = r[l];
+    for (int q = 1; q <= l; ++q) M[l][q] = a[l][q];
+  }
+}
+
 template <typename YOffset, typename COffset>
 void SolveNormal(double* v, YOffset yOffset, COffset cOffset, const double* rhs0 = nullptr) {
-  ScanSet& ss = SS();
   const int m = gSpeciesCount;
   double M[5][5] = {};
   for (int l = 1; l <= m; ++l) v[l] = rhs0 ? rhs0[l] : 0.0;
   // The curve tables are looked up once: the lookup checks every scan.
   float** curves[5] = {};
   for (int l = 1; l <= m; ++l) curves[l] = Curves(gSpeciesList[l]);
-  const int start = StartScan();
-  for (int j = 1; j <= ss.count; ++j) {
-    if (j == start) continue;
-    const float* y = ss.gridSignals[j];
-    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
-      double ct[5];
-      for (int l = 1; l <= m; ++l) {
-        const int p = gSpeciesList[l];
-        ct[l] = static_cast<double>(curves[l][j][i]) - cOffset(p, j, i);
-      }
-      const double yt = static_cast<double>(y[i]) - yOffset(j, i);
-      for (int l = 1; l <= m; ++l) {
-        v[l] += yt * ct[l];
-        for (int q = 1; q <= l; ++q) M[l][q] += ct[l] * ct[q];
-      }
-    }
+  switch (m) {
+    case 1: AccumulateNormal<1>(M, v, curves, yOffset, cOffset); break;
+    case 2: AccumulateNormal<2>(M, v, curves, yOffset, cOffset); break;
+    case 3: AccumulateNormal<3>(M, v, curves, yOffset, cOffset); break;
+    case 4: AccumulateNormal<4>(M, v, curves, yOffset, cOffset); break;
+    default: break;
   }
   for (int l = 1; l <= m; ++l)
     for (int q = 1; q < l; ++q) M[q][l] = M[l][q];
@@ -323,11 +349,15 @@ void CenterScansForRINoise() {
       for (int i = 1; i <= ss.gridLength; ++i) c[j][i] -= mean;
     }
   }
+  const size_t rowLength = static_cast<size_t>(ss.gridLength);
+  gUncentredSignals.resize(static_cast<size_t>(ss.count) * rowLength);
   for (int j = 1; j <= ss.count; ++j) {
+    float* y = ss.gridSignals[j];
+    std::copy(y + 1, y + ss.gridLength + 1, gUncentredSignals.begin() + static_cast<long>((j - 1) * rowLength));
     double sum = 0.0;
-    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += ss.gridSignals[j][i];
+    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += y[i];
     ss.scanMeans[j] = n > 0 ? static_cast<float>(sum / n) : 0.0f;
-    for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] -= ss.scanMeans[j];
+    for (int i = 1; i <= ss.gridLength; ++i) y[i] -= ss.scanMeans[j];
   }
   SimulatedMeanProfile();
 }
@@ -343,24 +373,59 @@ void UncenterScansForRINoise() {
       for (int i = 1; i <= ss.gridLength; ++i) c[j][i] += mean;
     }
   }
-  for (int j = 1; j <= ss.count; ++j)
-    for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] += ss.scanMeans[j];
+  const size_t rowLength = static_cast<size_t>(ss.gridLength);
+  if (gUncentredSignals.size() == static_cast<size_t>(ss.count) * rowLength) {
+    for (int j = 1; j <= ss.count; ++j) {
+      const auto row = gUncentredSignals.begin() + static_cast<long>((j - 1) * rowLength);
+      std::copy(row, row + static_cast<long>(rowLength), ss.gridSignals[j] + 1);
+    }
+  } else {
+    for (int j = 1; j <= ss.count; ++j)
+      for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] += ss.scanMeans[j];
+  }
+  gUncentredSignals.clear();
   SimulatedMeanProfile();
 }
 
+namespace {
+
+// Sums over the simulated scans of the curve table c at every grid point,
+// added scan by scan in storage order, each row read once and in sequence.
+void SumCurveOverScans(float** c, std::vector<double>& sum) {
+  const ScanSet& ss = SS();
+  const int start = StartScan();
+  sum.assign(ss.gridLength + 1, 0.0);
+  double* s = sum.data();
+  for (int j = 1; j <= ss.count; ++j) {
+    if (j == start) continue;
+    const float* row = c[j];
+    for (int i = 1; i <= ss.gridLength; ++i) s[i] += row[i];
+  }
+}
+
+// The TI profile from the sums of ComputeCurveScanMeans: the curves have
+// not changed since.
+void TINoiseFromCurveSums(const double* v) {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  const int scans = SimulatedScanCount();
+  for (int i = 1; i <= ss.gridLength; ++i) {
+    double species = 0.0;
+    for (int l = 1; l <= gSpeciesCount; ++l) species += v[l] * gCsum[gSpeciesList[l]][i];
+    ss.tiNoise[i] = static_cast<float>(ss.meanProfile[i] - species / scans);
+  }
+}
+
+}  // namespace
+
 void ComputeCurveScanMeans() {
   ScanSet& ss = SS();
-  const int start = StartScan(), scans = SimulatedScanCount();
+  const int scans = SimulatedScanCount();
   for (int l = 1; l <= gSpeciesCount; ++l) {
     const int k = gSpeciesList[l];
-    float** c = Curves(k);
+    SumCurveOverScans(Curves(k), gCsum[k]);
     gCbar[k].assign(ss.gridLength + 1, 0.0);
-    for (int i = 1; i <= ss.gridLength; ++i) {
-      double sum = 0.0;
-      for (int j = 1; j <= ss.count; ++j)
-        if (j != start) sum += c[j][i];
-      gCbar[k][i] = sum / scans;
-    }
+    for (int i = 1; i <= ss.gridLength; ++i) gCbar[k][i] = gCsum[k][i] / scans;
   }
 }
 
@@ -380,20 +445,11 @@ void ComputeCurveTotalMeans() {
 }
 
 void ComputeTINoiseFromCurves(const double* v) {
-  ScanSet& ss = SS();
-  EnsureNoiseArrays();
-  const int start = StartScan(), scans = SimulatedScanCount();
-  for (int i = 1; i <= ss.gridLength; ++i) {
-    double species = 0.0;
-    for (int l = 1; l <= gSpeciesCount; ++l) {
-      float** c = Curves(gSpeciesList[l]);
-      double sum = 0.0;
-      for (int j = 1; j <= ss.count; ++j)
-        if (j != start) sum += c[j][i];
-      species += v[l] * sum;
-    }
-    ss.tiNoise[i] = static_cast<float>(ss.meanProfile[i] - species / scans);
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    SumCurveOverScans(Curves(k), gCsum[k]);
   }
+  TINoiseFromCurveSums(v);
 }
 
 void ScaleCurvesByAmplitudes(const double* v) {
@@ -436,6 +492,10 @@ void ComputeRINoise() {
 void AssembleModelFromCurves() {
   ScanSet& ss = SS();
   EnsureNoiseArrays();
+  // The curve tables are looked up once: the lookup checks every scan.
+  float** curves[kComponentSlots + 1] = {};
+  for (int k = 1; k <= kComponentSlots; ++k)
+    if (InUse(k)) curves[k] = Curves(k);
   for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
     const int j = ss.order[pos];
     const int n = ss.points[j];
@@ -445,9 +505,9 @@ void AssembleModelFromCurves() {
     if (!ss.work[j]) ss.work[j] = vector(1, n);
     float* work = ss.work[j];
     for (int k = 1; k <= kComponentSlots; ++k) {
-      if (!InUse(k) || !Curves(k)) continue;
+      if (!curves[k]) continue;
       for (int p = 1; p <= n; ++p) work[p] = 0.0f;
-      InterpolateOntoGrid(n, ss.radii[j], work, ss.gridLength, ss.grid, Curves(k)[j]);
+      InterpolateOntoGrid(n, ss.radii[j], work, ss.gridLength, ss.grid, curves[k][j]);
       for (int p = 1; p <= n; ++p) model[p] += work[p];
     }
   }
@@ -522,7 +582,7 @@ void SolveAmplitudesTI() {
     SolveAgainstMeanProfile(v);
   StoreAmplitudes(v);
   ConcentrationsToTotalAndFractions();
-  ComputeTINoiseFromCurves(v);
+  TINoiseFromCurveSums(v);
   ScaleCurvesAndAddRINoise(v);
 }
 
@@ -534,7 +594,7 @@ void SolveAmplitudesTIUpdate() {
   if (!gSimulationSwitches.constantSignal) SolveAgainstMeanProfile(v);
   StoreAmplitudes(v);
   ConcentrationsToTotalAndFractions();
-  ComputeTINoiseFromCurves(v);
+  TINoiseFromCurveSums(v);
   ScaleCurvesByAmplitudes(v);
   ZeroRI();
   SetBaseline(0.0f);
@@ -547,7 +607,7 @@ void ComputeNoiseFixedAmplitudes() {
   CenterScansForRINoise();
   ComputeCurveScanMeans();
   FixedAmplitudes(v);
-  ComputeTINoiseFromCurves(v);
+  TINoiseFromCurveSums(v);
   ScaleCurvesAndAddRINoise(v);
 }
 
@@ -556,12 +616,16 @@ void SubtractSpeciesFromResiduals() {
   ScanSet& ss = SS();
   SimulatedMeanProfile();
   const int start = StartScan(), scans = SimulatedScanCount();
+  // The curve tables are looked up once: the lookup checks every scan.
+  float** curves[kComponentSlots + 1] = {};
+  for (int k = 1; k <= kComponentSlots; ++k)
+    if (InUse(k)) curves[k] = Curves(k);
   for (int i = 1; i <= ss.gridLength; ++i) {
     double species = 0.0;
     for (int k = 1; k <= kComponentSlots; ++k) {
-      if (!InUse(k) || !Curves(k)) continue;
+      if (!curves[k]) continue;
       for (int j = 1; j <= ss.count; ++j)
-        if (j != start) species += Curves(k)[j][i];
+        if (j != start) species += curves[k][j][i];
     }
     ss.tiNoise[i] = static_cast<float>(ss.meanProfile[i] - species / scans);
   }
