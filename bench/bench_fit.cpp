@@ -177,14 +177,20 @@ void SetTwoSpecies(float s1, float d1, float s2) {
   PackModelParameters();
 }
 
-void BM_DiscreteSpeciesFit(benchmark::State& state) {
-  LoadSedimentationScans(50, 500);
+// Scans and the discrete model of two species (4 S at D 6, 9 S at D 4) for
+// a fit, the engine state as a new program has it.
+void StartDiscreteSpecies(int scans, int radii) {
+  LoadSedimentationScans(scans, radii);
   gModelSelectorFlags = ModelSelectorFlags{};
   gModelSelectorFlags.LammDiscreteModel = 1;
   gFitEngineState = FitEngineState{};
   gFitEngineState.molarMassParameters = 0;
-  LammHost host;
   SetTwoSpecies(4.0f, 6.0f, 9.0f);
+}
+
+void BM_DiscreteSpeciesFit(benchmark::State& state) {
+  StartDiscreteSpecies(50, 500);
+  LammHost host;
   SimulateModel(&host);
   ScanSet& ss = CurrentScanSet();
   SeedGaussRandom(3);
@@ -217,13 +223,8 @@ BENCHMARK(BM_DiscreteSpeciesFit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)-
 // 1168 radii, about 21 000 points in the fit range: Arg 0 without noise
 // terms, 1 with TI and RI noise solved with the loadings.
 void BM_DiscreteSpeciesEvaluation(benchmark::State& state) {
-  LoadSedimentationScans(20, 1168);
-  gModelSelectorFlags = ModelSelectorFlags{};
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gFitEngineState = FitEngineState{};
-  gFitEngineState.molarMassParameters = 0;
+  StartDiscreteSpecies(20, 1168);
   LammHost host;
-  SetTwoSpecies(4.0f, 6.0f, 9.0f);
   ModelParams& mp = gModelParams;
   mp.included[3] = 1;
   mp.s[3] = 1.5f;
