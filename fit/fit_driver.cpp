@@ -899,7 +899,8 @@ constexpr double kMisfitStandardErrors = 4.0;
 // positive s, or splits it (the two at its s times and over a factor, each
 // at the size the same frictional ratio gives), and the lowest of these is
 // a point to go on from once (EndPlacement::Apart): its fit ends lower, or
-// the end stands.
+// the end stands. Each species is placed anew across the fit range's s
+// besides (see PlaceSpeciesWithoutASay).
 // An exact fit's residuals are roundings, which run as they will.
 bool EndLeavesAMisfit() { return CalcRmsd() > RmsdResolution() && ResidualsRunTogether(kMisfitStandardErrors); }
 constexpr float kMisfitSplitFactors[] = {1.1f, 1.25f, 1.6f, 2.0f};
@@ -1017,14 +1018,15 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       for (int k : heard)
         if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
   const std::vector<std::pair<int, int>> outOfAMisfit = PlacementsOutOfAMisfit(misfit);
-  // Species placed anew: one without a say, and at a misfit one floating
-  // (s at or below 0). Beside the others there may be no place for it where
-  // a boundary of the data is (one species alone; none at positive s; the
-  // data's boundary far slower than any other's): it is tried at every s
-  // whose boundary the fit range sees, at the sizes of a few frictional
-  // ratios, the others held. A species alone is placed so only: moved a
-  // little from where it has its say, it takes the minimiser's own steps.
-  // Nothing lies below an exact fit.
+  // Species placed anew: one without a say, and at a misfit any one (a
+  // floating one, or one of two slow species where the data's fast boundary
+  // is left unmodelled, each of them heard). Beside the others there may be
+  // no place for it where a boundary of the data is (one species alone; none
+  // at positive s; the data's boundary far slower or faster than any
+  // other's): it is tried at every s whose boundary the fit range sees, at
+  // the sizes of a few frictional ratios, the others held. A species alone
+  // is placed so only: moved a little from where it has its say, it takes
+  // the minimiser's own steps. Nothing lies below an exact fit.
   std::vector<int> anew;
   int included = 0;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
@@ -1032,7 +1034,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     ++included;
     if (!pv.F[a + kSpeciesSlots]) continue;
     const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
-    if (mute || (misfit && pv.P[a + kSpeciesSlots] <= 0.0f)) anew.push_back(a);
+    if (mute || misfit) anew.push_back(a);
   }
   if (included == 1) pairs.clear();
   const bool exact = !(CalcRmsd() > RmsdResolution());
@@ -1292,7 +1294,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
             for (float mf : sizes) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); }, kPlacedOut);
       if (pv.F[k + kSpeciesSlots])
         for (float f : kMisfitSplitFactors)
-          for (float af : {f, 1.0f / f})
+          for (float af : {f, 1.0f / f}) {
             tryMove(
                 kTwo,
                 [&] {
@@ -1302,6 +1304,25 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
                   if (pv.F[k]) pv.P[k] = sizeAt(k, 1.0f / af);
                 },
                 kSplitOut);
+            // At the sizes of a few frictional ratios too: a species spread
+            // across two boundaries (far broader than any molecule of its s)
+            // split at its own frictional ratio gives two as broad.
+            for (float ff0 : kAnewFrictionalRatios) {
+              if (!pv.F[a] && !pv.F[k]) break;
+              const float sa = af * saved[k + kSpeciesSlots], sk = saved[k + kSpeciesSlots] / af;
+              const float ma = SizeAtFrictionalRatio(sa, ff0), mk = SizeAtFrictionalRatio(sk, ff0);
+              if (!(ma > 0.0f) || !(mk > 0.0f)) break;
+              tryMove(
+                  kTwo,
+                  [&] {
+                    pv.P[a + kSpeciesSlots] = sa;
+                    pv.P[k + kSpeciesSlots] = sk;
+                    if (pv.F[a]) pv.P[a] = ma;
+                    if (pv.F[k]) pv.P[k] = mk;
+                  },
+                  kSplitOut);
+            }
+          }
     }
   std::copy(saved, saved + kParameterSlots + 1, pv.P);
   fs.fitRunning = 0;
@@ -1342,8 +1363,12 @@ int FitCurrentModel(FitHost* host) {
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (gModelSelectorFlags.NonidealMultipleSpeciesModel) return FitNonidealComponents(host, FitByChosenMethod);
   if (!SpeciesEndsArePlaced()) return FitByChosenMethod(host);
+  // The simplex's restarts can run out beside a species standing in for a
+  // baseline (0 S and 0 Da at a loading of thousands, the RI offsets making
+  // up for it), the data's boundary unmodelled, each restart creeping on:
+  // such an end is checked like any other.
   return FitWithEndPlacements(host, FitByChosenMethod,
-                              [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); });
+                              [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
 }
 
 int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),

@@ -748,6 +748,8 @@ struct TableSet {
   // TI and RI noise in the data (a jagged TI profile on a slow wave and RI
   // offsets of up to 0.03 a scan, drawn after the noise) and fitted.
   bool noiseTerms = false;
+  // The meniscus (6.0) fitted within 5.95-6.04, the fits started at 5.95.
+  bool meniscusFitted = false;
 };
 
 // A drawn set every fit of which reaches the best (a Fit from the truth
@@ -1222,6 +1224,12 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
       mp.sFit[k] = mp.massOrDFit[k] = 1;
       mp.concentrationFit[k] = set.held && static_cast<int>(k) != set.held;
     }
+    if (set.meniscusFitted) {
+      mp.meniscusFit = 1;
+      gFitEngineState.meniscusMin = 5.95f;
+      gFitEngineState.meniscusMax = 6.04f;
+      mp.meniscus = sFactor == 1.0f ? 6.0f : 5.95f;
+    }
     PackModelParameters();
   };
   for (float sf : set.sFactors)
@@ -1482,6 +1490,36 @@ INSTANTIATE_TEST_SUITE_P(
                                        0.00655215746f, 159682u, 29, 1500, 1447.099381685257, 340.57068228721619);
       flatLevel.noiseTerms = true;
       sets.push_back(flatLevel);
+      // The same with the meniscus fitted from its lower limit: the simplex
+      // left both species slow (1.12 and 1.51 S), the data's 6.8 S boundary
+      // unmodelled, and called that its minimum at 7.6 times the noise.
+      TableSet flatLevelMeniscus = flatLevel;
+      flatLevelMeniscus.name = "two species, TI and RI noise, the meniscus fitted";
+      flatLevelMeniscus.sFactors = {0.5f};
+      flatLevelMeniscus.meniscusFitted = true;
+      sets.push_back(flatLevelMeniscus);
+      // Three species of 21 000 points, TI and RI noise fitted: from 0.5 x s
+      // Marquardt-Levenberg ended with one species floating (-0.41 S), one
+      // spread across the two slower boundaries (2.3 S at 12 kDa, far
+      // broader than any molecule of its s), and called that its minimum
+      // at 6.9 times the noise. Split at its own frictional ratio, the broad
+      // one gives two as broad.
+      TableSet broad = ReachingSet("three species, one spread across two, TI and RI noise",
+                                   {{1.64479482f, 18526.0664f, 2.12015581f},
+                                    {3.4648807f, 66998.5703f, 0.248127818f},
+                                    {7.09778738f, 138088.859f, 0.288613468f}},
+                                   0.00604022481f, 84264u, 20, 1163, 838.20226192474365, 880.86093664169312, {0.5f});
+      broad.noiseTerms = true;
+      sets.push_back(broad);
+      // Two species of 22 000 points, TI and RI noise fitted: from 0.5 x s
+      // the simplex's 50 restarts ran out at 4.4 times the noise beside a
+      // species of 0 S and 0 Da at a loading of 1 984 (the RI offsets
+      // making up for it), the slow boundary unmodelled.
+      TableSet level = ReachingSet("two species, one a level at the restart limit, TI and RI noise",
+                                   {{1.67449391f, 23736.7695f, 1.22781777f}, {7.75392294f, 148019.016f, 0.576394081f}},
+                                   0.00848666765f, 84272u, 23, 1048, 1005.2794486284256, 588.86906504631042, {0.5f});
+      level.noiseTerms = true;
+      sets.push_back(level);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
