@@ -31,6 +31,7 @@
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
 #include "numerics/random.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {
@@ -932,6 +933,23 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   ModelParams& mp = gModelParams;
   const int n = ParametersToFitVector(0, nullptr);
   if (n == 0) return EndPlacement::None;
+  // The check's trials show no solver box: the user asked for none of them
+  // (a species placed at the edge of the s the fit range sees, where the
+  // grid cannot resolve its boundary), and one that cannot be computed is
+  // rejected. The fit's own evaluations show theirs as before.
+  struct QuietTrials {
+    platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+    const bool shown = gate.oneShown;
+    const unsigned char warned = gSimulationSwitches.discretizationWarningShown;
+    QuietTrials() {
+      gate.oneShown = true;
+      gSimulationSwitches.discretizationWarningShown = 1;
+    }
+    ~QuietTrials() {
+      gate.oneShown = shown;
+      gSimulationSwitches.discretizationWarningShown = warned;
+    }
+  } quiet;
   // Judged on the end as the fit left it, before any trial.
   const bool misfit = EndLeavesAMisfit();
   std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end), bestPair(end);
