@@ -251,8 +251,15 @@ std::vector<double> NodesFromSpacings(const std::vector<double>& x, const Bounda
 }
 }  // namespace
 
+bool CLammIdeal::CrossedTheCellBeforeTheFirstScan() const {
+  if (schedule_ || s_ == 0 || !(D_ > 0) || !(bottom_ > meniscus_) || !(meniscus_ > 0) || scans_.scanCount < 1)
+    return false;
+  const double sw2 = std::fabs(s_) * 1e-13 * Omega2(SlowestScanRpm());
+  return sw2 * TimeAtFullSpeed(1) >= std::log(bottom_ / meniscus_);
+}
+
 bool CLammIdeal::WideEndLayerAfterCrossing(double rpm) const {
-  if (!wideEndLayersStatic_ || schedule_ || !(D_ > 0) || s_ == 0 || !(bottom_ > meniscus_) || !(meniscus_ > 0))
+  if (!EndLayersOnStaticGrid() || schedule_ || !(D_ > 0) || s_ == 0 || !(bottom_ > meniscus_) || !(meniscus_ > 0))
     return false;
   // Within the range its rules were checked in, the layered grid follows the
   // boundary in steps that follow the profile's change, where the frame
@@ -273,7 +280,7 @@ bool CLammIdeal::WideEndLayerAfterCrossing(double rpm) const {
 // spacing per decay length of its pile, the pile's tail 0.01 cm into the cell
 // 10-50 % off. Asked to, the layered grid resolves the pile.
 bool CLammIdeal::FloatingOnTheLayeredGrid() const {
-  return wideEndLayersStatic_ && !schedule_ && s_ < 0 && D_ > 0 && LayeredGridRange();
+  return EndLayersOnStaticGrid() && !schedule_ && s_ < 0 && D_ > 0 && LayeredGridRange();
 }
 
 void CLammIdeal::ChooseTimeStep() {
@@ -465,7 +472,7 @@ bool CLammIdeal::LayeredGridRange() const {
   // Asked to, floating species up to 300 S, checked against finite volumes
   // for annealing's far ends: within 3e-3 of the loading or 2.5e-4 of the
   // pile's height where the frame was 1-7 % off.
-  const double top = wideEndLayersStatic_ && s_ < 0 ? 300 : 100;
+  const double top = EndLayersOnStaticGrid() && s_ < 0 ? 300 : 100;
   if (!(s >= 0.1 && s <= top) || !(rotor_.finalRpm >= 3000 && rotor_.finalRpm <= 60000)) return false;
   return scans_.scanCount > 0 && ScanTime(scans_.scanCount) <= 24 * 3600 + 1;
 }

@@ -329,6 +329,18 @@ class CLammIdeal : protected LammIdealState {
   bool FloatingOnTheLayeredGrid() const;
   // The case of SetWideEndLayersOnStaticGrid at the rotor speed rpm.
   bool WideEndLayerAfterCrossing(double rpm) const;
+  // A species that has crossed the cell before the first scan (its sharp
+  // boundary past the far end, |s| w^2 t1 >= ln(b/m) at the slowest speed of
+  // the scans, at one speed from the start or after a linear ramp): no scan
+  // shows its boundary, only the layer it collects in. The frame takes a
+  // step per element the boundary travels over the whole run (18 000 for
+  // -108 S over three hours: 50 ms) and never falls quiet over the layer;
+  // the rules of SetWideEndLayersOnStaticGrid apply to it unasked, and
+  // every other species is solved as before.
+  bool CrossedTheCellBeforeTheFirstScan() const;
+  // SetWideEndLayersOnStaticGrid, or a species that crossed the cell before
+  // the first scan: the end layers' rules apply to either.
+  bool EndLayersOnStaticGrid() const { return wideEndLayersStatic_ || CrossedTheCellBeforeTheFirstScan(); }
 
   // Static-grid path.
   void SolveStaticGrid();
