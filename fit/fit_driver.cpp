@@ -1017,14 +1017,19 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       for (int k : heard)
         if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
   const std::vector<std::pair<int, int>> outOfAMisfit = PlacementsOutOfAMisfit(misfit);
-  // Species placed anew: one without a say, and at a misfit one floating
-  // (s at or below 0). Beside the others there may be no place for it where
+  // Species placed anew: one without a say, and at a misfit any species
+  // whose s is fitted. Beside the others there may be no place for it where
   // a boundary of the data is (one species alone; none at positive s; the
-  // data's boundary far slower than any other's): it is tried at every s
-  // whose boundary the fit range sees, at the sizes of a few frictional
-  // ratios, the others held. A species alone is placed so only: moved a
-  // little from where it has its say, it takes the minimiser's own steps.
-  // Nothing lies below an exact fit.
+  // data's boundary far slower than any other's), and at a misfit its own
+  // size can say nothing of where it belongs: a species spread flat at a
+  // frictional ratio far below 1 (0.98 S at 800 Da), taking up a slow
+  // boundary and a baseline at once, the meniscus and the others displaced
+  // to make up for it, is no floating one, yet no move from its own s and
+  // size or beside the others leads down. It is tried at every s whose
+  // boundary the fit range sees, at the sizes of a few frictional ratios,
+  // the others held; only where no move above lowered the end. A species
+  // alone is placed so only: moved a little from where it has its say, it
+  // takes the minimiser's own steps. Nothing lies below an exact fit.
   std::vector<int> anew;
   int included = 0;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
@@ -1032,7 +1037,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     ++included;
     if (!pv.F[a + kSpeciesSlots]) continue;
     const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
-    if (mute || (misfit && pv.P[a + kSpeciesSlots] <= 0.0f)) anew.push_back(a);
+    if (mute || misfit) anew.push_back(a);
   }
   if (included == 1) pairs.clear();
   const bool exact = !(CalcRmsd() > RmsdResolution());
