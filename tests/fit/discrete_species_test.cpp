@@ -1499,9 +1499,9 @@ INSTANTIATE_TEST_SUITE_P(
       // the others, led down; the slowest placed anew where its boundary
       // is in view does.
       TableSet spreadSlowest = ReachingSet("three species, the slowest spread flat, meniscus fitted",
-                                           {{1.47643054f, 18478.9414f, 0.53991425f},
-                                            {5.46347427f, 110355.828f, 0.485034615f},
-                                            {10.3318453f, 264958.5f, 0.477302402f}},
+                                           {{1.47643054f, 18478.9414f, 1.50225127f},
+                                            {5.46347427f, 110355.828f, 0.322871834f},
+                                            {10.3318453f, 264958.5f, 0.317724735f}},
                                            0.00606665853f, 84270u, 26, 1439, 1242.4923241138458, 870.03840208053589,
                                            {2.0f});
       spreadSlowest.noiseTerms = true;
