@@ -1359,7 +1359,8 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   FitEndNoteHold hold(host);
   MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
   int result = method(host);
-  bool apartTried = false;
+  // The end the fit last went on from a point above (none yet).
+  float apartTriedAt = kRejectedTrial;
   for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
     const FitEndKind end = LastFitEnd().kind;
     // Marquardt's iterations can run out in a corner where a species has
@@ -1378,8 +1379,11 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     const float endRmsd = CalcRmsd();
     const FitEndRecord endRecord = LastFitEnd();
     EndPlacement placed = place(host);
-    // Going on from a point above the end is tried once a Fit.
-    if (placed == EndPlacement::Apart && apartTried) {
+    // Going on from a point above the end is tried once from each end, and
+    // again only from an end below the one it was tried from: the valley
+    // that going on from a lower point leads to (a species walked below 0 S
+    // again) can hold the end an earlier check would have gone on from.
+    if (placed == EndPlacement::Apart && !(endRmsd < apartTriedAt)) {
       platform::InputHold inputs;
       SimplexSim(endPoint.data(), host);
       placed = EndPlacement::None;
@@ -1390,7 +1394,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       gSerialFitSettings.abortRequest = 1;
     }
     if (placed != EndPlacement::Lower && placed != EndPlacement::Apart) break;
-    apartTried = apartTried || placed == EndPlacement::Apart;
+    if (placed == EndPlacement::Apart) apartTriedAt = endRmsd;
     const int n = ParametersToFitVector(0, nullptr);
     std::vector<float> from(static_cast<size_t>(n) + 1);
     PackFitVectorUnclamped(n, from.data());
