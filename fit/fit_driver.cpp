@@ -1215,8 +1215,12 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool loweredSoFar =
       !fittedLoadings && (ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
                           ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare);
-  // Each a move of two quantities out of many trials, judged as a pair.
-  if (!loweredSoFar)
+  // Each a move of two quantities out of many trials, judged as a pair. At
+  // a misfit they are tried even where a small move lowered the end: such a
+  // fall leads the fit on into the same arrangement (a boundary of the data
+  // left to the noise terms and a flat level beside the others) until the
+  // checks run out.
+  if (!loweredSoFar || misfit)
     for (int a : anew)
       for (float sv : inView)
         for (float ff0 : kAnewFrictionalRatios) {
