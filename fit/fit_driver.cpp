@@ -1027,9 +1027,10 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // to make up for it, is no floating one, yet no move from its own s and
   // size or beside the others leads down. It is tried at every s whose
   // boundary the fit range sees, at the sizes of a few frictional ratios,
-  // the others held; only where no move above lowered the end. A species
-  // alone is placed so only: moved a little from where it has its say, it
-  // takes the minimiser's own steps. Nothing lies below an exact fit.
+  // the others held (at an end without a misfit only where no move above
+  // lowered it). A species alone is placed so only: moved a little from
+  // where it has its say, it takes the minimiser's own steps. Nothing lies
+  // below an exact fit.
   std::vector<int> anew;
   int included = 0;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
