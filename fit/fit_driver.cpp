@@ -1036,15 +1036,19 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       for (int k : heard)
         if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
   const std::vector<std::pair<int, int>> outOfAMisfit = PlacementsOutOfAMisfit(misfit);
-  // Species placed anew: one without a say, and at a misfit any one (a
-  // floating one, or one of two slow species where the data's fast boundary
-  // is left unmodelled, each of them heard). Beside the others there may be
-  // no place for it where a boundary of the data is (one species alone; none
-  // at positive s; the data's boundary far slower or faster than any
-  // other's): it is tried at every s whose boundary the fit range sees, at
-  // the sizes of a few frictional ratios, the others held. A species alone
-  // is placed so only: moved a little from where it has its say, it takes
-  // the minimiser's own steps. Nothing lies below an exact fit.
+  // Species placed anew: one without a say, and at a misfit any species whose s
+  // is fitted. Beside the others there may be no place for it where a boundary
+  // of the data is (one species alone; none at positive s; the data's boundary
+  // far slower or faster than any other's), and at a misfit its own size can say
+  // nothing of where it belongs: a species spread flat at a frictional ratio far
+  // below 1 (0.98 S at 800 Da), taking up a slow boundary and a baseline at
+  // once, the meniscus and the others displaced to make up for it, is no
+  // floating one, yet no move from its own s and size or beside the others leads
+  // down. It is tried at every s whose boundary the fit range sees, at the sizes
+  // of a few frictional ratios, the others held (at an end without a misfit only
+  // where no move above lowered it). A species alone is placed so only: moved a
+  // little from where it has its say, it takes the minimiser's own steps.
+  // Nothing lies below an exact fit.
   std::vector<int> anew;
   int included = 0;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
@@ -1230,8 +1234,12 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool loweredSoFar =
       !fittedLoadings && (ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
                           ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare);
-  // Each a move of two quantities out of many trials, judged as a pair.
-  if (!loweredSoFar)
+  // Each a move of two quantities out of many trials, judged as a pair. At
+  // a misfit they are tried even where a small move lowered the end: such a
+  // fall leads the fit on into the same arrangement (a boundary of the data
+  // left to the noise terms and a flat level beside the others) until the
+  // checks run out.
+  if (!loweredSoFar || misfit)
     for (int a : anew)
       for (float sv : inView)
         for (float ff0 : kAnewFrictionalRatios) {
@@ -1397,7 +1405,8 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   FitEndNoteHold hold(host);
   MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
   int result = method(host);
-  bool apartTried = false;
+  // The end the fit last went on from a point above (none yet).
+  float apartTriedAt = kRejectedTrial;
   for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
     const FitEndKind end = LastFitEnd().kind;
     // Marquardt's iterations can run out in a corner where a species has
@@ -1416,8 +1425,11 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     const float endRmsd = CalcRmsd();
     const FitEndRecord endRecord = LastFitEnd();
     EndPlacement placed = place(host);
-    // Going on from a point above the end is tried once a Fit.
-    if (placed == EndPlacement::Apart && apartTried) {
+    // Going on from a point above the end is tried once from each end, and
+    // again only from an end below the one it was tried from: the valley
+    // that going on from a lower point leads to (a species walked below 0 S
+    // again) can hold the end an earlier check would have gone on from.
+    if (placed == EndPlacement::Apart && !(endRmsd < apartTriedAt)) {
       platform::InputHold inputs;
       SimplexSim(endPoint.data(), host);
       placed = EndPlacement::None;
@@ -1428,7 +1440,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       gSerialFitSettings.abortRequest = 1;
     }
     if (placed != EndPlacement::Lower && placed != EndPlacement::Apart) break;
-    apartTried = apartTried || placed == EndPlacement::Apart;
+    if (placed == EndPlacement::Apart) apartTriedAt = endRmsd;
     const int n = ParametersToFitVector(0, nullptr);
     std::vector<float> from(static_cast<size_t>(n) + 1);
     PackFitVectorUnclamped(n, from.data());
