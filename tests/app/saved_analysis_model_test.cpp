@@ -7,7 +7,7 @@
 
 #include <limits>
 
-#include <unistd.h>
+#include "tests/support/own_program.h"
 
 namespace {
 
@@ -294,15 +294,11 @@ class SavedAnalysisInANewProcess : public ModelDataTest {
   // This test program started again on its own, with the program folder and
   // data of this one: its second half reads what the first saved.
   Seen InANewProcess() {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    EXPECT_GT(n, 0);
     const std::filesystem::path out = dir_ / "seen.txt";
     std::filesystem::remove(out);
-    const std::string line = std::string(kFolder) + "='" + dir_.string() + "' timeout 300 '" + self +
-                             "' --gtest_also_run_disabled_tests "
-                             "--gtest_filter=SavedAnalysisInANewProcess.DISABLED_SecondHalf > '" +
-                             (dir_ / "second.log").string() + "' 2>&1";
+    const std::string line = teststate::OwnProgramRunning("SavedAnalysisInANewProcess.DISABLED_SecondHalf",
+                                                          std::string(kFolder) + "='" + dir_.string() + "'", 300) +
+                             " > '" + (dir_ / "second.log").string() + "' 2>&1";
     EXPECT_EQ(std::system(line.c_str()), 0) << ReadFile((dir_ / "second.log").string());
     Seen seen;
     std::ifstream in(out);
@@ -471,19 +467,16 @@ class SavedAnalysisRows : public ModelDataTest {
   // second half restores the analysis saved in this test's folder and tells
   // what it shows. (The two programs run side by side.)
   std::map<bool, std::string> InNewPrograms(int rowIndex, const std::vector<bool>& ways) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    EXPECT_GT(n, 0);
     auto out = [&](bool offered) { return dir_ / (offered ? "offered.txt" : "reloaded.txt"); };
     auto log = [&](bool offered) { return dir_ / (offered ? "offered.log" : "reloaded.log"); };
     std::string line;
     for (bool offered : ways) {
       std::filesystem::remove(out(offered));
-      line += std::string("( ") + kFolder + "='" + dir_.string() + "' " + kRow + "=" + std::to_string(rowIndex) +
-              (offered ? "o" : "r") + " " + kOut + "='" + out(offered).string() + "' timeout 600 '" + self +
-              "' --gtest_also_run_disabled_tests "
-              "--gtest_filter=SavedAnalysisRows.DISABLED_RestoredInANewProgram > '" +
-              log(offered).string() + "' 2>&1 || echo failed >> '" + out(offered).string() + "' ) & ";
+      const std::string variables = std::string(kFolder) + "='" + dir_.string() + "' " + kRow + "=" +
+                                    std::to_string(rowIndex) + (offered ? "o" : "r") + " " + kOut + "='" +
+                                    out(offered).string() + "'";
+      line += "( " + teststate::OwnProgramRunning("SavedAnalysisRows.DISABLED_RestoredInANewProgram", variables, 600) +
+              " > '" + log(offered).string() + "' 2>&1 || echo failed >> '" + out(offered).string() + "' ) & ";
     }
     line += "wait";
     EXPECT_EQ(std::system(line.c_str()), 0);
