@@ -362,6 +362,12 @@ bool FirstWriteFailure(const std::string& path) {
   return said.paths.insert(path).second;
 }
 
+bool WriteFailureSaid(const std::string& path) {
+  SaidWriteFailures& said = SaidFailures();
+  const std::lock_guard<std::mutex> lock(said.mutex);
+  return said.paths.count(path) > 0;
+}
+
 void ForgetWriteFailures() {
   SaidWriteFailures& said = SaidFailures();
   const std::lock_guard<std::mutex> lock(said.mutex);
