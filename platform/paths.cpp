@@ -342,11 +342,36 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
   return out.Commit();
 }
 
+namespace {
+
+struct SaidWriteFailures {
+  std::mutex mutex;
+  std::set<std::string> paths;
+};
+
+SaidWriteFailures& SaidFailures() {
+  static SaidWriteFailures said;
+  return said;
+}
+
+}  // namespace
+
 bool FirstWriteFailure(const std::string& path) {
-  static std::mutex mutex;
-  static std::set<std::string> said;
-  const std::lock_guard<std::mutex> lock(mutex);
-  return said.insert(path).second;
+  SaidWriteFailures& said = SaidFailures();
+  const std::lock_guard<std::mutex> lock(said.mutex);
+  return said.paths.insert(path).second;
+}
+
+bool WriteFailureSaid(const std::string& path) {
+  SaidWriteFailures& said = SaidFailures();
+  const std::lock_guard<std::mutex> lock(said.mutex);
+  return said.paths.count(path) > 0;
+}
+
+void ForgetWriteFailures() {
+  SaidWriteFailures& said = SaidFailures();
+  const std::lock_guard<std::mutex> lock(said.mutex);
+  said.paths.clear();
 }
 
 std::FILE* OpenRegularForAppend(const std::string& path, bool truncate) {

@@ -131,9 +131,13 @@ class CheckedOutputFile {
 // The whole text into path through CheckedOutputFile.
 bool WriteWholeFile(const std::string& path, const std::string& text);
 
-// True the first time a path is named here (thread-safe): a write that fails
-// at every run or fit is said once, not at each.
+// True the first time a path is named here in a session (thread-safe): a
+// write that fails at every run or fit is said once, not at each.
 bool FirstWriteFailure(const std::string& path);
+// True when a failure of path was already said this session.
+bool WriteFailureSaid(const std::string& path);
+// A new session: every path is said again at its next failure.
+void ForgetWriteFailures();
 
 // A stream for a file that grows while the program runs (a log), refused
 // (null) without waiting when path names a named pipe, a device or a folder.

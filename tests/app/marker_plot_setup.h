@@ -10,6 +10,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
+#include "numerics/arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 #include "platform/input_events.h"
@@ -24,6 +25,16 @@ inline void SetMarkerValues(float meniscus, float bottom) {
   gFitEngineState.bottomMax = 7.3f;
   CurrentScanSet().leftFitLimit = 6.8f;
   CurrentScanSet().rightFitLimit = 7.0f;
+}
+
+// One scan of 120 points from 5.95 cm in steps of 0.01 cm.
+inline void LoadMarkerScan() {
+  ScanSet& s = CurrentScanSet();
+  AllocateScanTables(s, 1);
+  s.points[1] = 120;
+  s.radii[1] = vector(1, 120);
+  s.signals[1] = vector(1, 120);
+  for (int j = 1; j <= 120; ++j) s.radii[1][j] = 5.95f + 0.01f * (j - 1);
 }
 
 inline void SetUpMarkerPlot() {

@@ -31,12 +31,7 @@ class PlotKeyboard : public AppTest {
     AppTest::SetUp();
     SetUpMarkerPlot();
     UserFitLimitsSet() = 0;
-    ScanSet& s = CurrentScanSet();
-    AllocateScanTables(s, 1);
-    s.points[1] = 120;
-    s.radii[1] = vector(1, 120);
-    s.signals[1] = vector(1, 120);
-    for (int j = 1; j <= 120; ++j) s.radii[1][j] = 5.95f + 0.01f * (j - 1);
+    LoadMarkerScan();
     w_ = MakeWindow();
     w_->Frame().Resize(1400, 1000);
     w_->Paint(true);

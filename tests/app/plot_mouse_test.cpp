@@ -58,15 +58,6 @@ class PlotMouse : public AppTest {
     w_->OnMouse(MouseMessage::MouseMove, 0, (from + to) / 2, kRow);
     w_->OnMouse(MouseMessage::LButtonUp, 0, to, kRow);
   }
-  // One scan of 120 points from 5.95 cm in steps of 0.01 cm.
-  void LoadScan() {
-    ScanSet& s = CurrentScanSet();
-    AllocateScanTables(s, 1);
-    s.points[1] = 120;
-    s.radii[1] = vector(1, 120);
-    s.signals[1] = vector(1, 120);
-    for (int j = 1; j <= 120; ++j) s.radii[1][j] = 5.95f + 0.01f * (j - 1);
-  }
   int Selected() const {
     for (int k = 0; k < kMarkerCount; ++k)
       if (MarkerDrag().selected[k]) return k;
@@ -93,7 +84,7 @@ TEST_F(PlotMouse, PickUpTakesTheFirstMarkerWithinOnePixel) {
       {6.0f, 5.8f, 6.0f, 1, static_cast<int>(K::LeftFitLimit)},  // fit limit before meniscus
       {6.0f, 6.0f, 6.8f, 0, static_cast<int>(K::Meniscus)},      // meniscus before its lower limit
   };
-  LoadScan();
+  LoadMarkerScan();
   for (const Case& c : cases) {
     MarkerDrag() = MarkerDragState{};
     gModelParams.meniscus = c.meniscus;
@@ -149,7 +140,7 @@ TEST_F(PlotMouse, MeniscusDropAndTheLimitsQuestion) {
     if (scans) {
       TearDown();
       SetUp();
-      LoadScan();
+      LoadMarkerScan();
     }
     Drag(Column(6.0f), Column(6.9f));
     EXPECT_EQ(MarkerDrag().dropX, 290);

@@ -7,7 +7,7 @@
 
 #include <limits>
 
-#include <unistd.h>
+#include "tests/support/own_program.h"
 
 namespace {
 
@@ -250,114 +250,6 @@ TEST_F(ModelDataTest, ScansLoadedByAListPutTheEntriesWithTheirData) {
   }
 }
 
-// What a saved analysis is read into by the program started anew, through
-// the window: the Lamm grid size the model shows and the default the Lamm
-// dialog shows, each after a Run, whose rmsd comes with them.
-class SavedAnalysisInANewProcess : public ModelDataTest {
- protected:
-  static constexpr const char* kFolder = "TARNEL_SAVED_ANALYSIS_FOLDER";
-  struct Seen {
-    std::string gridSize, defaultSize, ticks;
-    double rmsd = 0;
-    int model = 0;
-  };
-  std::string ShownBy(int command, int id) {
-    wantBox_ = true;
-    DispatchLenient(command);
-    wantBox_ = false;
-    for (const auto& c : shown_)
-      if (std::get<0>(c) == id) return std::get<4>(c);
-    return "(not shown)";
-  }
-  Seen Look() {
-    Seen seen;
-    seen.rmsd = Run().rmsd;
-    seen.model = SelectedModelKey();
-    seen.gridSize = ShownBy(212, 439);
-    for (const auto& c : shown_)
-      if (std::get<4>(c).empty()) seen.ticks += std::to_string(std::get<0>(c)) + "=" + std::to_string(std::get<3>(c)) + " ";
-    seen.defaultSize = ShownBy(611, 616);
-    return seen;
-  }
-  // The user's own default, kept in the program folder.
-  void WriteLammDefaults(const std::filesystem::path& folder, int gridSize) {
-    platform::ProgramPaths.LammParamsIniPath = (folder / "tarnellammparams.ini").string();
-    LammSolverSettings l;
-    l.gridSize.setting = gridSize;
-    ASSERT_TRUE(SaveLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, l, 0.01f));
-    ReadLammDefaultsAtStart();
-  }
-  // As the program does when it starts.
-  static void ReadLammDefaultsAtStart() {
-    Services().readLammEqParameterPreferences = DefaultShellServices().readLammEqParameterPreferences;
-  }
-  // This test program started again on its own, with the program folder and
-  // data of this one: its second half reads what the first saved.
-  Seen InANewProcess() {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    EXPECT_GT(n, 0);
-    const std::filesystem::path out = dir_ / "seen.txt";
-    std::filesystem::remove(out);
-    const std::string line = std::string(kFolder) + "='" + dir_.string() + "' timeout 300 '" + self +
-                             "' --gtest_also_run_disabled_tests "
-                             "--gtest_filter=SavedAnalysisInANewProcess.DISABLED_SecondHalf > '" +
-                             (dir_ / "second.log").string() + "' 2>&1";
-    EXPECT_EQ(std::system(line.c_str()), 0) << ReadFile((dir_ / "second.log").string());
-    Seen seen;
-    std::ifstream in(out);
-    in >> seen.model >> std::quoted(seen.gridSize) >> std::quoted(seen.defaultSize) >> seen.rmsd >> std::quoted(seen.ticks);
-    return seen;
-  }
-};
-
-TEST_F(SavedAnalysisInANewProcess, TheModelsGridSizeComesBackAndTheDefaultStaysTheUsers) {
-  WriteLammDefaults(dir_, 800);
-  LoadThroughTheWindow(kVelocityData);
-  // The analysis the update command saves, chosen after the discrete species.
-  for (int m : {275}) {
-    SCOPED_TRACE(m);
-    Choose(198);
-    Choose(m);
-    const Seen before = Look();
-    ASSERT_EQ(before.model, m);
-    EXPECT_EQ(before.defaultSize, "800");
-    ui_->ExpectBox("SAVE PARAMETERS", "save in " + CurrentDataPaths().parameterFile + " ?", platform::IDYES);
-    Window().Dispatch(827);
-    ExpectScriptMet();
-    const Seen after = InANewProcess();
-    EXPECT_EQ(after.model, m);
-    EXPECT_EQ(after.gridSize, before.gridSize);
-    EXPECT_EQ(after.defaultSize, "800");
-    EXPECT_EQ(after.ticks, before.ticks);
-    EXPECT_NEAR(after.rmsd, before.rmsd, 1e-6 * before.rmsd);
-  }
-}
-
-// The second half, run only by the test above in a process of its own.
-TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
-  const char* folder = std::getenv(kFolder);
-  ASSERT_NE(folder, nullptr);
-  platform::ProgramPaths.LammParamsIniPath = (std::filesystem::path(folder) / "tarnellammparams.ini").string();
-  ReadLammDefaultsAtStart();
-  std::vector<std::string> paths;
-  for (const auto& e : std::filesystem::directory_iterator(folder))
-    if (e.path().extension() == ".ra1" && e.path().filename().string()[0] != '~') paths.push_back(e.path().string());
-  std::sort(paths.begin(), paths.end());
-  ui_->acceptPrompts = true;
-  ui_->lenient = true;
-  ui_->ExpectFiles("select files to fit", Chosen(paths));
-  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
-  Window().Dispatch(200);
-  ui_->lenient = false;
-  ExpectScriptMet();
-  const Seen seen = Look();
-  std::ofstream((std::filesystem::path(folder) / "seen.txt"))
-      << std::setprecision(17) << seen.model << " " << std::quoted(seen.gridSize) << " " << std::quoted(seen.defaultSize) << " " << seen.rmsd << " " << std::quoted(seen.ticks) << "\n";
-}
-
-
 // An analysis saved as a fit saves it, the program ended and started again
 // (a process of its own), the data loaded and the analysis restored, as
 // offered ("load previous analysis?" Yes) or by Data > Reload Saved Fit
@@ -365,8 +257,8 @@ TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
 // every slot of the parameter vector and its fit flags as saved, the fit
 // range counts the same points, the Lamm grid size is the same, and the Run
 // gives the saved rmsd to the last bit. One row for every model the file
-// can name, on velocity data; and rows of other data and of the models the
-// file names by the model in use.
+// can name, on velocity data; and rows of other data, of the models the
+// file names by the model in use, and of a default grid size of the user's.
 struct SavedRow {
   int model;
   unsigned kind = kVelocityData;
@@ -377,6 +269,10 @@ struct SavedRow {
   // The load offers the analysis (the light-scattering sets' load does not:
   // Data > Reload Saved Fit Parameters restores it).
   bool offered = true;
+  // The user's own default Lamm grid size, kept in the program folder and
+  // read by both programs as they start (0: none); the model is then chosen
+  // after the discrete species, and the analysis saved by the update command.
+  int userGridSize = 0;
 };
 
 class SavedAnalysisRows : public ModelDataTest {
@@ -460,6 +356,12 @@ class SavedAnalysisRows : public ModelDataTest {
     ASSERT_TRUE(LoadAllData(PickedFiles(folder, paths)));
     ui_->lenient = false;
   }
+  // As the program does when it starts: the user's Lamm defaults read from
+  // the program folder.
+  static void ReadLammDefaultsAtStart(const std::filesystem::path& folder) {
+    platform::ProgramPaths.LammParamsIniPath = (folder / "tarnellammparams.ini").string();
+    Services().readLammEqParameterPreferences = DefaultShellServices().readLammEqParameterPreferences;
+  }
   static bool MeanField(int model) { return model == 585 || model == 1100; }
   // The nonideal c(s) offers the mean field it saved beside the file.
   void ExpectCtotOffered(int model, const std::string& parameterFile) {
@@ -471,19 +373,16 @@ class SavedAnalysisRows : public ModelDataTest {
   // second half restores the analysis saved in this test's folder and tells
   // what it shows. (The two programs run side by side.)
   std::map<bool, std::string> InNewPrograms(int rowIndex, const std::vector<bool>& ways) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    EXPECT_GT(n, 0);
     auto out = [&](bool offered) { return dir_ / (offered ? "offered.txt" : "reloaded.txt"); };
     auto log = [&](bool offered) { return dir_ / (offered ? "offered.log" : "reloaded.log"); };
     std::string line;
     for (bool offered : ways) {
       std::filesystem::remove(out(offered));
-      line += std::string("( ") + kFolder + "='" + dir_.string() + "' " + kRow + "=" + std::to_string(rowIndex) +
-              (offered ? "o" : "r") + " " + kOut + "='" + out(offered).string() + "' timeout 600 '" + self +
-              "' --gtest_also_run_disabled_tests "
-              "--gtest_filter=SavedAnalysisRows.DISABLED_RestoredInANewProgram > '" +
-              log(offered).string() + "' 2>&1 || echo failed >> '" + out(offered).string() + "' ) & ";
+      const std::string variables = std::string(kFolder) + "='" + dir_.string() + "' " + kRow + "=" +
+                                    std::to_string(rowIndex) + (offered ? "o" : "r") + " " + kOut + "='" +
+                                    out(offered).string() + "'";
+      line += "( " + teststate::OwnProgramRunning("SavedAnalysisRows.DISABLED_RestoredInANewProgram", variables, 600) +
+              " > '" + log(offered).string() + "' 2>&1 || echo failed >> '" + out(offered).string() + "' ) & ";
     }
     line += "wait";
     EXPECT_EQ(std::system(line.c_str()), 0);
@@ -501,6 +400,8 @@ const std::vector<SavedRow>& SavedRows() {
     std::vector<SavedRow> r;
     for (int model : {198, 197, 229, 228, 520, 227, 1099, 893, 246, 510, 511, 275, 531, 595, 598, 872, 887, 585, 1100})
       r.push_back({model});
+    // c(s) with the user's own default grid size.
+    r.push_back({275, kVelocityData, false, {}, true, 800});
     // The multiple nonideal species started under a synthetic boundary.
     r.push_back({893, kVelocityData, false, {{424, 1}}});
     // Equilibrium data, the discrete species with c, M and the baseline
@@ -525,7 +426,14 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
   // unoptimised and under the sanitizer it takes over ten minutes.)
   if (MeanField(row.model)) GTEST_SKIP() << "the nonideal mean field is too slow unoptimised";
 #endif
+  if (row.userGridSize) {
+    LammSolverSettings l;
+    l.gridSize.setting = row.userGridSize;
+    ReadLammDefaultsAtStart(dir_);
+    ASSERT_TRUE(SaveLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, l, 0.01f));
+  }
   LoadRow(row, dir_);
+  if (row.userGridSize) Choose(198);
   if (row.model == 198 && row.kind == kVelocityData) {
     gFitEngineState.molarMassParameters = 0;
     Choose(198);
@@ -552,7 +460,11 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
   }
   ASSERT_EQ(SelectedModelKey(), row.model);
   const std::string parameterFile = CurrentDataPaths().parameterFile;
-  if (!row.fit) {
+  if (row.userGridSize) {
+    ui_->ExpectBox("SAVE PARAMETERS", "save in " + parameterFile + " ?", platform::IDYES);
+    Window().Dispatch(827);
+    ExpectScriptMet();
+  } else if (!row.fit) {
     PackModelParameters();
     ASSERT_TRUE(TmpSaveBestParams(parameterFile, false));
   }
@@ -564,6 +476,11 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
   for (const auto& [box, state] : row.boxes) {
     const std::string control = "control " + std::to_string(box) + " 11" + std::to_string(state);
     EXPECT_NE(saved.find(control), std::string::npos) << control << " in\n" << saved;
+  }
+  // The model's own grid size is in use; the default stays the user's.
+  if (row.userGridSize) {
+    EXPECT_NE(saved.find("\ngrid size in use 500\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\ngrid size " + std::to_string(row.userGridSize) + "\n"), std::string::npos) << saved;
   }
 
   std::vector<bool> ways = {false};
@@ -589,6 +506,7 @@ TEST_F(SavedAnalysisRows, DISABLED_RestoredInANewProgram) {
   ASSERT_TRUE(folder && which && out);
   const SavedRow& row = SavedRows()[static_cast<std::size_t>(std::atoi(which))];
   const bool offered = std::string(which).back() == 'o';
+  if (row.userGridSize) ReadLammDefaultsAtStart(folder);
   ui_->acceptPrompts = true;
   LoadRow(row, folder, [&] {
     if (row.offered) ui_->ExpectBox("", "load previous analysis?", offered ? platform::IDYES : platform::IDNO);
@@ -613,6 +531,7 @@ INSTANTIATE_TEST_SUITE_P(EveryModelTheFileNames, SavedAnalysisInANewProgram,
                            std::string name = std::to_string(row.model);
                            if (row.kind != kVelocityData) name += std::string("_") + KindName(row.kind);
                            if (row.boxes.count(424)) name += "_synthetic_boundary";
+                           if (row.userGridSize) name += "_user_grid_size";
                            return name;
                          });
 

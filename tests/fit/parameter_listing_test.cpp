@@ -79,28 +79,22 @@ TEST_F(ParameterListing, FileAndClipboardTextsOfAFittedComponent) {
       "\n\nconcentrations = 0.800 | (first is total, next are fractions)"
       "\n\nmeniscus at \t6.0512 cm\t\t(floated)\n"
       "bottom at \t7.2000 cm\t\t(fixed)\n\n";
-  EXPECT_EQ(ParameterListingText(false),
-            "\n\ncomponent 1 included:\n"
-            "D\t=\t6.100 *10^-7 cm^2/sec\t(fixed)\n"
-            "s\t=\t4.250 S\t\t\t(floated)\n" +
-                tail +
-                "baseline at \t0.00123 OD\t\t(fixed)\n"
-                "\nfitted from 6.0600 to 7.1000 cm\n"
-                "with constant initial distribution"
-                "\nsimulation start time 0.000000 sec\t\t(fixed)\n"
-                "\nrmsd=0.004560 (n=2000,SSR=0.041587)\n");
+  // The clipboard's text has no line break after the component's last line.
+  const auto text = [&](const char* afterComponent) {
+    return "\n\ncomponent 1 included:\n"
+           "D\t=\t6.100 *10^-7 cm^2/sec\t(fixed)\n"
+           "s\t=\t4.250 S\t\t\t(floated)" +
+           std::string(afterComponent) + tail +
+           "baseline at \t0.00123 OD\t\t(fixed)\n"
+           "\nfitted from 6.0600 to 7.1000 cm\n"
+           "with constant initial distribution"
+           "\nsimulation start time 0.000000 sec\t\t(fixed)\n"
+           "\nrmsd=0.004560 (n=2000,SSR=0.041587)\n";
+  };
+  EXPECT_EQ(ParameterListingText(false), text("\n"));
   platform::ScopedUI scope(ui_);
   CopyParametersToClipboard();
-  EXPECT_EQ(clipboard_.text,
-            "\n\ncomponent 1 included:\n"
-            "D\t=\t6.100 *10^-7 cm^2/sec\t(fixed)\n"
-            "s\t=\t4.250 S\t\t\t(floated)" +
-                tail +
-                "baseline at \t0.00123 OD\t\t(fixed)\n"
-                "\nfitted from 6.0600 to 7.1000 cm\n"
-                "with constant initial distribution"
-                "\nsimulation start time 0.000000 sec\t\t(fixed)\n"
-                "\nrmsd=0.004560 (n=2000,SSR=0.041587)\n");
+  EXPECT_EQ(clipboard_.text, text(""));
   EXPECT_TRUE(ui_.transcript.empty());
   // A clipboard held by another program keeps its content, silently.
   clipboard_.refuseOpen = true;

@@ -337,15 +337,8 @@ TEST_F(SpeciesSimulation, LoadingOfAPileUpAtTheBottomFromScansThroughTheCommonGr
     gModelParams.bottom = gModelParameterVector.P[14] = static_cast<float>(b);
     PrepareScanGrid();
     ASSERT_TRUE(ss.gridOwned);
-    ss.leftFitLimit = static_cast<float>(m + 0.02);
-    ss.rightFitLimit = static_cast<float>(b - c.gap);
-    for (int j = 1; j <= ss.count; ++j) {
-      int first = 1, last = ss.points[j];
-      while (ss.radii[j][first] < ss.leftFitLimit) ++first;
-      while (ss.radii[j][last] > ss.rightFitLimit) --last;
-      ss.firstFitPoint[j] = first;
-      ss.lastFitPoint[j] = last;
-    }
+    teststate::SetFitLimits(static_cast<float>(m + 0.02), static_cast<float>(b - c.gap));
+    // (The common grid's fit range is its own here, not the first scan's.)
     int first = 1, last = ss.gridLength;
     while (ss.grid[first] < ss.leftFitLimit) ++first;
     while (ss.grid[last] > ss.rightFitLimit) --last;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "numerics/vector_kernel.h"
+#include "tests/support/own_program.h"
 
 namespace {
 
@@ -20,9 +21,8 @@ int Occurrences(const std::string& text, const std::string& part) {
 // Runs the test program's TheActiveKernelIsOneThisProcessorRuns alone, with
 // `env` before it; its stdout and stderr.
 std::string RunChild(const std::string& env) {
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   const std::string command =
-      env + " '" + self + "' --gtest_filter=VectorKernelChoice.TheActiveKernelIsOneThisProcessorRuns 2>&1";
+      teststate::OwnProgramRunning("VectorKernelChoice.TheActiveKernelIsOneThisProcessorRuns", env) + " 2>&1";
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return out;

@@ -389,10 +389,16 @@ TEST_F(FileIo, LogsAppendToRegularFilesAndRefuseEverythingElse) {
   alarm(0);
 }
 
-TEST(WriteFailures, EachPathIsSaidOnce) {
+TEST(WriteFailures, EachPathIsSaidOnceASession) {
+  EXPECT_FALSE(platform::WriteFailureSaid("/said/once.txt"));
   EXPECT_TRUE(platform::FirstWriteFailure("/said/once.txt"));
   EXPECT_FALSE(platform::FirstWriteFailure("/said/once.txt"));
+  EXPECT_TRUE(platform::WriteFailureSaid("/said/once.txt"));
   EXPECT_TRUE(platform::FirstWriteFailure("/said/other.txt"));
+  platform::ForgetWriteFailures();
+  EXPECT_FALSE(platform::WriteFailureSaid("/said/once.txt"));
+  EXPECT_TRUE(platform::FirstWriteFailure("/said/once.txt"));
+  EXPECT_FALSE(platform::FirstWriteFailure("/said/once.txt"));
 }
 
 TEST(WorkerThreads, CountsStayBetweenOneAndTheCap) {

@@ -9,6 +9,7 @@
 #include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
+#include "lamm/lamm_grid_arrays.h"
 #include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -24,6 +25,10 @@ inline void ResetFitState() {
   gFitEngineState = FitEngineState{};
   ClearParameterDerivations();
   FreeLammArrays();
+  // The cosolute's arrays with their sizes: a second component an earlier
+  // test switched on would give this test's arrays another shape.
+  FreeCosoluteArrays();
+  CurrentCosoluteArrays() = CosoluteArrays{};
   CurrentLammRunState() = LammRunState{};
   gFirstSimulatedScan = 1;
 }

@@ -17,9 +17,22 @@
 #include <system_error>
 
 #include "numerics/random.h"
+#include "platform/paths.h"
+
+namespace {
+
+// Each test starts as the first test of a process would: what the program
+// says once a session (a file it could not write) is said again, whatever
+// the tests before it in this process, their order or their repeats.
+class FreshSession : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override { platform::ForgetWriteFailures(); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSession);
   std::error_code ec;
   std::filesystem::path base = std::filesystem::temp_directory_path(ec);
   if (ec) base = "/tmp";

@@ -26,6 +26,7 @@
 #include "numerics/matrix_files.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
 
@@ -75,12 +76,13 @@ double LastScanTime() {
   return sc.count >= 1 ? sc.records[sc.order[sc.count]].timeRead : 0.0;
 }
 
-// The two table files are diagnostics: a folder that takes no files is told
-// once, and no more is tried.
+// The two table files are diagnostics: a file that could not be written is
+// told once a session, and no more is tried.
 void WriteTableFiles(CContiNonid& o) {
-  static bool failed = false;
   const platform::ProgramPathsRecord& paths = platform::ProgramPaths;
-  if (failed || paths.BoundaryFractsPath.empty() || paths.NonIdCtotTablePath.empty()) return;
+  if (paths.BoundaryFractsPath.empty() || paths.NonIdCtotTablePath.empty()) return;
+  if (platform::WriteFailureSaid(paths.BoundaryFractsPath) || platform::WriteFailureSaid(paths.NonIdCtotTablePath))
+    return;
   std::vector<double*> rows(static_cast<size_t>(o.tableScans) + 1, nullptr);
   std::vector<std::vector<double>> copy(rows.size());
   for (int i = 1; i <= o.tableScans; ++i) {
@@ -89,13 +91,13 @@ void WriteTableFiles(CContiNonid& o) {
     rows[i] = copy[i].data();
   }
   if (!WriteMatrixFile(rows.data(), 1, o.tableScans, 1, o.levelCount, paths.BoundaryFractsPath.c_str())) {
-    failed = true;
+    platform::FirstWriteFailure(paths.BoundaryFractsPath);
     return;
   }
   std::vector<double*> table(static_cast<size_t>(o.extrapolationTimes) + 1, nullptr);
   for (int k = 1; k <= o.extrapolationTimes; ++k) table[k] = const_cast<double*>(o.TableRows()[k]);
   if (!WriteMatrixFile(table.data(), 1, o.extrapolationTimes, 1, o.levelCount, paths.NonIdCtotTablePath.c_str()))
-    failed = true;
+    platform::FirstWriteFailure(paths.NonIdCtotTablePath);
 }
 
 // The table from a noise-corrected copy of the scans: the loaded data and
