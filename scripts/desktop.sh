@@ -15,6 +15,8 @@ case $cmd in
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$num" ] && break; sleep 0.1; done
     DISPLAY=":$num" openbox >/dev/null 2>&1 &
     echo $! > "$state.$num.wm"
+    # A window mapped before the manager is up may never be shown: wait for it.
+    for _ in $(seq 50); do DISPLAY=":$num" xdotool search --name '^Openbox$' >/dev/null 2>&1 && break; sleep 0.1; done
     echo ":$num"
     ;;
   shot)
