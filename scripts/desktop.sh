@@ -16,7 +16,7 @@ case $cmd in
     DISPLAY=":$num" openbox >/dev/null 2>&1 &
     echo $! > "$state.$num.wm"
     # A window mapped before the manager is up may never be shown: wait for it.
-    for _ in $(seq 50); do DISPLAY=":$num" xdotool search --name '^Openbox$' >/dev/null 2>&1 && break; sleep 0.1; done
+    for _ in $(seq 50); do DISPLAY=":$num" xdotool get_num_desktops >/dev/null 2>&1 && break; sleep 0.1; done
     echo ":$num"
     ;;
   shot)
