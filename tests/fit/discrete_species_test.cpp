@@ -1600,6 +1600,18 @@ INSTANTIATE_TEST_SUITE_P(
       spreadSlowest.noiseTerms = true;
       spreadSlowest.meniscusFitted = true;
       sets.push_back(spreadSlowest);
+      // Three species of 26 000 points, TI and RI noise fitted: from 0.5 x s
+      // Marquardt-Levenberg parked one species as a level of 11 Da at
+      // -0.40 S (a frictional ratio of 0.03) with a loading of 1 228, the RI
+      // offsets making up for it, and one of 1 kDa at -5.7 S, and stopped
+      // there at 9.2 times the noise, every step from there rejected.
+      TableSet parked = ReachingSet("three species, one parked as a level of a few daltons, TI and RI noise",
+                                    {{1.07394218f, 11228.6494f, 1.88069558f},
+                                     {2.11581111f, 30680.7715f, 0.263009071f},
+                                     {9.82385635f, 281419.031f, 0.268286973f}},
+                                    0.00644458132f, 34834u, 29, 972, 1209.4166100025177, 428.95800769329071, {0.5f});
+      parked.noiseTerms = true;
+      sets.push_back(parked);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
