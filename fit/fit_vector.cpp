@@ -69,8 +69,8 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
   // No particle diffuses faster than one of the least frictional ratio at
   // its s: below s ~ 0 that D passes any bound and dMax holds.
   double dMax = r.dMax;
-  if (r.ff0Min > 0.0f) {
-    const double dFloor = DAtFrictionalRatio(s, r.ff0Min);
+  if (r.ff0Min[k] > 0.0f) {
+    const double dFloor = DAtFrictionalRatio(s, r.ff0Min[k]);
     if (dFloor > 0.0) dMax = std::clamp(dFloor, static_cast<double>(r.dMin), dMax);
   }
   if (!gFitEngineState.molarMassParameters) {
@@ -635,7 +635,6 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
   // Never narrower than where the fit starts.
   const ModelParameterVector& pv = gModelParameterVector;
   const double factor = MassDiffusionFactor();
-  double ratioMin = kLeastSpeciesFrictionalRatio;
   for (int i = 1; i <= 4; ++i) {
     if (!mp.included[i]) continue;
     if (pv.F[i + 4]) r.sMax = std::max(r.sMax, std::fabs(pv.P[i + 4]));
@@ -643,13 +642,14 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     double d = pv.P[i];
     if (fs.molarMassParameters) d = pv.P[i] > 0.0f ? factor * std::fabs(pv.P[i + 4]) / pv.P[i] : 0.0;
     WidenToD(r, d);
-    // Never above the frictional ratio a species starts from: D goes as
-    // the ratio^(-3/2) at its s.
+    // Never above the frictional ratio a species starts from (D goes as
+    // the ratio^(-3/2) at its s), a thousandth below it: the rounding of
+    // the ratio neither moves the start nor holds it at the limit.
     const double dLeast = DAtFrictionalRatio(pv.P[i + 4], kLeastSpeciesFrictionalRatio);
-    if (d > 0.0 && dLeast > 0.0)
-      ratioMin = std::min(ratioMin, kLeastSpeciesFrictionalRatio * std::pow(dLeast / d, 2.0 / 3.0));
+    double ratio = kLeastSpeciesFrictionalRatio;
+    if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.999 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
+    r.ff0Min[i] = static_cast<float>(ratio);
   }
-  r.ff0Min = static_cast<float>(ratioMin);
   r.on = r.dMin > 0.0f && r.sMax > 0.0f;
   return r;
 }

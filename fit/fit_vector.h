@@ -89,10 +89,10 @@ struct SpeciesFitRanges {
   // The D that spreads a boundary over the whole column by the first scan
   // (1e-7 cm^2/s): a species this fast is a nearly flat level in every scan.
   float dFlat = 0;
-  // The least frictional ratio of a species' size at its s (0: none): its D
-  // at most, its molar mass at least what a particle of this ratio has at
-  // that |s|.
-  float ff0Min = 0;
+  // The least frictional ratio of each species' size at its s (slots 1-4;
+  // 0: none): its D at most, its molar mass at least what a particle of
+  // this ratio has at that |s|.
+  float ff0Min[5] = {};
   // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
   // by ks c and kd c, c the components' total loading in mg/ml as the model
   // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most

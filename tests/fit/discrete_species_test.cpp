@@ -877,7 +877,8 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       EXPECT_EQ(v[3], r.sMax);
       EXPECT_EQ(v[4], -r.sMax);
       EXPECT_EQ(gModelParameterVector.P[5], r.sMax);
-      EXPECT_FLOAT_EQ(r.ff0Min, 0.5f);
+      EXPECT_FLOAT_EQ(r.ff0Min[1], 0.5f);
+      EXPECT_FLOAT_EQ(r.ff0Min[2], 0.5f);
       const double least = massAt(r.sMax, 0.5);
       if (mass) {
         EXPECT_NEAR(v[1], least, 1e-4 * least);
@@ -1068,6 +1069,24 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
     mp.s[2] = 300.0f;
     PackModelParameters();
     EXPECT_EQ(SpeciesFitRangesForCurrentFit().sMax, 300.0f);
+    // So does a species smaller than frictional ratio 0.5 at its s: it
+    // starts, and stays, where the user put it, at its own ratio.
+    for (const float sValue : {9.0f, -3.0f}) {
+      mp.s[2] = sValue;
+      const double small = massAt(sValue, 0.3);
+      const float size = static_cast<float>(mass ? small : massFactor * std::fabs(sValue) / small);
+      mp.massOrD[2] = size;
+      PackModelParameters();
+      EXPECT_NEAR(SpeciesFitRangesForCurrentFit().ff0Min[2], 0.3f, 1e-3f);
+      EXPECT_EQ(SpeciesFitRangesForCurrentFit().ff0Min[1], 0.5f);
+      SpeciesFitRangesScope fit;
+      EXPECT_EQ(unpack(mp.massOrD[1], size, mp.s[1], sValue)[2], size) << sValue;
+      EXPECT_FALSE(SpeciesAtItsLeastSize(2)) << sValue;
+      // Smaller still is held there.
+      EXPECT_NEAR(unpack(mp.massOrD[1], mass ? 0.5f * size : 2.0f * size, mp.s[1], sValue)[2], size, 2e-3f * size)
+          << sValue;
+      EXPECT_TRUE(SpeciesAtItsLeastSize(2)) << sValue;
+    }
   }
   // Light scattering and equilibrium data have no such ranges.
   CurrentDataTypeFlags().dls = 1;
