@@ -643,11 +643,12 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     if (fs.molarMassParameters) d = pv.P[i] > 0.0f ? factor * std::fabs(pv.P[i + 4]) / pv.P[i] : 0.0;
     WidenToD(r, d);
     // Never above the frictional ratio a species starts from (D goes as
-    // the ratio^(-3/2) at its s), a thousandth below it: the rounding of
-    // the ratio neither moves the start nor holds it at the limit.
+    // the ratio^(-3/2) at its s), a fiftieth below it: the start is
+    // neither moved by the rounding of the ratio nor taken for a species
+    // pressed at the floor (SpeciesAtItsLeastSize).
     const double dLeast = DAtFrictionalRatio(pv.P[i + 4], kLeastSpeciesFrictionalRatio);
     double ratio = kLeastSpeciesFrictionalRatio;
-    if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.999 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
+    if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.98 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
     r.ff0Min[i] = static_cast<float>(ratio);
   }
   r.on = r.dMin > 0.0f && r.sMax > 0.0f;
@@ -688,7 +689,12 @@ bool SpeciesAtItsLeastSize(int k) {
   float low = 0.0f, high = 0.0f;
   if (k < 1 || k > 4 || !pv.F[k] || !gModelParams.included[k] || !SpeciesFitLimits(k, pv.P[k + 4], &low, &high))
     return false;
-  return gFitEngineState.molarMassParameters ? pv.P[k] <= low : pv.P[k] >= high;
+  // Within a hundredth of the frictional ratio there (M goes as the
+  // ratio^(3/2), D as its -3/2 power): a fit walking along the floor
+  // leaves the size where the last s put it, a little above the floor of
+  // an s that then moved down.
+  constexpr float kNear = 1.015f;
+  return gFitEngineState.molarMassParameters ? pv.P[k] <= kNear * low : kNear * pv.P[k] >= high;
 }
 
 bool NonidealTermLimits(int k, float* low, float* high) { return TermLimitsUnder(gRangesOfLastFit, k, low, high); }

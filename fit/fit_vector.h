@@ -165,9 +165,10 @@ bool SpeciesFitLimits(int k, float s, float* low, float* high);
 // fit's ranges: the species is a nearly flat level in every scan, which the
 // baseline, the noise terms and the others' plateaus can take up as well.
 bool SpeciesFlatBeforeTheFirstScan(int k);
-// Whether species k's fitted size is held at the small end of its range
-// (the least molar mass, or the largest D, its s allows), under the last
-// fit's ranges: a species a fit pressed there has no say of its own.
+// Whether species k's fitted size is held at (within a hundredth of the
+// frictional ratio of) the small end of its range (the least molar mass,
+// or the largest D, its s allows), under the last fit's ranges: a species
+// a fit pressed there has no say of its own.
 bool SpeciesAtItsLeastSize(int k);
 // The entries those ranges hold (a species' s and size, and a nonideal
 // term at the upper end of its range, beyond which a minimum may lie; at its

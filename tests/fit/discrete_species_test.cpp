@@ -1077,13 +1077,14 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       const float size = static_cast<float>(mass ? small : massFactor * std::fabs(sValue) / small);
       mp.massOrD[2] = size;
       PackModelParameters();
-      EXPECT_NEAR(SpeciesFitRangesForCurrentFit().ff0Min[2], 0.3f, 1e-3f);
+      EXPECT_NEAR(SpeciesFitRangesForCurrentFit().ff0Min[2], 0.98f * 0.3f, 1e-4f);
       EXPECT_EQ(SpeciesFitRangesForCurrentFit().ff0Min[1], 0.5f);
       SpeciesFitRangesScope fit;
       EXPECT_EQ(unpack(mp.massOrD[1], size, mp.s[1], sValue)[2], size) << sValue;
       EXPECT_FALSE(SpeciesAtItsLeastSize(2)) << sValue;
       // Smaller still is held there.
-      EXPECT_NEAR(unpack(mp.massOrD[1], mass ? 0.5f * size : 2.0f * size, mp.s[1], sValue)[2], size, 2e-3f * size)
+      const double held = mass ? massAt(sValue, 0.98 * 0.3) : massFactor * std::fabs(sValue) / massAt(sValue, 0.98 * 0.3);
+      EXPECT_NEAR(unpack(mp.massOrD[1], mass ? 0.5f * size : 2.0f * size, mp.s[1], sValue)[2], held, 2e-4 * held)
           << sValue;
       EXPECT_TRUE(SpeciesAtItsLeastSize(2)) << sValue;
     }
