@@ -134,11 +134,14 @@ bool NonidealDiffusionLimits(int k, float* low, float* high);
 constexpr float kFastestSoluteD = 1000.0f;
 // The least frictional ratio a species of a fit takes: none is below 1, the
 // sphere's, and a wrong vbar (0.73 for a nucleic acid of 0.55) makes a
-// compact particle look some 1.3 times smaller; a fit left free of it once
+// compact particle look some 1.3 times smaller. A fit left free of it once
 // parked a species of 24 Da at 0.36 S (f/f0 0.08) on a baseline or an
-// offset, and one of a few hundred Da at 30-50 S cost 20-100 times an
-// evaluation at the minimum.
-constexpr float kLeastSpeciesFrictionalRatio = 0.5f;
+// offset, and one of a few hundred Da at 30-50 S (f/f0 near 0.03) cost
+// 20-100 times an evaluation at the minimum. It stays well below what a
+// user's species can be taken for: s and M drawn as independent (8.7 S at
+// 12 kDa) give ratios down to 0.22, and a floor above them keeps a fit
+// from the minimum of such data.
+constexpr float kLeastSpeciesFrictionalRatio = 0.2f;
 // The ranges of a fit that starts now from the model's values (off where
 // the data or the model have none); never narrower than those values.
 SpeciesFitRanges SpeciesFitRangesForCurrentFit();

@@ -872,14 +872,14 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       std::vector<float> v = unpack(size1, size2, 40.0f, -40.0f);
       EXPECT_EQ(v, (std::vector<float>{0.0f, size1, size2, 40.0f, -40.0f}));
       // Beyond: s at its ends, the size where its D is at an end: the
-      // smallest, a particle of frictional ratio 0.5 at that |s|.
+      // smallest, a particle of frictional ratio 0.2 at that |s|.
       v = unpack(dWide, mLarge, 36033.0f, -1e5f);
       EXPECT_EQ(v[3], r.sMax);
       EXPECT_EQ(v[4], -r.sMax);
       EXPECT_EQ(gModelParameterVector.P[5], r.sMax);
-      EXPECT_FLOAT_EQ(r.ff0Min[1], 0.5f);
-      EXPECT_FLOAT_EQ(r.ff0Min[2], 0.5f);
-      const double least = massAt(r.sMax, 0.5);
+      EXPECT_FLOAT_EQ(r.ff0Min[1], 0.2f);
+      EXPECT_FLOAT_EQ(r.ff0Min[2], 0.2f);
+      const double least = massAt(r.sMax, 0.2);
       if (mass) {
         EXPECT_NEAR(v[1], least, 1e-4 * least);
         EXPECT_NEAR(v[2], massFactor * r.sMax / r.dMin, 1e-4 * v[2]);
@@ -899,16 +899,16 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
                     static_cast<double>(v[1]), static_cast<double>(v[1]));
       EXPECT_EQ(sizes.find(atLimit), 0u) << sizes << " / " << atLimit;
       // Sedimenting or floating, from 0.02 S to the end of the range, no
-      // size below that of frictional ratio 0.5 at its |s|: a level of a
+      // size below that of frictional ratio 0.2 at its |s|: a level of a
       // few daltons at 0.02-2 S, or a few hundred daltons at 30-50 S, is
       // no particle. At s 0 no size is too small.
       for (const float sValue : {0.019f, -0.395f, 2.23f, -2.23f, 37.0f, -r.sMax}) {
         SCOPED_TRACE(testing::Message() << "s " << sValue);
-        const double atHalf = massAt(sValue, 0.5);
-        v = unpack(mass ? 1.0f : 1e6f, mass ? static_cast<float>(massAt(sValue, 0.52)) : 1.0f, sValue, sValue);
+        const double atHalf = massAt(sValue, 0.2);
+        v = unpack(mass ? 1.0f : 1e6f, mass ? static_cast<float>(massAt(sValue, 0.21)) : 1.0f, sValue, sValue);
         EXPECT_NEAR(mass ? v[1] : massFactor * std::fabs(sValue) / v[1], atHalf, 2e-4 * atHalf);
         EXPECT_TRUE(SpeciesAtItsLeastSize(1));
-        EXPECT_NEAR(mass ? v[2] : massFactor * std::fabs(sValue) / v[2], mass ? massAt(sValue, 0.52) : massFactor * std::fabs(sValue), 2e-4 * atHalf);
+        EXPECT_NEAR(mass ? v[2] : massFactor * std::fabs(sValue) / v[2], mass ? massAt(sValue, 0.21) : massFactor * std::fabs(sValue), 2e-4 * atHalf);
         EXPECT_FALSE(SpeciesAtItsLeastSize(2));
       }
       v = unpack(mass ? 1.0f : 1e6f, 2.0f, 0.0f, 9.0f);
@@ -946,7 +946,7 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
         // with its D at the floor it has left the fit range, and in the
         // annealing schedule it is not solved; just past crossing the cell,
         // with its D at the ceiling its s allows (a particle of frictional
-        // ratio 0.5), the schedule solves its layer at the meniscus on the
+        // ratio 0.2), the schedule solves its layer at the meniscus on the
         // static grid.
         // Having crossed the cell, it is solved on the static grid outside
         // the schedule too.
@@ -1069,21 +1069,21 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
     mp.s[2] = 300.0f;
     PackModelParameters();
     EXPECT_EQ(SpeciesFitRangesForCurrentFit().sMax, 300.0f);
-    // So does a species smaller than frictional ratio 0.5 at its s: it
+    // So does a species smaller than frictional ratio 0.2 at its s: it
     // starts, and stays, where the user put it, at its own ratio.
     for (const float sValue : {9.0f, -3.0f}) {
       mp.s[2] = sValue;
-      const double small = massAt(sValue, 0.3);
+      const double small = massAt(sValue, 0.15);
       const float size = static_cast<float>(mass ? small : massFactor * std::fabs(sValue) / small);
       mp.massOrD[2] = size;
       PackModelParameters();
-      EXPECT_NEAR(SpeciesFitRangesForCurrentFit().ff0Min[2], 0.98f * 0.3f, 1e-4f);
-      EXPECT_EQ(SpeciesFitRangesForCurrentFit().ff0Min[1], 0.5f);
+      EXPECT_NEAR(SpeciesFitRangesForCurrentFit().ff0Min[2], 0.98f * 0.15f, 1e-4f);
+      EXPECT_EQ(SpeciesFitRangesForCurrentFit().ff0Min[1], 0.2f);
       SpeciesFitRangesScope fit;
       EXPECT_EQ(unpack(mp.massOrD[1], size, mp.s[1], sValue)[2], size) << sValue;
       EXPECT_FALSE(SpeciesAtItsLeastSize(2)) << sValue;
       // Smaller still is held there.
-      const double held = mass ? massAt(sValue, 0.98 * 0.3) : massFactor * std::fabs(sValue) / massAt(sValue, 0.98 * 0.3);
+      const double held = mass ? massAt(sValue, 0.98 * 0.15) : massFactor * std::fabs(sValue) / massAt(sValue, 0.98 * 0.15);
       EXPECT_NEAR(unpack(mp.massOrD[1], mass ? 0.5f * size : 2.0f * size, mp.s[1], sValue)[2], held, 2e-4 * held)
           << sValue;
       EXPECT_TRUE(SpeciesAtItsLeastSize(2)) << sValue;
