@@ -458,7 +458,9 @@ float SizeAtFrictionalRatio(float s, float ff0) {
 // Whether species k of the model's present state has no say in the
 // misfit: the linear solve gave it no loading, its s is held at an end of
 // its range (it left the cell before the first scan) or so small that its
-// boundary never enters the fit range, or the end names its s or size as
+// boundary never enters the fit range, its size is held at the least its s
+// allows (a level or an offset taken up by a particle smaller than any of
+// that s), or the end names its s or size as
 // not determined by the data (a species floated out of view, its loading
 // taken for a baseline).
 bool WithoutASay(int k, const std::vector<std::string>& named) {
@@ -467,7 +469,7 @@ bool WithoutASay(int k, const std::vector<std::string>& named) {
   float low = 0.0f, high = 0.0f;
   const float s = pv.P[k + kSpeciesSlots];
   if (SpeciesFitLimits(k + kSpeciesSlots, s, &low, &high) && (s <= low || s >= high)) return true;
-  if (BoundaryNeverInTheFitRange(s) || SpeciesFlatBeforeTheFirstScan(k)) return true;
+  if (BoundaryNeverInTheFitRange(s) || SpeciesFlatBeforeTheFirstScan(k) || SpeciesAtItsLeastSize(k)) return true;
   auto isNamed = [&named](const std::string& name) {
     return std::find(named.begin(), named.end(), name) != named.end();
   };

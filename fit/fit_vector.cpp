@@ -6,6 +6,7 @@
 #include "data/scan_set.h"
 #include "numerics/constants.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 
@@ -40,6 +41,23 @@ double MassDiffusionFactor() {
   return 8.31451e7 * gSolutionConditions.temperature * 1e-6 / std::fabs(buoyancy);
 }
 
+// The D (1e-7 cm^2/s) of a particle of frictional ratio ff0 that sediments
+// (or floats) at |s| (S) in the solution's conditions; 0 where they give
+// none. At fixed s the ratio goes as D^(-2/3) (s ~ M^(2/3), D ~ s^(-1/2)
+// for a given shape), scaled here from the ratio of a reference D.
+double DAtFrictionalRatio(float s, double ff0) {
+  const double buoyancy = 1.0 - gSolutionConditions.vbarRho;
+  const double magnitude = std::fabs(static_cast<double>(s));
+  if (!(std::fabs(buoyancy) > 1e-6) || !(magnitude > 0.0) || !(ff0 > 0.0)) return 0.0;
+  constexpr double kReferenceD = 1e-6;  // cm^2/s
+  // A floating particle is lighter than the solvent: s and the buoyancy
+  // share their sign.
+  const double ratio = FrictionalRatioFromSD(buoyancy > 0.0 ? magnitude : -magnitude, kReferenceD);
+  if (!(ratio > 0.0)) return 0.0;
+  const double d = kReferenceD * 1e7 * std::pow(ratio / ff0, 1.5);
+  return std::isfinite(d) ? d : 0.0;
+}
+
 // The limits of P[k] under the given ranges.
 bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* high) {
   if (!r.on || k < 1 || k > 8) return false;
@@ -48,15 +66,22 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
     *high = r.sMax;
     return true;
   }
+  // No particle diffuses faster than one of the least frictional ratio at
+  // its s: below s ~ 0 that D passes any bound and dMax holds.
+  double dMax = r.dMax;
+  if (r.ff0Min[k] > 0.0f) {
+    const double dFloor = DAtFrictionalRatio(s, r.ff0Min[k]);
+    if (dFloor > 0.0) dMax = std::clamp(dFloor, static_cast<double>(r.dMin), dMax);
+  }
   if (!gFitEngineState.molarMassParameters) {
     *low = r.dMin;
-    *high = r.dMax;
+    *high = static_cast<float>(dMax);
     return true;
   }
   // A molar mass is held where the D it implies at this s is in range.
   const double factor = MassDiffusionFactor() * std::fabs(static_cast<double>(s));
   if (!(factor > 0.0)) return false;
-  *low = static_cast<float>(factor / r.dMax);
+  *low = static_cast<float>(factor / dMax);
   *high = static_cast<float>(factor / r.dMin);
   return *high > 0.0f;
 }
@@ -617,6 +642,14 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     double d = pv.P[i];
     if (fs.molarMassParameters) d = pv.P[i] > 0.0f ? factor * std::fabs(pv.P[i + 4]) / pv.P[i] : 0.0;
     WidenToD(r, d);
+    // Never above the frictional ratio a species starts from (D goes as
+    // the ratio^(-3/2) at its s), a fiftieth below it: the start is
+    // neither moved by the rounding of the ratio nor taken for a species
+    // pressed at the floor (SpeciesAtItsLeastSize).
+    const double dLeast = DAtFrictionalRatio(pv.P[i + 4], kLeastSpeciesFrictionalRatio);
+    double ratio = kLeastSpeciesFrictionalRatio;
+    if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.98 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
+    r.ff0Min[i] = static_cast<float>(ratio);
   }
   r.on = r.dMin > 0.0f && r.sMax > 0.0f;
   return r;
@@ -649,6 +682,19 @@ bool SpeciesFlatBeforeTheFirstScan(int k) {
   // stands in for a level towards the range's end, and stops short of it
   // where the level no longer changes the misfit.
   return d >= 0.5 * r.dFlat;
+}
+
+bool SpeciesAtItsLeastSize(int k) {
+  const ModelParameterVector& pv = gModelParameterVector;
+  float low = 0.0f, high = 0.0f;
+  if (k < 1 || k > 4 || !pv.F[k] || !gModelParams.included[k] || !SpeciesFitLimits(k, pv.P[k + 4], &low, &high))
+    return false;
+  // Within a hundredth of the frictional ratio there (M goes as the
+  // ratio^(3/2), D as its -3/2 power): a fit walking along the floor
+  // leaves the size where the last s put it, a little above the floor of
+  // an s that then moved down.
+  constexpr float kNear = 1.015f;
+  return gFitEngineState.molarMassParameters ? pv.P[k] <= kNear * low : kNear * pv.P[k] >= high;
 }
 
 bool NonidealTermLimits(int k, float* low, float* high) { return TermLimitsUnder(gRangesOfLastFit, k, low, high); }

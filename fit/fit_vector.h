@@ -89,6 +89,10 @@ struct SpeciesFitRanges {
   // The D that spreads a boundary over the whole column by the first scan
   // (1e-7 cm^2/s): a species this fast is a nearly flat level in every scan.
   float dFlat = 0;
+  // The least frictional ratio of each species' size at its s (slots 1-4;
+  // 0: none): its D at most, its molar mass at least what a particle of
+  // this ratio has at that |s|.
+  float ff0Min[5] = {};
   // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
   // by ks c and kd c, c the components' total loading in mg/ml as the model
   // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most
@@ -128,6 +132,16 @@ bool NonidealDiffusionLimits(int k, float* low, float* high);
 // every solute in water (the proton's 9.3e-5 cm^2/s at 25 degrees C; salts
 // and sugars 5e-6 to 2e-5).
 constexpr float kFastestSoluteD = 1000.0f;
+// The least frictional ratio a species of a fit takes: none is below 1, the
+// sphere's, and a wrong vbar (0.73 for a nucleic acid of 0.55) makes a
+// compact particle look some 1.3 times smaller. A fit left free of it once
+// parked a species of 24 Da at 0.36 S (f/f0 0.08) on a baseline or an
+// offset, and one of a few hundred Da at 30-50 S (f/f0 near 0.03) cost
+// 20-100 times an evaluation at the minimum. It stays well below what a
+// user's species can be taken for: s and M drawn as independent (8.7 S at
+// 12 kDa) give ratios down to 0.22, and a floor above them keeps a fit
+// from the minimum of such data.
+constexpr float kLeastSpeciesFrictionalRatio = 0.2f;
 // The ranges of a fit that starts now from the model's values (off where
 // the data or the model have none); never narrower than those values.
 SpeciesFitRanges SpeciesFitRangesForCurrentFit();
@@ -154,6 +168,11 @@ bool SpeciesFitLimits(int k, float s, float* low, float* high);
 // fit's ranges: the species is a nearly flat level in every scan, which the
 // baseline, the noise terms and the others' plateaus can take up as well.
 bool SpeciesFlatBeforeTheFirstScan(int k);
+// Whether species k's fitted size is held at (within a hundredth of the
+// frictional ratio of) the small end of its range (the least molar mass,
+// or the largest D, its s allows), under the last fit's ranges: a species
+// a fit pressed there has no say of its own.
+bool SpeciesAtItsLeastSize(int k);
 // The entries those ranges hold (a species' s and size, and a nonideal
 // term at the upper end of its range, beyond which a minimum may lie; at its
 // lower end a term has no effect): 1 for those, 0 for the others.

@@ -831,6 +831,14 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
                     (ss.lastFitPoint[1] - ss.firstFitPoint[1]);
   const double sCross = std::log(fs.bottomMax / fs.meniscusMin) / w2t1 * 1e13;
   const double massFactor = 8.31451e7 * 293.15 * 1e-6 / 0.27;  // D (1e-7 cm^2/s) x M / s
+  // The molar mass of a particle of frictional ratio ff0 at |s| (S), vbar
+  // 0.73 in water at 20 degrees: s (1 - vbar rho) ... = M / (N_A ff0 6 pi
+  // eta R0), R0 = (3 M vbar / (4 pi N_A))^(1/3), solved for M.
+  auto massAt = [](double s, double ff0) {
+    const double nA = 6.02214e23, pi = 3.14159265358979;
+    return std::pow(std::fabs(s) * 1e-13 * nA * ff0 * 6.0 * pi * 0.01002 * std::cbrt(3.0 * 0.73 / (4.0 * pi * nA)) / 0.27,
+                    1.5);
+  };
   for (int mass = 0; mass <= 1; ++mass) {
     fittest::SetTwoSpecies(2.0f, mass ? 20000.0f : 5.0f, 9.0f, mass ? 200000.0f : 2.0f, 1.0f, 0.3f);
     gFitEngineState.molarMassParameters = static_cast<unsigned char>(mass);
@@ -859,21 +867,25 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       {
         SpeciesFitRangesScope inner;  // a finishing pass keeps the fit's ranges
       }
-      // Inside: taken as they are, to -40 and 40 S.
-      std::vector<float> v = unpack(mass ? 20000.0f : 5.0f, mass ? 200000.0f : 2.0f, 40.0f, -40.0f);
-      EXPECT_EQ(v, (std::vector<float>{0.0f, mass ? 20000.0f : 5.0f, mass ? 200000.0f : 2.0f, 40.0f, -40.0f}));
-      // Beyond: s at its ends, the size where its D is at an end.
+      // Inside: taken as they are, to -40 and 40 S (f/f0 0.6 and 1.3).
+      const float size1 = mass ? static_cast<float>(massAt(40.0, 0.6)) : 5.0f, size2 = mass ? 2e6f : 2.0f;
+      std::vector<float> v = unpack(size1, size2, 40.0f, -40.0f);
+      EXPECT_EQ(v, (std::vector<float>{0.0f, size1, size2, 40.0f, -40.0f}));
+      // Beyond: s at its ends, the size where its D is at an end: the
+      // smallest, a particle of frictional ratio 0.2 at that |s|.
       v = unpack(dWide, mLarge, 36033.0f, -1e5f);
       EXPECT_EQ(v[3], r.sMax);
       EXPECT_EQ(v[4], -r.sMax);
       EXPECT_EQ(gModelParameterVector.P[5], r.sMax);
+      EXPECT_FLOAT_EQ(r.ff0Min[1], 0.2f);
+      EXPECT_FLOAT_EQ(r.ff0Min[2], 0.2f);
+      const double least = massAt(r.sMax, 0.2);
       if (mass) {
-        EXPECT_NEAR(v[1], massFactor * r.sMax / r.dMax, 1e-4 * v[1]);
-        EXPECT_NEAR(SpeciesDiffusion(v[3], v[1]), r.dMax * 1e-7, 1e-4 * r.dMax * 1e-7);
+        EXPECT_NEAR(v[1], least, 1e-4 * least);
         EXPECT_NEAR(v[2], massFactor * r.sMax / r.dMin, 1e-4 * v[2]);
         EXPECT_NEAR(SpeciesDiffusion(v[4], v[2]), r.dMin * 1e-7, 1e-4 * r.dMin * 1e-7);
       } else {
-        EXPECT_EQ(v[1], r.dMax);
+        EXPECT_NEAR(v[1], massFactor * r.sMax / least, 1e-4 * v[1]);
         EXPECT_EQ(v[2], r.dMin);
       }
       EXPECT_EQ(gModelParameterVector.P[1], v[1]);
@@ -881,7 +893,26 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       FitInfoLines lines;
       ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
       const std::string& sizes = lines.line[4];
-      EXPECT_EQ(sizes.find(mass ? "M = 1346.486 (at its lower fit limit 1346.5) | " : "D*10e7 = 9375.000 (at its upper fit limit 9375) | "), 0u) << sizes;
+      char atLimit[96];
+      std::snprintf(atLimit, sizeof atLimit,
+                    mass ? "M = %.3f (at its lower fit limit %.5g) | " : "D*10e7 = %.3f (at its upper fit limit %.5g) | ",
+                    static_cast<double>(v[1]), static_cast<double>(v[1]));
+      EXPECT_EQ(sizes.find(atLimit), 0u) << sizes << " / " << atLimit;
+      // Sedimenting or floating, from 0.02 S to the end of the range, no
+      // size below that of frictional ratio 0.2 at its |s|: a level of a
+      // few daltons at 0.02-2 S, or a few hundred daltons at 30-50 S, is
+      // no particle. At s 0 no size is too small.
+      for (const float sValue : {0.019f, -0.395f, 2.23f, -2.23f, 37.0f, -r.sMax}) {
+        SCOPED_TRACE(testing::Message() << "s " << sValue);
+        const double atHalf = massAt(sValue, 0.2);
+        v = unpack(mass ? 1.0f : 1e6f, mass ? static_cast<float>(massAt(sValue, 0.21)) : 1.0f, sValue, sValue);
+        EXPECT_NEAR(mass ? v[1] : massFactor * std::fabs(sValue) / v[1], atHalf, 2e-4 * atHalf);
+        EXPECT_TRUE(SpeciesAtItsLeastSize(1));
+        EXPECT_NEAR(mass ? v[2] : massFactor * std::fabs(sValue) / v[2], mass ? massAt(sValue, 0.21) : massFactor * std::fabs(sValue), 2e-4 * atHalf);
+        EXPECT_FALSE(SpeciesAtItsLeastSize(2));
+      }
+      v = unpack(mass ? 1.0f : 1e6f, 2.0f, 0.0f, 9.0f);
+      EXPECT_EQ(v[1], mass ? 1.0f : r.dMax);
       EXPECT_NE(sizes.find(mass ? "(at its upper fit limit 3.452" : "| 0.000 (at its lower fit limit "), std::string::npos)
           << sizes;
       EXPECT_NE(lines.line[5].find("(at its upper fit limit"), std::string::npos) << lines.line[5];
@@ -913,8 +944,10 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
         EXPECT_EQ(host.evaluations, 2);
         // Species 2 floated to the end of its range before the first scan:
         // with its D at the floor it has left the fit range, and in the
-        // annealing schedule it is not solved; with its D at the ceiling
-        // the schedule solves its layer at the meniscus on the static grid.
+        // annealing schedule it is not solved; just past crossing the cell,
+        // with its D at the ceiling its s allows (a particle of frictional
+        // ratio 0.2), the schedule solves its layer at the meniscus on the
+        // static grid.
         // Having crossed the cell, it is solved on the static grid outside
         // the schedule too.
         // Near s = 0 with its D at the floor neither end of the cell reaches
@@ -925,7 +958,7 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
           float size, s;
           Taken taken;
         };
-        for (const Far f : {Far{1e12f, -1e5f, Taken::Gone}, Far{1.0f, -1e5f, Taken::Layer},
+        for (const Far f : {Far{1e12f, -1e5f, Taken::Gone}, Far{1.0f, -0.51f * r.sMax, Taken::Layer},
                             Far{1e12f, 0.05f, Taken::Plateau}, Far{1e12f, -0.05f, Taken::Plateau}}) {
           SCOPED_TRACE(testing::Message() << "size " << f.size << " s " << f.s);
           std::vector<float> far = {0.0f, 20000.0f, f.size, 2.0f, f.s};
@@ -1036,6 +1069,25 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
     mp.s[2] = 300.0f;
     PackModelParameters();
     EXPECT_EQ(SpeciesFitRangesForCurrentFit().sMax, 300.0f);
+    // So does a species smaller than frictional ratio 0.2 at its s: it
+    // starts, and stays, where the user put it, at its own ratio.
+    for (const float sValue : {9.0f, -3.0f}) {
+      mp.s[2] = sValue;
+      const double small = massAt(sValue, 0.15);
+      const float size = static_cast<float>(mass ? small : massFactor * std::fabs(sValue) / small);
+      mp.massOrD[2] = size;
+      PackModelParameters();
+      EXPECT_NEAR(SpeciesFitRangesForCurrentFit().ff0Min[2], 0.98f * 0.15f, 1e-4f);
+      EXPECT_EQ(SpeciesFitRangesForCurrentFit().ff0Min[1], 0.2f);
+      SpeciesFitRangesScope fit;
+      EXPECT_EQ(unpack(mp.massOrD[1], size, mp.s[1], sValue)[2], size) << sValue;
+      EXPECT_FALSE(SpeciesAtItsLeastSize(2)) << sValue;
+      // Smaller still is held there.
+      const double held = mass ? massAt(sValue, 0.98 * 0.15) : massFactor * std::fabs(sValue) / massAt(sValue, 0.98 * 0.15);
+      EXPECT_NEAR(unpack(mp.massOrD[1], mass ? 0.5f * size : 2.0f * size, mp.s[1], sValue)[2], held, 2e-4 * held)
+          << sValue;
+      EXPECT_TRUE(SpeciesAtItsLeastSize(2)) << sValue;
+    }
   }
   // Light scattering and equilibrium data have no such ranges.
   CurrentDataTypeFlags().dls = 1;
@@ -1568,6 +1620,18 @@ INSTANTIATE_TEST_SUITE_P(
       spreadSlowest.noiseTerms = true;
       spreadSlowest.meniscusFitted = true;
       sets.push_back(spreadSlowest);
+      // Three species of 26 000 points, TI and RI noise fitted: from 0.5 x s
+      // Marquardt-Levenberg parked one species as a level of 11 Da at
+      // -0.40 S (a frictional ratio of 0.03) with a loading of 1 228, the RI
+      // offsets making up for it, and one of 1 kDa at -5.7 S, and stopped
+      // there at 9.2 times the noise, every step from there rejected.
+      TableSet parked = ReachingSet("three species, one parked as a level of a few daltons, TI and RI noise",
+                                    {{1.07394218f, 11228.6494f, 1.88069558f},
+                                     {2.11581111f, 30680.7715f, 0.263009071f},
+                                     {9.82385635f, 281419.031f, 0.268286973f}},
+                                    0.00644458132f, 34834u, 29, 972, 1209.4166100025177, 428.95800769329071, {0.5f});
+      parked.noiseTerms = true;
+      sets.push_back(parked);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
