@@ -233,9 +233,9 @@ double CLammIdeal::TimeLoopMovingFrame() {
 
 // A step that leaves a value below zero at the end the species leaves is
 // halved down to 0.2 s, then its amount goes to the neighbour. A floating
-// species whose depletion layer at the bottom is far thinner than the
-// frame's last element (a cell Peclet number above 50, as where the static
-// grid refuses it: 2e-10 cm^2/s at 1 S) undershoots there at any step
+// species whose depletion layer at the bottom is far thinner than an
+// element there (a cell Peclet number above 50, where the static grid
+// refuses it: 2e-10 cm^2/s at 1 S) undershoots there at any step
 // length while the boundary forms: some eight halvings a step, 25 times the
 // cost of the run (80 ms for -1.2 S over two hours on 1000 nodes), for
 // nothing the grid resolves. Its halving ends at a 32nd of the frame's
@@ -246,8 +246,9 @@ double CLammIdeal::TimeLoopMovingFrame() {
 // the cost.
 double CLammIdeal::DepletedEndUndershootFloor() const {
   constexpr double kFloor = 0.2, kPeclet = 50, kPeriodShare = 1.0 / 32;
-  if (!(s_ < 0) || !(D_ > 0) || schedule_ || N_ < 2 || !xi_) return kFloor;
-  const double h = xi_[N_] - xi_[N_ - 1];
+  if (!(s_ < 0) || !(D_ > 0) || schedule_ || N_ < 3 || !xi_) return kFloor;
+  // A whole element: the frame's last one is half of one.
+  const double h = xi_[N_ - 1] - xi_[N_ - 2];
   const double v = std::fabs(rotor_.sw2Final) * bottom_;
   if (!(v * h > kPeclet * D_)) return kFloor;
   return std::max(kFloor, kPeriodShare * mf_.period);
