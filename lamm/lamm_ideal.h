@@ -354,6 +354,7 @@ class CLammIdeal : protected LammIdealState {
   double StepChangeAtBottom();
   bool DepletionLayerResolved() const;
   bool DepletionLayerBeyondTheGrid() const;
+  double DepletedEndUndershootFloor() const;
   bool EvenStepsToEvents() const;
   double EvenStepToEvent(double dt);
   int AdvanceDepletedStart();

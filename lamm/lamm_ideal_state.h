@@ -172,6 +172,9 @@ struct LammIdealState : LammIdealSettings {
   double *Tlo_ = nullptr, *Tdi_ = nullptr, *Tup_ = nullptr;
   double *Slo_ = nullptr, *Spiv_ = nullptr, *Srat_ = nullptr;
   double dtFixed_ = 1, sStar_ = 0;
+  // The shortest step the frame halves to for a value below zero at the end
+  // the species leaves (DepletedEndUndershootFloor).
+  double undershootFloor_ = 0.2;
   mutable CMovingFrameCore mf_;  // frame clock, rates and matrices of the path
   bool periodStepping_ = false, storedUse_ = false, firstRunStep_ = false, partial_ = false,
        completeNext_ = false, veryFirst_ = false;
