@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -440,6 +441,9 @@ std::vector<float> SInView() {
 // The frictional ratios a species placed anew is tried at: its own size
 // tells nothing where it has no say (a flat level of a few daltons).
 constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
+// The positions across its fit limits at which a fitted meniscus (and
+// bottom) is tried with each species placed anew at a misfit end.
+constexpr int kAnewCellEndPositions = 3;
 
 // The size (M, or D x 1e7) of a species of s (S) at frictional ratio `ff0`
 // in the solution's conditions, scaled from the ratio a reference size
@@ -1234,6 +1238,20 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool loweredSoFar =
       !fittedLoadings && (ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
                           ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare);
+  // At a misfit the fitted meniscus and bottom are placed anew with the
+  // species: the end can hold the meniscus at a limit of its range, where
+  // the boundaries of the data start elsewhere than any species placed
+  // there can (one species of 9.3 S at -2.2 S, the meniscus pressed 0.04 cm
+  // out: every s in view lay above that end).
+  std::vector<std::pair<int, float>> cellEnds(1, {0, 0.0f});
+  if (misfit)
+    for (int slot : {13, 14}) {
+      if (!pv.F[slot] || (slot == 14 && mp.cellLengthOption)) continue;
+      const float low = slot == 13 ? fs.meniscusMin : fs.bottomMin, high = slot == 13 ? fs.meniscusMax : fs.bottomMax;
+      if (!(high > low)) continue;
+      for (int i = 0; i < kAnewCellEndPositions; ++i)
+        cellEnds.emplace_back(slot, low + (high - low) * (i + 0.5f) / kAnewCellEndPositions);
+    }
   // Each a move of two quantities out of many trials, judged as a pair. At
   // a misfit they are tried even where a small move lowered the end: such a
   // fall leads the fit on into the same arrangement (a boundary of the data
@@ -1244,10 +1262,12 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       for (float sv : inView)
         for (float ff0 : kAnewFrictionalRatios) {
           const float size = pv.F[a] ? SizeAtFrictionalRatio(sv, ff0) : 0.0f;
-          tryMove(kTwo, [&] {
-            pv.P[a + kSpeciesSlots] = sv;
-            if (size > 0.0f) pv.P[a] = size;
-          });
+          for (const auto& [slot, value] : cellEnds)
+            tryMove(kTwo, [&] {
+              pv.P[a + kSpeciesSlots] = sv;
+              if (size > 0.0f) pv.P[a] = size;
+              if (slot) pv.P[slot] = value;
+            });
           if (!(size > 0.0f)) break;
         }
   if (fittedLoadings) {
@@ -1379,6 +1399,26 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
 
 int FitByChosenMethod(FitHost* host);
 
+// The first species with s and size whose frictional ratio lies below a
+// sphere's (no molecule is smaller than a sphere of its mass): "s3 and M3
+// (7.35 S, 27421 Da) at a frictional ratio of 0.43"; empty where none.
+std::string SpeciesBelowASphere() {
+  const ModelParams& mp = gModelParams;
+  const ModelParameterVector& pv = gModelParameterVector;
+  for (int k = 1; k <= kSpeciesSlots; ++k) {
+    if (!mp.included[k] || (!pv.F[k] && !pv.F[k + kSpeciesSlots]) || !(mp.s[k] > 0.0f)) continue;
+    const double ratio = FrictionalRatioFromSD(mp.s[k], SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
+    if (!(ratio > 0.0) || ratio >= 1.0) continue;
+    const bool mass = gFitEngineState.molarMassParameters != 0;
+    char text[160];
+    std::snprintf(text, sizeof text, mass ? "s%d and M%d (%.3g S, %.0f Da) at a frictional ratio of %.2f"
+                                          : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) at a frictional ratio of %.2f",
+                  k, k, mp.s[k], mp.massOrD[k], ratio);
+    return text;
+  }
+  return {};
+}
+
 }  // namespace
 
 int FitCurrentModel(FitHost* host) {
@@ -1393,8 +1433,28 @@ int FitCurrentModel(FitHost* host) {
   // baseline (0 S and 0 Da at a loading of thousands, the RI offsets making
   // up for it), the data's boundary unmodelled, each restart creeping on:
   // such an end is checked like any other.
-  return FitWithEndPlacements(host, FitByChosenMethod,
-                              [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
+  // A Marquardt end every trial from which was rejected, no probe lower,
+  // is checked as one stopped away: its species placed in pairs too.
+  FitEndNoteHold told(host);
+  const int result = FitWithEndPlacements(
+      host, FitByChosenMethod,
+      [](FitHost* h) {
+        FitEndRecord end = LastFitEnd();
+        if (end.kind == FitEndKind::Reached && MarquardtReachedAfterRejectedTrials()) end.kind = FitEndKind::NotReached;
+        return PlaceSpeciesWithoutASay(h, end);
+      },
+      true);
+  // Such an end is a minimum of the misfit as far as the data tell, but not
+  // one of molecules where a species is smaller than a sphere: a species
+  // spread across two boundaries at a third of its size, beside two on one
+  // boundary, five times the noise away.
+  if (result == 1 && LastFitEnd().kind == FitEndKind::Reached && MarquardtReachedAfterRejectedTrials()) {
+    const std::string sphere = SpeciesBelowASphere();
+    if (!sphere.empty())
+      ReportStoppedAwayFromMinimum(host, "every step from there was rejected and no probe of the misfit fell by a unit of "
+                                             "chi-square, with " + sphere + ", below a sphere's (1)");
+  }
+  return result;
 }
 
 int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
@@ -1403,7 +1463,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
-  MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
+  MarquardtRanOutOfIterations() = MarquardtReachedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
   int result = method(host);
   // The end the fit last went on from a point above (none yet).
   float apartTriedAt = kRejectedTrial;
@@ -1424,6 +1484,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(nEnd, endPoint.data());
     const float endRmsd = CalcRmsd();
     const FitEndRecord endRecord = LastFitEnd();
+    const bool endProbed = MarquardtReachedAfterRejectedTrials();
     EndPlacement placed = place(host);
     // Going on from a point above the end is tried once from each end, and
     // again only from an end below the one it was tried from: the valley
@@ -1446,7 +1507,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-    MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
+    MarquardtRanOutOfIterations() = MarquardtReachedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
     result = method(host);
     // Never an end worse than the point the fit went on from, nor, from a
     // point above the end, than the end: then that end stands, as told.
@@ -1454,7 +1515,10 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       platform::InputHold inputs;
       SimplexSim(endPoint.data(), host);
       // A stop or the budget during it is still told; its best is the end.
-      if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) LastFitEnd() = endRecord;
+      if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) {
+        LastFitEnd() = endRecord;
+        MarquardtReachedAfterRejectedTrials() = endProbed;
+      }
       break;
     }
     if (CalcRmsd() > fromRmsd) {

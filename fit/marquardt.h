@@ -30,6 +30,11 @@ int MLOptimize(FitHost* host);
 // (the end it told names that limit); a caller that goes on from ends
 // clears it before each run it makes.
 bool& MarquardtRanOutOfIterations();
+// Set by MLOptimize when every trial from its end was rejected and no probe
+// of the misfit itself fell by a unit of chi-square: a minimum as far as
+// the data tell, told reached, though species may still lie in an
+// arrangement of their own above the best. Cleared as the flag above.
+bool& MarquardtReachedAfterRejectedTrials();
 // One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
 // The target evaluates the model for a vector in model units and fills the
 // scans' model arrays (SimplexSim when null; the continuous distributions
