@@ -442,7 +442,8 @@ std::vector<float> SInView() {
 // tells nothing where it has no say (a flat level of a few daltons).
 constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
 // The positions across its fit limits at which a fitted meniscus (and
-// bottom) is tried with each species placed anew at a misfit end.
+// bottom) is tried with each species placed anew at a misfit end (at the
+// middle frictional ratio).
 constexpr int kAnewCellEndPositions = 3;
 
 // The size (M, or D x 1e7) of a species of s (S) at frictional ratio `ff0`
@@ -1263,11 +1264,14 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         for (float ff0 : kAnewFrictionalRatios) {
           const float size = pv.F[a] ? SizeAtFrictionalRatio(sv, ff0) : 0.0f;
           for (const auto& [slot, value] : cellEnds)
-            tryMove(kTwo, [&] {
-              pv.P[a + kSpeciesSlots] = sv;
-              if (size > 0.0f) pv.P[a] = size;
-              if (slot) pv.P[slot] = value;
-            });
+            // Each position at one frictional ratio: its boundary's place,
+            // not its breadth, is what the meniscus changes.
+            if (!slot || ff0 == kAnewFrictionalRatios[1] || !(size > 0.0f))
+              tryMove(kTwo, [&] {
+                pv.P[a + kSpeciesSlots] = sv;
+                if (size > 0.0f) pv.P[a] = size;
+                if (slot) pv.P[slot] = value;
+              });
           if (!(size > 0.0f)) break;
         }
   if (fittedLoadings) {
