@@ -1423,6 +1423,80 @@ std::string SpeciesBelowASphere() {
   return {};
 }
 
+// A Marquardt end every trial from which was rejected, where the check of
+// the end found no way on: the misfit itself is asked, as the c(s) fits
+// ask it (with the meniscus fitted the derivatives promise falls that no
+// step gives at the minimum itself: four species fitted with three ended
+// "stopped away" at the lowest rmsd of every method). Each fitted quantity
+// is moved both ways by its standard error, the others following as the
+// covariance ties them (at most kStalledMove of a value). Where every probe
+// was computed and none lowers chi-square by a unit, the end is a minimum as
+// far as the data tell and is told reached, unless a species there is
+// smaller than a sphere of its mass. Asked after the check, the probes
+// change nothing the fit went through.
+void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
+  FitEngineState& fs = gFitEngineState;
+  const MarquardtResult& result = LastMarquardtResult();
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n <= 0 || static_cast<int>(result.covariance.size()) != n) return;
+  std::vector<float> end(static_cast<size_t>(n) + 1), probe(end);
+  PackFitVectorUnclamped(n, end.data());
+  const float endRmsd = CalcRmsd();
+  const double points = fs.rmsdPointCount, resolution = RmsdResolution();
+  if (!(endRmsd > resolution)) return;
+  const double sigma2 = static_cast<double>(endRmsd) * endRmsd;
+  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+  const bool shown = gate.oneShown;
+  const unsigned char warned = gSimulationSwitches.discretizationWarningShown;
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gate.oneShown = true;
+  gSimulationSwitches.discretizationWarningShown = 1;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  fs.fitRunning = 1;
+  bool minimum = true;
+  int probed = 0;
+  for (int j = 1; j <= n && minimum && !fs.stopRequested; ++j) {
+    const std::vector<double>& column = result.covariance[static_cast<size_t>(j) - 1];
+    const double cjj = column[static_cast<size_t>(j) - 1];
+    if (!std::isfinite(cjj) || !(cjj > 0.0)) continue;
+    std::vector<double> d(static_cast<size_t>(n) + 1, 0.0);
+    double largest = 0.0;
+    for (int k = 1; k <= n; ++k) {
+      d[k] = column[static_cast<size_t>(k) - 1] * std::sqrt(sigma2 / cjj);
+      if (!std::isfinite(d[k])) d[k] = 0.0;
+      if (end[k] != 0.0f) largest = std::max(largest, std::fabs(d[k] / end[k]));
+    }
+    const double shrink = largest > kStalledMove ? kStalledMove / largest : 1.0;
+    ++probed;
+    for (double sign : {1.0, -1.0}) {
+      for (int k = 1; k <= n; ++k) probe[k] = static_cast<float>(end[k] + sign * shrink * d[k]);
+      const float y = SimplexSim(probe.data(), host);
+      if (!(y < kRejectedTrial) || ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare) minimum = false;
+    }
+  }
+  const bool stopped = fs.stopRequested != 0;
+  fs.stopRequested = 0;
+  {
+    platform::InputHold hold;
+    SimplexSim(end.data(), host);
+  }
+  fs.fitRunning = 0;
+  gate.oneShown = shown;
+  gSimulationSwitches.discretizationWarningShown = warned;
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  // Without a covariance (the end's own point could not be computed again)
+  // nothing was asked.
+  if (stopped || !minimum || probed == 0) return;
+  const std::string sphere = SpeciesBelowASphere();
+  if (!sphere.empty()) {
+    ReportStoppedAwayFromMinimum(host, "every step from there was rejected and no probe of the misfit fell by a unit "
+                                       "of chi-square, with " + sphere + ", below a sphere's (1)");
+    return;
+  }
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = codeBefore;
+  RecordFitEnd(host, FitEndKind::Reached, "the fit reached its minimum");
+}
+
 }  // namespace
 
 int FitCurrentModel(FitHost* host) {
@@ -1437,27 +1511,12 @@ int FitCurrentModel(FitHost* host) {
   // baseline (0 S and 0 Da at a loading of thousands, the RI offsets making
   // up for it), the data's boundary unmodelled, each restart creeping on:
   // such an end is checked like any other.
-  // A Marquardt end every trial from which was rejected, no probe lower,
-  // is checked as one stopped away: its species placed in pairs too.
   FitEndNoteHold told(host);
-  const int result = FitWithEndPlacements(
-      host, FitByChosenMethod,
-      [](FitHost* h) {
-        FitEndRecord end = LastFitEnd();
-        if (end.kind == FitEndKind::Reached && MarquardtReachedAfterRejectedTrials()) end.kind = FitEndKind::NotReached;
-        return PlaceSpeciesWithoutASay(h, end);
-      },
-      true);
-  // Such an end is a minimum of the misfit as far as the data tell, but not
-  // one of molecules where a species is smaller than a sphere: a species
-  // spread across two boundaries at a third of its size, beside two on one
-  // boundary, five times the noise away.
-  if (result == 1 && LastFitEnd().kind == FitEndKind::Reached && MarquardtReachedAfterRejectedTrials()) {
-    const std::string sphere = SpeciesBelowASphere();
-    if (!sphere.empty())
-      ReportStoppedAwayFromMinimum(host, "every step from there was rejected and no probe of the misfit fell by a unit of "
-                                             "chi-square, with " + sphere + ", below a sphere's (1)");
-  }
+  const int codeBefore = gSerialFitSettings.errorCode;
+  const int result = FitWithEndPlacements(host, FitByChosenMethod,
+                                          [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
+  if (result == 1 && LastFitEnd().kind == FitEndKind::NotReached && MarquardtStoppedAfterRejectedTrials())
+    TellRejectedEndByTheMisfit(host, codeBefore);
   return result;
 }
 
@@ -1467,7 +1526,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
-  MarquardtRanOutOfIterations() = MarquardtReachedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
+  MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
   int result = method(host);
   // The end the fit last went on from a point above (none yet).
   float apartTriedAt = kRejectedTrial;
@@ -1488,7 +1547,8 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(nEnd, endPoint.data());
     const float endRmsd = CalcRmsd();
     const FitEndRecord endRecord = LastFitEnd();
-    const bool endProbed = MarquardtReachedAfterRejectedTrials();
+    const bool endRejected = MarquardtStoppedAfterRejectedTrials();
+    const MarquardtResult endResult = LastMarquardtResult();
     EndPlacement placed = place(host);
     // Going on from a point above the end is tried once from each end, and
     // again only from an end below the one it was tried from: the valley
@@ -1511,7 +1571,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-    MarquardtRanOutOfIterations() = MarquardtReachedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
+    MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
     result = method(host);
     // Never an end worse than the point the fit went on from, nor, from a
     // point above the end, than the end: then that end stands, as told.
@@ -1521,7 +1581,8 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       // A stop or the budget during it is still told; its best is the end.
       if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) {
         LastFitEnd() = endRecord;
-        MarquardtReachedAfterRejectedTrials() = endProbed;
+        MarquardtStoppedAfterRejectedTrials() = endRejected;
+        RestoreMarquardtResult(endResult);
       }
       break;
     }

@@ -178,15 +178,16 @@ bool ExactFitChiSquare(double chisq) {
 }  // namespace
 
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
+void RestoreMarquardtResult(const MarquardtResult& result) { gLastResult = result; }
 
 bool& MarquardtRanOutOfIterations() {
   static bool ranOut = false;
   return ranOut;
 }
 
-bool& MarquardtReachedAfterRejectedTrials() {
-  static bool reached = false;
-  return reached;
+bool& MarquardtStoppedAfterRejectedTrials() {
+  static bool stopped = false;
+  return stopped;
 }
 
 double MarquardtExpectedFall(int n) {
@@ -806,7 +807,7 @@ int MLOptimize(FitHost* host) {
   FloatVec unit(1, n);
   for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
-  bool undetermined = false, shrunk = false, done = false, probedMinimum = false;
+  bool undetermined = false, shrunk = false, done = false;
   // Quantities the data do not determine at an end by small change.
   std::vector<int> flat;
   if (started) {
@@ -829,25 +830,19 @@ int MLOptimize(FitHost* host) {
         // longer derivative steps find the way on or only quantities the
         // data do not determine are left to move.
         if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
-          // Then the misfit itself is asked, as the c(s) fits ask it: with
-          // the meniscus fitted its derivatives can promise falls that no
-          // step gives at the minimum itself. Where no probe falls, species
-          // may still lie in a minimum of their own arrangement far above
-          // the best (two of 5.5 and 3.8 S from twice their s, 1 200 units
-          // of chi-square above it): the fit driver places species in pairs
-          // from such an end as from one stopped away.
-          MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
-          if (next == MarquardtRejectedEnd::StoppedAway) {
-            next = MarquardtProbeEnd(host, a, unit, n, &chisq, &lambda);
-            fs.mlChiSquare = chisq;
-            if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
-          }
+          // Such an end is not probed here (MarquardtProbeEnd, as the c(s)
+          // fits do): where no probe falls, species may still lie in a
+          // minimum of their own arrangement far above the best (two of 5.5
+          // and 3.8 S from twice their s, 1 200 units of chi-square above
+          // it), and the fit driver goes on from a stopped-away end by
+          // placing species in pairs, which it does not try from a reached
+          // one.
+          const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
           if (next == MarquardtRejectedEnd::Retry) {
             armed = false;
             continue;
           }
-          if (next == MarquardtRejectedEnd::Undetermined || next == MarquardtRejectedEnd::Reached) {
-            probedMinimum = next == MarquardtRejectedEnd::Reached;
+          if (next == MarquardtRejectedEnd::Undetermined) {
             done = true;
             break;
           }
@@ -978,7 +973,7 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   MarquardtRanOutOfIterations() = completed && !budget && !done && !undetermined && !shrunk;
-  MarquardtReachedAfterRejectedTrials() = completed && !budget && probedMinimum;
+  MarquardtStoppedAfterRejectedTrials() = completed && !budget && shrunk && !undetermined;
   if (completed && !budget) {
     if (!flat.empty() && held.empty())
       ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});
