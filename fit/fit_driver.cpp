@@ -1405,7 +1405,7 @@ int FitByChosenMethod(FitHost* host);
 
 // The first species with s and size whose frictional ratio lies below a
 // sphere's (no molecule is smaller than a sphere of its mass): "s3 and M3
-// (7.35 S, 27421 Da) at a frictional ratio of 0.43"; empty where none.
+// (7.34 S, 27535 Da) give a frictional ratio of 0.45"; empty where none.
 std::string SpeciesBelowASphere() {
   const ModelParams& mp = gModelParams;
   const ModelParameterVector& pv = gModelParameterVector;
@@ -1415,8 +1415,8 @@ std::string SpeciesBelowASphere() {
     if (!(ratio > 0.0) || ratio >= 1.0) continue;
     const bool mass = gFitEngineState.molarMassParameters != 0;
     char text[160];
-    std::snprintf(text, sizeof text, mass ? "s%d and M%d (%.3g S, %.0f Da) at a frictional ratio of %.2f"
-                                          : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) at a frictional ratio of %.2f",
+    std::snprintf(text, sizeof text, mass ? "s%d and M%d (%.3g S, %.0f Da) give a frictional ratio of %.2f"
+                                          : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) give a frictional ratio of %.2f",
                   k, k, mp.s[k], mp.massOrD[k], ratio);
     return text;
   }
@@ -1432,8 +1432,11 @@ std::string SpeciesBelowASphere() {
 // covariance ties them (at most kStalledMove of a value). Where every probe
 // was computed and none lowers chi-square by a unit, the end is a minimum as
 // far as the data tell and is told reached, unless a species there is
-// smaller than a sphere of its mass. Asked after the check, the probes
-// change nothing the fit went through.
+// smaller than a sphere of its mass: a minimum of the misfit, not of
+// molecules (one species spread across two boundaries, at the best of
+// four species fitted with three, or beside two on one boundary five times
+// the noise away), told as such. Asked after the check, the probes change
+// nothing the fit went through.
 void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
   FitEngineState& fs = gFitEngineState;
   const MarquardtResult& result = LastMarquardtResult();
@@ -1489,8 +1492,12 @@ void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
   if (stopped || !minimum || probed == 0) return;
   const std::string sphere = SpeciesBelowASphere();
   if (!sphere.empty()) {
-    ReportStoppedAwayFromMinimum(host, "every step from there was rejected and no probe of the misfit fell by a unit "
-                                       "of chi-square, with " + sphere + ", below a sphere's (1)");
+    if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+    RecordFitEnd(host, FitEndKind::NotReached,
+                 "the fit ended at a minimum of the misfit (every step from there was rejected and no probe fell by a "
+                 "unit of chi-square) where " + sphere + ", below a sphere's (1), which no molecule has: another "
+                 "start, or another number of species, may fit the data better; the best parameters found are kept; "
+                 "a second Fit, or the simplex, continues from there");
     return;
   }
   if (gSerialFitSettings.running) gSerialFitSettings.errorCode = codeBefore;

@@ -836,7 +836,7 @@ int MLOptimize(FitHost* host) {
           // and 3.8 S from twice their s, 1 200 units of chi-square above
           // it), and the fit driver goes on from a stopped-away end by
           // placing species in pairs, which it does not try from a reached
-          // one.
+          // one. The driver asks the misfit once that check is done.
           const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
           if (next == MarquardtRejectedEnd::Retry) {
             armed = false;
