@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -440,6 +441,10 @@ std::vector<float> SInView() {
 // The frictional ratios a species placed anew is tried at: its own size
 // tells nothing where it has no say (a flat level of a few daltons).
 constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
+// The positions across its fit limits at which a fitted meniscus (and
+// bottom) is tried with each species placed anew at a misfit end (at the
+// middle frictional ratio).
+constexpr int kAnewCellEndPositions = 3;
 
 // The size (M, or D x 1e7) of a species of s (S) at frictional ratio `ff0`
 // in the solution's conditions, scaled from the ratio a reference size
@@ -1236,6 +1241,20 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   const bool loweredSoFar =
       !fittedLoadings && (ChiSquareFall(endRmsd, lowest, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare ||
                           ChiSquareFall(endRmsd, lowestPair, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare);
+  // At a misfit the fitted meniscus and bottom are placed anew with the
+  // species: the end can hold the meniscus at a limit of its range, where
+  // the boundaries of the data start elsewhere than any species placed
+  // there can (one species of 9.3 S at -2.2 S, the meniscus pressed 0.04 cm
+  // out: every s in view lay above that end).
+  std::vector<std::pair<int, float>> cellEnds(1, {0, 0.0f});
+  if (misfit)
+    for (int slot : {13, 14}) {
+      if (!pv.F[slot] || (slot == 14 && mp.cellLengthOption)) continue;
+      const float low = slot == 13 ? fs.meniscusMin : fs.bottomMin, high = slot == 13 ? fs.meniscusMax : fs.bottomMax;
+      if (!(high > low)) continue;
+      for (int i = 0; i < kAnewCellEndPositions; ++i)
+        cellEnds.emplace_back(slot, low + (high - low) * (i + 0.5f) / kAnewCellEndPositions);
+    }
   // Each a move of two quantities out of many trials, judged as a pair. At
   // a misfit they are tried even where a small move lowered the end: such a
   // fall leads the fit on into the same arrangement (a boundary of the data
@@ -1246,10 +1265,15 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       for (float sv : inView)
         for (float ff0 : kAnewFrictionalRatios) {
           const float size = pv.F[a] ? SizeAtFrictionalRatio(sv, ff0) : 0.0f;
-          tryMove(kTwo, [&] {
-            pv.P[a + kSpeciesSlots] = sv;
-            if (size > 0.0f) pv.P[a] = size;
-          });
+          for (const auto& [slot, value] : cellEnds)
+            // Each position at one frictional ratio: its boundary's place,
+            // not its breadth, is what the meniscus changes.
+            if (!slot || ff0 == kAnewFrictionalRatios[1] || !(size > 0.0f))
+              tryMove(kTwo, [&] {
+                pv.P[a + kSpeciesSlots] = sv;
+                if (size > 0.0f) pv.P[a] = size;
+                if (slot) pv.P[slot] = value;
+              });
           if (!(size > 0.0f)) break;
         }
   if (fittedLoadings) {
@@ -1381,6 +1405,107 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
 
 int FitByChosenMethod(FitHost* host);
 
+// The first species with s and size whose frictional ratio lies below a
+// sphere's (no molecule is smaller than a sphere of its mass): "s3 and M3
+// (7.34 S, 27535 Da) give a frictional ratio of 0.45"; empty where none.
+std::string SpeciesBelowASphere() {
+  const ModelParams& mp = gModelParams;
+  const ModelParameterVector& pv = gModelParameterVector;
+  for (int k = 1; k <= kSpeciesSlots; ++k) {
+    if (!mp.included[k] || (!pv.F[k] && !pv.F[k + kSpeciesSlots]) || !(mp.s[k] > 0.0f)) continue;
+    const double ratio = FrictionalRatioFromSD(mp.s[k], SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
+    if (!(ratio > 0.0) || ratio >= 1.0) continue;
+    const bool mass = gFitEngineState.molarMassParameters != 0;
+    char text[160];
+    std::snprintf(text, sizeof text, mass ? "s%d and M%d (%.3g S, %.0f Da) give a frictional ratio of %.2f"
+                                          : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) give a frictional ratio of %.2f",
+                  k, k, mp.s[k], mp.massOrD[k], ratio);
+    return text;
+  }
+  return {};
+}
+
+// A Marquardt end every trial from which was rejected, where the check of
+// the end found no way on: the misfit itself is asked, as the c(s) fits
+// ask it (with the meniscus fitted the derivatives promise falls that no
+// step gives at the minimum itself: four species fitted with three ended
+// "stopped away" at the lowest rmsd of every method). Each fitted quantity
+// is moved both ways by its standard error, the others following as the
+// covariance ties them (at most kStalledMove of a value). Where every probe
+// was computed and none lowers chi-square by a unit, the end is a minimum as
+// far as the data tell and is told reached, unless a species there is
+// smaller than a sphere of its mass: a minimum of the misfit, not of
+// molecules (one species spread across two boundaries, at the best of
+// four species fitted with three, or beside two on one boundary five times
+// the noise away), told as such. Asked after the check, the probes change
+// nothing the fit went through.
+void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
+  FitEngineState& fs = gFitEngineState;
+  const MarquardtResult& result = LastMarquardtResult();
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n <= 0 || static_cast<int>(result.covariance.size()) != n) return;
+  std::vector<float> end(static_cast<size_t>(n) + 1), probe(end);
+  PackFitVectorUnclamped(n, end.data());
+  const float endRmsd = CalcRmsd();
+  const double points = fs.rmsdPointCount, resolution = RmsdResolution();
+  if (!(endRmsd > resolution)) return;
+  const double sigma2 = static_cast<double>(endRmsd) * endRmsd;
+  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+  const bool shown = gate.oneShown;
+  const unsigned char warned = gSimulationSwitches.discretizationWarningShown;
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gate.oneShown = true;
+  gSimulationSwitches.discretizationWarningShown = 1;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  fs.fitRunning = 1;
+  bool minimum = true;
+  int probed = 0;
+  for (int j = 1; j <= n && minimum && !fs.stopRequested; ++j) {
+    const std::vector<double>& column = result.covariance[static_cast<size_t>(j) - 1];
+    const double cjj = column[static_cast<size_t>(j) - 1];
+    if (!std::isfinite(cjj) || !(cjj > 0.0)) continue;
+    std::vector<double> d(static_cast<size_t>(n) + 1, 0.0);
+    double largest = 0.0;
+    for (int k = 1; k <= n; ++k) {
+      d[k] = column[static_cast<size_t>(k) - 1] * std::sqrt(sigma2 / cjj);
+      if (!std::isfinite(d[k])) d[k] = 0.0;
+      if (end[k] != 0.0f) largest = std::max(largest, std::fabs(d[k] / end[k]));
+    }
+    const double shrink = largest > kStalledMove ? kStalledMove / largest : 1.0;
+    ++probed;
+    for (double sign : {1.0, -1.0}) {
+      for (int k = 1; k <= n; ++k) probe[k] = static_cast<float>(end[k] + sign * shrink * d[k]);
+      const float y = SimplexSim(probe.data(), host);
+      if (!(y < kRejectedTrial) || ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare) minimum = false;
+    }
+  }
+  const bool stopped = fs.stopRequested != 0;
+  fs.stopRequested = 0;
+  {
+    platform::InputHold hold;
+    SimplexSim(end.data(), host);
+  }
+  fs.fitRunning = 0;
+  gate.oneShown = shown;
+  gSimulationSwitches.discretizationWarningShown = warned;
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  // Without a covariance (the end's own point could not be computed again)
+  // nothing was asked.
+  if (stopped || !minimum || probed == 0) return;
+  const std::string sphere = SpeciesBelowASphere();
+  if (!sphere.empty()) {
+    if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+    RecordFitEnd(host, FitEndKind::NotReached,
+                 "the fit ended at a minimum of the misfit (every step from there was rejected and no probe fell by a "
+                 "unit of chi-square) where " + sphere + ", below a sphere's (1), which no molecule has: another "
+                 "start, or another number of species, may fit the data better; the best parameters found are kept; "
+                 "a second Fit, or the simplex, continues from there");
+    return;
+  }
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = codeBefore;
+  RecordFitEnd(host, FitEndKind::Reached, "the fit reached its minimum");
+}
+
 }  // namespace
 
 int FitCurrentModel(FitHost* host) {
@@ -1395,8 +1520,13 @@ int FitCurrentModel(FitHost* host) {
   // baseline (0 S and 0 Da at a loading of thousands, the RI offsets making
   // up for it), the data's boundary unmodelled, each restart creeping on:
   // such an end is checked like any other.
-  return FitWithEndPlacements(host, FitByChosenMethod,
-                              [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
+  FitEndNoteHold told(host);
+  const int codeBefore = gSerialFitSettings.errorCode;
+  const int result = FitWithEndPlacements(host, FitByChosenMethod,
+                                          [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
+  if (result == 1 && LastFitEnd().kind == FitEndKind::NotReached && MarquardtStoppedAfterRejectedTrials())
+    TellRejectedEndByTheMisfit(host, codeBefore);
+  return result;
 }
 
 int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
@@ -1405,7 +1535,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
-  MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
+  MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
   int result = method(host);
   // The end the fit last went on from a point above (none yet).
   float apartTriedAt = kRejectedTrial;
@@ -1426,6 +1556,8 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(nEnd, endPoint.data());
     const float endRmsd = CalcRmsd();
     const FitEndRecord endRecord = LastFitEnd();
+    const bool endRejected = MarquardtStoppedAfterRejectedTrials();
+    const MarquardtResult endResult = LastMarquardtResult();
     EndPlacement placed = place(host);
     // Going on from a point above the end is tried once from each end, and
     // again only from an end below the one it was tried from: the valley
@@ -1448,7 +1580,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-    MarquardtRanOutOfIterations() = SimplexRanOutOfRestarts() = false;
+    MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
     result = method(host);
     // Never an end worse than the point the fit went on from, nor, from a
     // point above the end, than the end: then that end stands, as told.
@@ -1456,7 +1588,11 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       platform::InputHold inputs;
       SimplexSim(endPoint.data(), host);
       // A stop or the budget during it is still told; its best is the end.
-      if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) LastFitEnd() = endRecord;
+      if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) {
+        LastFitEnd() = endRecord;
+        MarquardtStoppedAfterRejectedTrials() = endRejected;
+        RestoreMarquardtResult(endResult);
+      }
       break;
     }
     if (CalcRmsd() > fromRmsd) {

@@ -178,10 +178,16 @@ bool ExactFitChiSquare(double chisq) {
 }  // namespace
 
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
+void RestoreMarquardtResult(const MarquardtResult& result) { gLastResult = result; }
 
 bool& MarquardtRanOutOfIterations() {
   static bool ranOut = false;
   return ranOut;
+}
+
+bool& MarquardtStoppedAfterRejectedTrials() {
+  static bool stopped = false;
+  return stopped;
 }
 
 double MarquardtExpectedFall(int n) {
@@ -830,7 +836,7 @@ int MLOptimize(FitHost* host) {
           // and 3.8 S from twice their s, 1 200 units of chi-square above
           // it), and the fit driver goes on from a stopped-away end by
           // placing species in pairs, which it does not try from a reached
-          // one.
+          // one. The driver asks the misfit once that check is done.
           const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
           if (next == MarquardtRejectedEnd::Retry) {
             armed = false;
@@ -967,6 +973,7 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   MarquardtRanOutOfIterations() = completed && !budget && !done && !undetermined && !shrunk;
+  MarquardtStoppedAfterRejectedTrials() = completed && !budget && shrunk && !undetermined;
   if (completed && !budget) {
     if (!flat.empty() && held.empty())
       ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});

@@ -22,6 +22,9 @@ struct MarquardtResult {
   std::vector<std::vector<double>> covariance;  // (alpha in model units)^-1
 };
 const MarquardtResult& LastMarquardtResult();
+// Puts back the result of an earlier run: a caller that returns to an
+// earlier end keeps that end's covariance with it.
+void RestoreMarquardtResult(const MarquardtResult& result);
 
 // 1 when done (also when ended by the whole fit's bound) or nothing
 // floated; 0 when refused, stopped or failed.
@@ -30,6 +33,9 @@ int MLOptimize(FitHost* host);
 // (the end it told names that limit); a caller that goes on from ends
 // clears it before each run it makes.
 bool& MarquardtRanOutOfIterations();
+// Set by MLOptimize when it ended because every trial from its point was
+// rejected (told stopped away from a minimum); cleared as the flag above.
+bool& MarquardtStoppedAfterRejectedTrials();
 // One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
 // The target evaluates the model for a vector in model units and fills the
 // scans' model arrays (SimplexSim when null; the continuous distributions

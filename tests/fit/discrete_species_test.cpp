@@ -1632,6 +1632,17 @@ INSTANTIATE_TEST_SUITE_P(
                                     0.00644458132f, 34834u, 29, 972, 1209.4166100025177, 428.95800769329071, {0.5f});
       parked.noiseTerms = true;
       sets.push_back(parked);
+      // One species of 18 000 points, TI and RI noise and the meniscus
+      // fitted: from 0.5 x s annealing left the species at -2.2 S and
+      // 2 800 Da and the meniscus at its upper limit, 0.04 cm out, and called
+      // that its minimum at 22 times the noise. With the meniscus held there,
+      // the species placed at every s in view lay above that end.
+      TableSet meniscusAtLimit = ReachingSet("one species, TI and RI noise, the meniscus pressed to its limit",
+                                             {{9.28944969f, 184962.422f, 0.940136909f}}, 0.00745375827f, 34835u, 17,
+                                             1182, 829.84457910060883, 493.4725821018219, {0.5f});
+      meniscusAtLimit.noiseTerms = true;
+      meniscusAtLimit.meniscusFitted = true;
+      sets.push_back(meniscusAtLimit);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
