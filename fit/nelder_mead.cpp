@@ -276,6 +276,17 @@ namespace {
 
 float Clamp(float v, float lo, float hi) { return v > hi ? hi : (v < lo ? lo : v); }
 
+// A step drawn beyond a limit is mirrored back inside rather than clamped:
+// clamped, a start at the limit put about half the vertices on it, they
+// coincide in that direction, and a fit started there never left it (a
+// meniscus started at its lower limit ended there, 4x the noise away).
+float DrawWithin(float start, float step, float lo, float hi) {
+  float x = start + step;
+  if (x < lo) x = lo + (lo - x);
+  if (x > hi) x = hi - (x - hi);
+  return Clamp(x, lo, hi);
+}
+
 }  // namespace
 
 void SimplexExtents(float** p, int n, int best, float* extent) {
@@ -368,11 +379,11 @@ void MakeInitialSimplex(int n, float** p, const float* heldScale, const float* s
         else if (x < 0.0f)
           x = 0.0f;
       } else if (k == 13) {
-        x = Clamp(start + (learnt ? LearntStep(spread[j]) : GaussRandom((fs.meniscusMax - fs.meniscusMin) / 3.0f)), fs.meniscusMin,
-                  fs.meniscusMax);
+        x = DrawWithin(start, learnt ? LearntStep(spread[j]) : GaussRandom((fs.meniscusMax - fs.meniscusMin) / 3.0f),
+                       fs.meniscusMin, fs.meniscusMax);
       } else if (k == 14) {
-        x = Clamp(start + (learnt ? LearntStep(spread[j]) : GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f)), fs.bottomMin,
-                  fs.bottomMax);
+        x = DrawWithin(start, learnt ? LearntStep(spread[j]) : GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f),
+                       fs.bottomMin, fs.bottomMax);
       } else if (k == 15 || k == 22) {
         x = draw(start, j) + extra(0.3f);
       } else if (k >= 16 && k <= 19) {
