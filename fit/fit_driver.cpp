@@ -331,6 +331,18 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 
 namespace {
 
+// Trials a fit's end check makes on its own: no solver box and no
+// discretization warning (the user asked for none of them); one that cannot
+// be computed is rejected. The fit's own evaluations show theirs as before.
+struct QuietTrials {
+  platform::QuietErrorBoxes boxes;
+  const unsigned char warned = gSimulationSwitches.discretizationWarningShown;
+  QuietTrials() { gSimulationSwitches.discretizationWarningShown = 1; }
+  ~QuietTrials() { gSimulationSwitches.discretizationWarningShown = warned; }
+  QuietTrials(const QuietTrials&) = delete;
+  QuietTrials& operator=(const QuietTrials&) = delete;
+};
+
 // P[1..4] are the species' size (M or D), P[5..8] their s, P[9..12] their
 // loadings.
 constexpr int kSpeciesSlots = 4;
@@ -944,19 +956,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // (a species placed at the edge of the s the fit range sees, where the
   // grid cannot resolve its boundary), and one that cannot be computed is
   // rejected. The fit's own evaluations show theirs as before.
-  struct QuietTrials {
-    platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
-    const bool shown = gate.oneShown;
-    const unsigned char warned = gSimulationSwitches.discretizationWarningShown;
-    QuietTrials() {
-      gate.oneShown = true;
-      gSimulationSwitches.discretizationWarningShown = 1;
-    }
-    ~QuietTrials() {
-      gate.oneShown = shown;
-      gSimulationSwitches.discretizationWarningShown = warned;
-    }
-  } quiet;
+  QuietTrials quiet;
   // Judged on the end as the fit left it, before any trial.
   const bool misfit = EndLeavesAMisfit();
   std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end), bestPair(end);
@@ -1450,45 +1450,42 @@ void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
   const double points = fs.rmsdPointCount, resolution = RmsdResolution();
   if (!(endRmsd > resolution)) return;
   const double sigma2 = static_cast<double>(endRmsd) * endRmsd;
-  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
-  const bool shown = gate.oneShown;
-  const unsigned char warned = gSimulationSwitches.discretizationWarningShown;
-  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
-  gate.oneShown = true;
-  gSimulationSwitches.discretizationWarningShown = 1;
-  gSimulationSwitches.redrawDuringSimulation = 0;
-  fs.fitRunning = 1;
-  bool minimum = true;
+  bool minimum = true, stopped = false;
   int probed = 0;
-  for (int j = 1; j <= n && minimum && !fs.stopRequested; ++j) {
-    const std::vector<double>& column = result.covariance[static_cast<size_t>(j) - 1];
-    const double cjj = column[static_cast<size_t>(j) - 1];
-    if (!std::isfinite(cjj) || !(cjj > 0.0)) continue;
-    std::vector<double> d(static_cast<size_t>(n) + 1, 0.0);
-    double largest = 0.0;
-    for (int k = 1; k <= n; ++k) {
-      d[k] = column[static_cast<size_t>(k) - 1] * std::sqrt(sigma2 / cjj);
-      if (!std::isfinite(d[k])) d[k] = 0.0;
-      if (end[k] != 0.0f) largest = std::max(largest, std::fabs(d[k] / end[k]));
-    }
-    const double shrink = largest > kStalledMove ? kStalledMove / largest : 1.0;
-    ++probed;
-    for (double sign : {1.0, -1.0}) {
-      for (int k = 1; k <= n; ++k) probe[k] = static_cast<float>(end[k] + sign * shrink * d[k]);
-      const float y = SimplexSim(probe.data(), host);
-      if (!(y < kRejectedTrial) || ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare) minimum = false;
-    }
-  }
-  const bool stopped = fs.stopRequested != 0;
-  fs.stopRequested = 0;
   {
-    platform::InputHold hold;
-    SimplexSim(end.data(), host);
+    QuietTrials quiet;
+    const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+    gSimulationSwitches.redrawDuringSimulation = 0;
+    fs.fitRunning = 1;
+    for (int j = 1; j <= n && minimum && !fs.stopRequested; ++j) {
+      const std::vector<double>& column = result.covariance[static_cast<size_t>(j) - 1];
+      const double cjj = column[static_cast<size_t>(j) - 1];
+      if (!std::isfinite(cjj) || !(cjj > 0.0)) continue;
+      std::vector<double> d(static_cast<size_t>(n) + 1, 0.0);
+      double largest = 0.0;
+      for (int k = 1; k <= n; ++k) {
+        d[k] = column[static_cast<size_t>(k) - 1] * std::sqrt(sigma2 / cjj);
+        if (!std::isfinite(d[k])) d[k] = 0.0;
+        if (end[k] != 0.0f) largest = std::max(largest, std::fabs(d[k] / end[k]));
+      }
+      const double shrink = largest > kStalledMove ? kStalledMove / largest : 1.0;
+      ++probed;
+      for (double sign : {1.0, -1.0}) {
+        for (int k = 1; k <= n; ++k) probe[k] = static_cast<float>(end[k] + sign * shrink * d[k]);
+        const float y = SimplexSim(probe.data(), host);
+        if (!(y < kRejectedTrial) || ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare)
+          minimum = false;
+      }
+    }
+    stopped = fs.stopRequested != 0;
+    fs.stopRequested = 0;
+    {
+      platform::InputHold hold;
+      SimplexSim(end.data(), host);
+    }
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
   }
-  fs.fitRunning = 0;
-  gate.oneShown = shown;
-  gSimulationSwitches.discretizationWarningShown = warned;
-  gSimulationSwitches.redrawDuringSimulation = redraw;
   // Without a covariance (the end's own point could not be computed again)
   // nothing was asked.
   if (stopped || !minimum || probed == 0) return;

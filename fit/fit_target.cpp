@@ -158,11 +158,11 @@ float SimplexSim(float* v, FitHost* host) {
     return kRejectedTrial;
   }
   // Solved, it shows no box of its own.
-  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
-  const bool shown = gate.oneShown;
-  if (massless) gate.oneShown = true;
-  const bool computed = !host || EvaluateCounted(host);
-  if (massless) gate.oneShown = shown;
+  bool computed;
+  {
+    platform::QuietErrorBoxes quiet(massless);
+    computed = !host || EvaluateCounted(host);
+  }
   // A stop taken here may have cut the simulation short: a part of a model
   // has no misfit and must never count as the best vertex. The time bound
   // passing during an evaluation computed whole ends the fit after it, with

@@ -21,6 +21,12 @@ ErrorBoxGate& CurrentErrorBoxGate() {
   return gate;
 }
 
+QuietErrorBoxes::QuietErrorBoxes(bool on) : gate_(CurrentErrorBoxGate()), shown_(gate_.oneShown) {
+  if (on) gate_.oneShown = true;
+}
+
+QuietErrorBoxes::~QuietErrorBoxes() { gate_.oneShown = shown_; }
+
 bool ShowWhileCounting() {
   ErrorBoxGate& gate = CurrentErrorBoxGate();
   if (!gate.counting) return true;

@@ -34,6 +34,19 @@ bool ShowWhileCounting();
 bool ShowCountedFailure();
 // While counting: counts one failure that shows no box of its own.
 void CountFailure();
+// While it lives (when on), the fit's one box counts as shown: trials the
+// user did not ask for show none. The gate's state comes back after.
+class QuietErrorBoxes {
+ public:
+  explicit QuietErrorBoxes(bool on = true);
+  ~QuietErrorBoxes();
+  QuietErrorBoxes(const QuietErrorBoxes&) = delete;
+  QuietErrorBoxes& operator=(const QuietErrorBoxes&) = delete;
+
+ private:
+  ErrorBoxGate& gate_;
+  const bool shown_;
+};
 }  // namespace platform
 
 // Waits until the clock has advanced by (int)(seconds x 1000) ms; returns at
