@@ -21,11 +21,14 @@ ErrorBoxGate& CurrentErrorBoxGate() {
   return gate;
 }
 
-QuietErrorBoxes::QuietErrorBoxes(bool on) : gate_(CurrentErrorBoxGate()), shown_(gate_.oneShown) {
-  if (on) gate_.oneShown = true;
+QuietErrorBoxes::QuietErrorBoxes(bool on) : gate_(CurrentErrorBoxGate()), on_(on), shown_(gate_.oneShown) {
+  if (on_) gate_.oneShown = true;
 }
 
-QuietErrorBoxes::~QuietErrorBoxes() { gate_.oneShown = shown_; }
+// Off, the box an evaluation showed stays counted.
+QuietErrorBoxes::~QuietErrorBoxes() {
+  if (on_) gate_.oneShown = shown_;
+}
 
 bool ShowWhileCounting() {
   ErrorBoxGate& gate = CurrentErrorBoxGate();

@@ -45,6 +45,7 @@ class QuietErrorBoxes {
 
  private:
   ErrorBoxGate& gate_;
+  const bool on_;
   const bool shown_;
 };
 }  // namespace platform
