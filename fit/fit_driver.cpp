@@ -1000,11 +1000,24 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   std::vector<int> heard;
   const std::vector<std::string> named = NamedUndetermined(endRecord);
   double total = 0.0;
+  // Species without a say that still carry a loading, less than a minor
+  // share of what the species with a say at positive s carry: a level
+  // beside the boundaries of the data (not the level of featureless scans,
+  // which carries all there is).
+  bool level[kSpeciesSlots + 1] = {};
   for (int k = 1; k <= kSpeciesSlots; ++k)
     if (mp.included[k]) {
       total += std::fabs(mp.scaleFactor[k]);
-      if (!WithoutASay(k, named)) heard.push_back(k);
+      if (!WithoutASay(k, named))
+        heard.push_back(k);
+      else
+        level[k] = mp.scaleFactor[k] != 0.0f;
     }
+  double boundaries = 0.0;
+  for (int k : heard)
+    if (pv.P[k + kSpeciesSlots] > 0.0f) boundaries += std::fabs(mp.scaleFactor[k]);
+  for (int k = 1; k <= kSpeciesSlots; ++k)
+    level[k] = level[k] && std::fabs(mp.scaleFactor[k]) < kMinorShare * boundaries;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
     if (!mp.included[a] || (!pv.F[a] && !pv.F[a + kSpeciesSlots])) continue;
     const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
@@ -1085,9 +1098,9 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // The lowest of the moves of one species, and of two moved together.
   float lowest = endRmsd, lowestPair = endRmsd, lowestApart = kRejectedTrial;
   std::vector<float> bestApart(end);
-  // The ways out of a misfit, each with its lowest point (kNotApart: a
-  // trial judged by whether it lies lower).
-  enum { kNotApart, kFlatParted, kPlacedOut, kSplitOut, kWaysOut };
+  // The ways out of a misfit (and out of a level, kLevelPlaced), each with
+  // its lowest point (kNotApart: a trial judged by whether it lies lower).
+  enum { kNotApart, kFlatParted, kPlacedOut, kSplitOut, kLevelPlaced, kWaysOut };
   float lowestOfWay[kWaysOut];
   std::vector<float> bestOfWay[kWaysOut];
   for (int w = 0; w < kWaysOut; ++w) lowestOfWay[w] = kRejectedTrial;
@@ -1261,7 +1274,16 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // left to the noise terms and a flat level beside the others) until the
   // checks run out.
   if (!loweredSoFar || misfit)
-    for (int a : anew)
+    for (int a : anew) {
+      // A level beside the boundaries of the data can stand in for what the
+      // others' displacement leaves (0.04 S at a loading of 0.013 beside one
+      // species spread across two boundaries, 330 units of chi-square above
+      // the minimum): placed where a boundary is, it gives that level up,
+      // and every such point lies 20 to 40 units above the end until the
+      // others move back. The lowest of them is a point to go on from once,
+      // as a way out of a misfit is; the end stands unless that fit ends
+      // lower.
+      const int way = !misfit && !fittedLoadings && level[a] ? kLevelPlaced : kNotApart;
       for (float sv : inView)
         for (float ff0 : kAnewFrictionalRatios) {
           const float size = pv.F[a] ? SizeAtFrictionalRatio(sv, ff0) : 0.0f;
@@ -1269,13 +1291,17 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
             // Each position at one frictional ratio: its boundary's place,
             // not its breadth, is what the meniscus changes.
             if (!slot || ff0 == kAnewFrictionalRatios[1] || !(size > 0.0f))
-              tryMove(kTwo, [&] {
-                pv.P[a + kSpeciesSlots] = sv;
-                if (size > 0.0f) pv.P[a] = size;
-                if (slot) pv.P[slot] = value;
-              });
+              tryMove(
+                  kTwo,
+                  [&] {
+                    pv.P[a + kSpeciesSlots] = sv;
+                    if (size > 0.0f) pv.P[a] = size;
+                    if (slot) pv.P[slot] = value;
+                  },
+                  way);
           if (!(size > 0.0f)) break;
         }
+    }
   if (fittedLoadings) {
     // The trials whose freely solved loadings leave a misfit low enough to
     // show the end was no minimum, lowest first: each solved under the

@@ -1652,6 +1652,36 @@ INSTANTIATE_TEST_SUITE_P(
                                                1694, 639.42770808935165, 835.82843542098999, {2.0f});
       meniscusFromLimit.meniscusFitted = true;
       sets.push_back(meniscusFromLimit);
+      // Three slow species of 27 000 points, the meniscus fitted: from
+      // 0.5 x s Marquardt-Levenberg left one species as a level at -0.71 S
+      // (a loading of 0.015) beside the other two, one of them between the
+      // two faster boundaries, and said "the data do not determine M3"
+      // 100 units of chi-square above the minimum.
+      TableSet level3 = ReachingSet("three slow species, one a small level, meniscus fitted",
+                                    {{1.46837854f, 12432.5918f, 0.621843636f},
+                                     {2.9027319f, 31961.2793f, 0.20877175f},
+                                     {4.16054296f, 81168.7109f, 0.263697594f}},
+                                    0.00887040235f, 4922u, 20, 1537, 1468.2715594768524, 301.07505773194134, {0.5f});
+      level3.meniscusFitted = true;
+      sets.push_back(level3);
+      // Three slow species of 29 000 points, the meniscus fitted: from
+      // 0.5 x s annealing left one species as a level at 0.04 S (a loading
+      // of 0.013), one spread across the two slower boundaries, and said
+      // "the data do not determine M1 and s1" 330 units above the minimum.
+      TableSet level1{"three slow species, one a small level by annealing, meniscus fitted",
+                      {{1.23472452f, 13079.252f, 0.954195619f},
+                       {1.91697955f, 27695.1738f, 0.216988057f},
+                       {3.09013653f, 56799.9023f, 0.176110893f}},
+                      0.00749776f,
+                      4943u};
+      level1.fromTruth = true;
+      level1.sFactors = {0.5f};
+      level1.scans = 22;
+      level1.points = 1491;
+      level1.first = 771.71209752559662;
+      level1.interval = 419.3868488073349;
+      level1.meniscusFitted = true;
+      sets.push_back(level1);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
