@@ -1682,6 +1682,30 @@ INSTANTIATE_TEST_SUITE_P(
       level1.interval = 419.3868488073349;
       level1.meniscusFitted = true;
       sets.push_back(level1);
+      // Three species of 32 000 points, TI and RI noise and the meniscus
+      // fitted: from 0.5 x s the simplex merged the two of 10.6 and 11.2 S
+      // (151 and 31 kDa) into one of 10.8 S and 77 kDa beside a spurious
+      // one at 15.3 S with 6 % of the loading, the meniscus 0.005 cm short
+      // to make up for it, and called that its minimum 9.7 % above it. Every
+      // placement lay above that end until the others followed it.
+      TableSet merged = ReachingSet("three species, two merged, TI and RI noise, meniscus fitted",
+                                    {{10.607111f, 151523.719f, 2.01116252f},
+                                     {11.183835f, 31169.1973f, 0.444365501f},
+                                     {6.17698765f, 104302.008f, 0.213769972f}},
+                                    0.0097936932f, 589962u, 23, 1517, 1332.5983464717865, 523.35623502731323, {0.5f});
+      merged.noiseTerms = true;
+      merged.meniscusFitted = true;
+      sets.push_back(merged);
+      // Three species of 22 000 points, two of them 3.4 and 3.9 S apart:
+      // from 2 x s annealing merged those into one of 3.8 S beside a
+      // spurious one of 10.9 S with 1 % of the loading next to the third,
+      // and called that its minimum 1.6 % above it (600 units of
+      // chi-square), the residuals short of a misfit.
+      sets.push_back(ReachingSet("three species, two close ones merged beside a spurious third",
+                                 {{3.43971968f, 17287.5352f, 1.99853861f},
+                                  {9.40845299f, 24294.625f, 0.390944093f},
+                                  {3.94791603f, 24336.8418f, 0.460950255f}},
+                                 0.00836563762f, 361469u, 23, 1070, 1076.4130532741547, 491.82373881340027, {2.0f}));
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
