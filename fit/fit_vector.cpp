@@ -9,6 +9,7 @@
 #include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/stalled_steps.h"
 
 namespace {
 
@@ -73,8 +74,20 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
     const double dFloor = DAtFrictionalRatio(s, r.ff0Min[k]);
     if (dFloor > 0.0) dMax = std::clamp(dFloor, static_cast<double>(r.dMin), dMax);
   }
+  // Nor slower than one of the largest: the solver's grid and steps follow
+  // a boundary that steepens as the ratio grows (at f/f0 100-150 each
+  // evaluation took 20-70 times one at a few). A species too slow to show
+  // the data a travelling boundary is a level whatever its D, and cheap to
+  // solve: there the floor, which grows as s^(-1/2) at a given ratio, would
+  // only chase a fit walking s about 0 (over featureless scans it never
+  // settled).
+  double dMin = r.dMin;
+  if (r.ff0Max[k] > 0.0f && std::fabs(s) >= r.sStill) {
+    const double dCeiling = DAtFrictionalRatio(s, r.ff0Max[k]);
+    if (dCeiling > 0.0) dMin = std::clamp(dCeiling, dMin, dMax);
+  }
   if (!gFitEngineState.molarMassParameters) {
-    *low = r.dMin;
+    *low = static_cast<float>(dMin);
     *high = static_cast<float>(dMax);
     return true;
   }
@@ -82,7 +95,7 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
   const double factor = MassDiffusionFactor() * std::fabs(static_cast<double>(s));
   if (!(factor > 0.0)) return false;
   *low = static_cast<float>(factor / dMax);
-  *high = static_cast<float>(factor / r.dMin);
+  *high = static_cast<float>(factor / dMin);
   return *high > 0.0f;
 }
 
@@ -561,11 +574,12 @@ bool DataRanges(SpeciesFitRanges& r) {
   const ModelParams& mp = gModelParams;
   if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return false;
   // The earliest and the latest scan: omega^2 t and t.
-  double w2tFirst = 0.0, tLast = 0.0;
+  double w2tFirst = 0.0, w2tLast = 0.0, tLast = 0.0;
   for (int j = 1; j <= ss.count; ++j) {
     const ScanRecord& rec = ss.records[j];
     const double w2t = rec.w2t > 0.0 ? rec.w2t : Omega2(rec.rpm) * rec.time;
     if (w2t > 0.0 && (w2tFirst == 0.0 || w2t < w2tFirst)) w2tFirst = w2t;
+    w2tLast = std::max(w2tLast, w2t);
     tLast = std::max(tLast, rec.time);
   }
   // Radial spacing of the first scan's fitted points.
@@ -583,6 +597,9 @@ bool DataRanges(SpeciesFitRanges& r) {
   // last scan; steeper ones the data cannot tell apart, while the solver's
   // grid and steps follow them.
   r.dMin = static_cast<float>(0.25 * dr * dr / (2.0 * tLast) * 1e7);
+  // A species slower than one that moves a radial spacing from the
+  // meniscus by the last scan shows the data no travelling boundary.
+  r.sStill = static_cast<float>(std::log1p(dr / meniscus) / w2tLast * 1e13);
   // D up to the faster of any solute and the D that spreads a boundary over
   // the whole column by the first scan: beyond both a species has relaxed
   // to a nearly flat profile before any scan (over featureless scans D
@@ -650,6 +667,11 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     double ratio = kLeastSpeciesFrictionalRatio;
     if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.98 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
     r.ff0Min[i] = static_cast<float>(ratio);
+    // Never below the ratio it starts from either, a fiftieth above it.
+    const double dMost = DAtFrictionalRatio(std::max(std::fabs(pv.P[i + 4]), r.sStill), kMaxFrictionalRatio);
+    ratio = kMaxFrictionalRatio;
+    if (d > 0.0 && dMost > 0.0) ratio = std::max(ratio, 1.02 * ratio * std::pow(dMost / d, 2.0 / 3.0));
+    r.ff0Max[i] = static_cast<float>(ratio);
   }
   r.on = r.dMin > 0.0f && r.sMax > 0.0f;
   return r;

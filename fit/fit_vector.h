@@ -93,6 +93,12 @@ struct SpeciesFitRanges {
   // 0: none): its D at most, its molar mass at least what a particle of
   // this ratio has at that |s|.
   float ff0Min[5] = {};
+  // The largest (slots 1-4; 0: none): its D at least, its molar mass at
+  // most what a particle of this ratio has at that |s|, from sStill up.
+  float ff0Max[5] = {};
+  // |s| (S) that moves a boundary one radial spacing from the meniscus by
+  // the last scan: a slower species shows the data no travelling boundary.
+  float sStill = 0;
   // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
   // by ks c and kd c, c the components' total loading in mg/ml as the model
   // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most
