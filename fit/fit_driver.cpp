@@ -750,14 +750,14 @@ float AllottedSimplexSim(float* v, FitHost* host) {
 }
 
 // A short simplex run over every quantity from the placement `v`
-// (kFollowEvaluations): the quantities it did not move follow it. `v`
+// (`allotment` evaluations): the quantities it did not move follow it. `v`
 // becomes the lowest point found; returns its rmsd.
-float FollowedPlacement(int n, std::vector<float>& v, FitHost* host) {
+float FollowedPlacement(int n, std::vector<float>& v, FitHost* host, int allotment = kFollowEvaluations) {
   FloatMat simplex(1, n + 1, 1, n);
   FloatVec values(1, n + 1);
   float** p = simplex;
   for (int j = 1; j <= n; ++j) p[1][j] = v[j];
-  gEndCheckEvaluationsLeft = kFollowEvaluations;
+  gEndCheckEvaluationsLeft = allotment;
   MakeInitialSimplex(n, p);
   EvaluateSimplexFromStart(host, p, values, n, AllottedSimplexSim);
   int evaluations = 0;
@@ -909,18 +909,10 @@ float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd
       }
     }
   if (!(lowest < kRejectedTrial) || fs.stopRequested) return kRejectedTrial;
-  FloatMat simplex(1, n + 1, 1, n);
-  FloatVec values(1, n + 1);
-  float** p = simplex;
-  for (int j = 1; j <= n; ++j) p[1][j] = lowestAt[j];
-  gEndCheckEvaluationsLeft = kHeldRunEvaluations;
-  MakeInitialSimplex(n, p);
-  EvaluateSimplexFromStart(host, p, values, n, AllottedSimplexSim);
-  int evaluations = 0;
-  NelderMeadMinimize(host, p, values, n, kFitSimplexTolerance, AllottedSimplexSim, &evaluations, nullptr, 0, false);
-  const int low = LowestVertex(values, n);
-  for (int j = 1; j <= n; ++j) v[j] = values[low] < lowest ? p[low][j] : lowestAt[j];
-  return std::min(lowest, values[low]);
+  std::vector<float> followed(lowestAt);
+  const float y = FollowedPlacement(n, followed, host, kHeldRunEvaluations);
+  for (int j = 1; j <= n; ++j) v[j] = y < lowest ? followed[j] : lowestAt[j];
+  return std::min(lowest, y);
 }
 
 // The standard errors by which the residuals' serial ratio must lie below
