@@ -1577,6 +1577,60 @@ void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
   RecordFitEnd(host, FitEndKind::Reached, "the fit reached its minimum");
 }
 
+// Whether the data press species k beyond its least size (a frictional
+// ratio of 0.2 at its s): with its s a fiftieth further from 0 at its size,
+// or its size a twentieth smaller at its s, both beyond that floor and the
+// others held, chi-square falls by a unit or more (sigma from `endRmsd`).
+// The model is left at the end again.
+bool PressedBeyondTheLeastSize(int k, float endRmsd, FitHost* host) {
+  ModelParameterVector& pv = gModelParameterVector;
+  ModelParams& mp = gModelParams;
+  const bool mass = gFitEngineState.molarMassParameters != 0;
+  const float s = pv.P[k + kSpeciesSlots], size = pv.P[k];
+  const double points = gFitEngineState.rmsdPointCount, resolution = RmsdResolution();
+  bool pressed = false;
+  {
+    QuietTrials quiet;
+    const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+    gSimulationSwitches.redrawDuringSimulation = 0;
+    for (int way = 0; way < 2 && !pressed; ++way) {
+      pv.P[k + kSpeciesSlots] = mp.s[k] = way == 0 ? 1.02f * s : s;
+      pv.P[k] = mp.massOrD[k] = way == 0 ? size : (mass ? 0.95f * size : size / 0.95f);
+      host->SimulateModel();
+      const float y = CalcRmsd();
+      pressed = std::isfinite(y) && ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare;
+    }
+    pv.P[k + kSpeciesSlots] = mp.s[k] = s;
+    pv.P[k] = mp.massOrD[k] = size;
+    {
+      platform::InputHold hold;
+      host->SimulateModel();
+    }
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+  }
+  return pressed;
+}
+
+// A species the data press beyond its least size when a fit ends: they want
+// it smaller than any molecule is (one species of 10.2 S at 10.7 kDa, a
+// ratio of 0.17, fitted from half its s, stopped on that floor at 8.9 S,
+// 1.8 times the noise away, where no vertex of the simplex leads on along
+// it; from twice its s, 1.5 % above the lowest point on the floor). The end
+// is named as Marquardt-Levenberg names steps beyond a range, not reached.
+void TellEndHeldAtTheLeastSize(FitHost* host) {
+  if (!host || LastFitEnd().kind != FitEndKind::Reached) return;
+  const float endRmsd = CalcRmsd();
+  if (!(endRmsd > RmsdResolution())) return;
+  std::vector<std::string> held;
+  for (int k = 1; k <= kSpeciesSlots; ++k)
+    if (SpeciesAtItsLeastSize(k) && gModelParams.scaleFactor[k] != 0.0f && PressedBeyondTheLeastSize(k, endRmsd, host))
+      held.push_back((gFitEngineState.molarMassParameters ? "M" : "D") + std::to_string(k));
+  if (held.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < held.size(); ++i) list += (i == 0 ? "" : i + 1 == held.size() ? " and " : ", ") + held[i];
+  ReportStoppedAwayFromMinimum(host, "its steps lead beyond the fit range of " + list + ", which is held at its limit");
+}
+
 }  // namespace
 
 int FitCurrentModel(FitHost* host) {
@@ -1597,6 +1651,7 @@ int FitCurrentModel(FitHost* host) {
                                           [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
   if (result == 1 && LastFitEnd().kind == FitEndKind::NotReached && MarquardtStoppedAfterRejectedTrials())
     TellRejectedEndByTheMisfit(host, codeBefore);
+  if (result == 1) TellEndHeldAtTheLeastSize(host);
   return result;
 }
 
