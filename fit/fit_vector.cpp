@@ -667,7 +667,8 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     double ratio = kLeastSpeciesFrictionalRatio;
     if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.98 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
     r.ff0Min[i] = static_cast<float>(ratio);
-    // Never below the ratio it starts from either, a fiftieth above it.
+    // The largest, never below the ratio it starts from (then a fiftieth
+    // above it), as the least is never above it.
     const double dMost = DAtFrictionalRatio(std::max(std::fabs(pv.P[i + 4]), r.sStill), kMaxFrictionalRatio);
     ratio = kMaxFrictionalRatio;
     if (d > 0.0 && dMost > 0.0) ratio = std::max(ratio, 1.02 * ratio * std::pow(dMost / d, 2.0 / 3.0));
