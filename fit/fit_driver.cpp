@@ -1581,33 +1581,61 @@ void TellRejectedEndByTheMisfit(FitHost* host, int codeBefore) {
 // ratio of 0.2 at its s): with its s a fiftieth further from 0 at its size,
 // or its size a twentieth smaller at its s, both beyond that floor and the
 // others held, chi-square falls by a unit or more (sigma from `endRmsd`).
-// The model is left at the end again.
+// Where neither falls, the others may be making up for the floor (the
+// meniscus 0.008 cm short beside a species held there): from its size a
+// twentieth beyond the floor, with the floor lowered by a quarter, a short
+// simplex run over every quantity (kFollowEvaluations) that ends with the
+// species beyond the floor, lower by what a pair moved together must
+// show, presses it too. The model is left at the end again.
 bool PressedBeyondTheLeastSize(int k, float endRmsd, FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
   ModelParams& mp = gModelParams;
-  const bool mass = gFitEngineState.molarMassParameters != 0;
+  const bool mass = fs.molarMassParameters != 0;
   const float s = pv.P[k + kSpeciesSlots], size = pv.P[k];
-  const double points = gFitEngineState.rmsdPointCount, resolution = RmsdResolution();
+  const float beyond = mass ? 0.95f * size : size / 0.95f;
+  const double points = fs.rmsdPointCount, resolution = RmsdResolution();
+  const int n = ParametersToFitVector(0, nullptr);
+  std::vector<float> end(static_cast<size_t>(n) + 1);
+  PackFitVectorUnclamped(n, end.data());
   bool pressed = false;
-  {
-    QuietTrials quiet;
-    const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
-    gSimulationSwitches.redrawDuringSimulation = 0;
-    for (int way = 0; way < 2 && !pressed; ++way) {
-      pv.P[k + kSpeciesSlots] = mp.s[k] = way == 0 ? 1.02f * s : s;
-      pv.P[k] = mp.massOrD[k] = way == 0 ? size : (mass ? 0.95f * size : size / 0.95f);
-      host->SimulateModel();
-      const float y = CalcRmsd();
-      pressed = std::isfinite(y) && ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare;
-    }
-    pv.P[k + kSpeciesSlots] = mp.s[k] = s;
-    pv.P[k] = mp.massOrD[k] = size;
-    {
-      platform::InputHold hold;
-      host->SimulateModel();
-    }
-    gSimulationSwitches.redrawDuringSimulation = redraw;
+  QuietTrials quiet;
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  for (int way = 0; way < 2 && !pressed; ++way) {
+    pv.P[k + kSpeciesSlots] = mp.s[k] = way == 0 ? 1.02f * s : s;
+    pv.P[k] = mp.massOrD[k] = way == 0 ? size : beyond;
+    host->SimulateModel();
+    const float y = CalcRmsd();
+    pressed = std::isfinite(y) && ChiSquareFall(endRmsd, y, points, resolution) >= kStalledChiSquare;
   }
+  pv.P[k + kSpeciesSlots] = mp.s[k] = s;
+  pv.P[k] = mp.massOrD[k] = size;
+  if (!pressed && n > 0) {
+    SpeciesFloorLowered lowered(k, 0.75f);
+    pv.P[k] = beyond;
+    std::vector<float> followed(end);
+    PackFitVectorUnclamped(n, followed.data());
+    pv.P[k] = size;
+    fs.fitRunning = 1;
+    const float y = FollowedPlacement(n, followed, host);
+    SimplexSim(followed.data(), host);
+    float low = 0.0f, high = 0.0f;
+    const bool past = SpeciesFitLimits(k, pv.P[k + kSpeciesSlots], &low, &high) &&
+                      (mass ? pv.P[k] < low : pv.P[k] > high);
+    pressed = fs.stopRequested == 0 && past && ChiSquareFall(endRmsd, y, points, resolution) >= kPairMoveChiSquare;
+    fs.stopRequested = 0;
+    fs.fitRunning = 0;
+  }
+  // The end is put back whatever was asked meanwhile.
+  const unsigned char stop = fs.stopRequested;
+  fs.stopRequested = 0;
+  {
+    platform::InputHold hold;
+    SimplexSim(end.data(), host);
+  }
+  fs.stopRequested = stop;
+  gSimulationSwitches.redrawDuringSimulation = redraw;
   return pressed;
 }
 

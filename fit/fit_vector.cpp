@@ -688,6 +688,17 @@ SpeciesFitRangesScope::~SpeciesFitRangesScope() {
   if (outer_) gRangesInForce = SpeciesFitRanges{};
 }
 
+SpeciesFloorLowered::SpeciesFloorLowered(int k, float factor) {
+  if (k < 1 || k > 4) return;
+  k_ = k;
+  kept_ = gRangesInForce.ff0Min[k];
+  gRangesInForce.ff0Min[k] = factor * kept_;
+}
+
+SpeciesFloorLowered::~SpeciesFloorLowered() {
+  if (k_) gRangesInForce.ff0Min[k_] = kept_;
+}
+
 bool EvaluationHasMasslessSpecies() { return gMassless; }
 
 bool SpeciesFitLimits(int k, float s, float* low, float* high) {

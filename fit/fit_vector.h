@@ -162,6 +162,19 @@ class SpeciesFitRangesScope {
  private:
   bool outer_ = false;
 };
+// Lowers species k's least frictional ratio in force by `factor` while it
+// lives (a probe of whether the data press the species beyond it).
+class SpeciesFloorLowered {
+ public:
+  SpeciesFloorLowered(int k, float factor);
+  ~SpeciesFloorLowered();
+  SpeciesFloorLowered(const SpeciesFloorLowered&) = delete;
+  SpeciesFloorLowered& operator=(const SpeciesFloorLowered&) = delete;
+
+ private:
+  int k_ = 0;
+  float kept_ = 0.0f;
+};
 // True when the last evaluation write-back, under the ranges of a fit,
 // found a fitted species of molar mass 0 or below: no species, a trial
 // rejected uncomputed.

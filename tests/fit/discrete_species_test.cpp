@@ -1779,6 +1779,18 @@ INSTANTIATE_TEST_SUITE_P(
                                         1090.0969326496124, 802.231764793396);
       belowFloor.everyFitReachesTheBest = false;
       sets.push_back(belowFloor);
+      // The same below the floor (9.7 S at 10 kDa, 0.17), TI and RI noise
+      // and the meniscus fitted: from 2 x s the simplex stopped on the
+      // floor at 9.5 S, the meniscus 0.008 cm short making up for it, and
+      // called that its minimum 2 % above it. With the meniscus held no
+      // probe beyond the floor fell.
+      TableSet belowFloorMeniscus = ReachingSet("one species below the least frictional ratio, meniscus fitted",
+                                                {{9.69563198f, 10017.126f, 0.887177587f}}, 0.00731887855f, 414012u,
+                                                25, 1072, 1155.205, 534.340, {2.0f});
+      belowFloorMeniscus.everyFitReachesTheBest = false;
+      belowFloorMeniscus.noiseTerms = true;
+      belowFloorMeniscus.meniscusFitted = true;
+      sets.push_back(belowFloorMeniscus);
       return sets;
     }()),
     [](const testing::TestParamInfo<TableSet>& info) {
