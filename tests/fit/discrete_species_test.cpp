@@ -1770,6 +1770,22 @@ INSTANTIATE_TEST_SUITE_P(
                                   {9.40845299f, 24294.625f, 0.390944093f},
                                   {3.94791603f, 24336.8418f, 0.460950255f}},
                                  0.00836563762f, 361469u, 23, 1070, 1076.4130532741547, 491.82373881340027, {2.0f}));
+      // Two diffuse species of 19 000 points, 8.0 and 8.9 S at 20-24 kDa:
+      // from 0.5 x s the simplex merged them into one of 8.4 S beside a
+      // spurious one of 10.6 S with 5 % of the loading, and called that its
+      // minimum 2 % above it.
+      sets.push_back(ReachingSet("two diffuse species merged beside a spurious one",
+                                 {{8.94421196f, 19511.5898f, 3.07117462f}, {8.03130341f, 23545.8711f, 0.44001168f}},
+                                 0.00992290862f, 850372147u, 17, 1238, 950.1418714955048, 694.38716076211006));
+      // Three diffuse species of 22 000 points, 2.7, 4.3 and 5.9 S at
+      // 11-13 kDa: from 0.5 x s the simplex took them for two, of 3.0 and
+      // 5.3 S, beside a spurious one of 9.2 S with 1 % of the loading, and
+      // called that its minimum 2.6 % above it.
+      sets.push_back(ReachingSet("three diffuse species taken for two beside a spurious one",
+                                 {{2.6979754f, 11262.7695f, 2.39552402f},
+                                  {5.9131012f, 13214.7725f, 0.336132824f},
+                                  {4.27583885f, 12262.3994f, 0.440476924f}},
+                                 0.00841978937f, 3888996644u, 19, 1140, 855.37606252450598, 610.86072544480658, {0.5f}));
       // One species of 10.2 S at 10.7 kDa, a frictional ratio of 0.17,
       // below the fit's least (0.2): from 0.5 x s the simplex stopped on
       // that floor at 8.9 S, 1.8 times the noise away, and called it its
