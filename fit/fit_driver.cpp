@@ -1527,6 +1527,25 @@ std::string SpeciesBelowASphere() {
   return {};
 }
 
+// Species k's s and size as SpeciesBelowASphere tells them, where they give
+// a frictional ratio at the least a fit allows (or a little below it, where
+// the fit started there); empty otherwise (a species held at the largest D
+// a solute has, its ratio above that least, or one a start put far below it,
+// at 0.05: a species near equilibrium by the first scans, of which the data
+// see s/D alone).
+std::string SpeciesAtTheLeastRatio(int k) {
+  const ModelParams& mp = gModelParams;
+  const double ratio = FrictionalRatioFromSD(mp.s[k], SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
+  if (!(ratio >= 0.5 * kLeastSpeciesFrictionalRatio) || ratio > 1.02 * kLeastSpeciesFrictionalRatio) return {};
+  char text[160];
+  std::snprintf(text, sizeof text,
+                gFitEngineState.molarMassParameters
+                    ? "s%d and M%d (%.3g S, %.0f Da) give a frictional ratio of %.2f"
+                    : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) give a frictional ratio of %.2f",
+                k, k, mp.s[k], mp.massOrD[k], ratio);
+  return text;
+}
+
 // A Marquardt end every trial from which was rejected, where the check of
 // the end found no way on: the misfit itself is asked, as the c(s) fits
 // ask it (with the meniscus fitted the derivatives promise falls that no
@@ -1678,9 +1697,28 @@ void TellEndHeldAtTheLeastSize(FitHost* host) {
   const float endRmsd = CalcRmsd();
   if (!(endRmsd > RmsdResolution())) return;
   std::vector<std::string> held;
-  for (int k = 1; k <= kSpeciesSlots; ++k)
-    if (SpeciesAtItsLeastSize(k) && gModelParams.scaleFactor[k] != 0.0f && PressedBeyondTheLeastSize(k, endRmsd, host))
+  std::string least;
+  for (int k = 1; k <= kSpeciesSlots; ++k) {
+    if (!SpeciesAtItsLeastSize(k) || gModelParams.scaleFactor[k] == 0.0f) continue;
+    if (PressedBeyondTheLeastSize(k, endRmsd, host))
       held.push_back((gFitEngineState.molarMassParameters ? "M" : "D") + std::to_string(k));
+    else if (least.empty() && !SpeciesFlatBeforeTheFirstScan(k) && !BoundaryNeverInTheFitRange(gModelParams.s[k]))
+      least = SpeciesAtTheLeastRatio(k);
+  }
+  // Not pressed beyond, a species held at the least ratio is still where no
+  // molecule is: data with one below it (9.7-10.8 S at 10-11 kDa, a ratio
+  // of 0.16-0.18) left every fit there 1.02 to 2 times the noise of the
+  // fit that starts beyond it, with no probe from the end falling. (A
+  // species flat before the first scan, or whose boundary never reaches
+  // the fit range, shows the data no size of its own.)
+  if (held.empty() && !least.empty()) {
+    if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+    RecordFitEnd(host, FitEndKind::NotReached,
+                 "the fit ended at a minimum of the misfit within its ranges, where " + least +
+                     ", the least a fit allows, which no molecule has: another start, or another number of species, "
+                     "may fit the data better; the best parameters found are kept; a second Fit, or the simplex, "
+                     "continues from there");
+  }
   if (held.empty()) return;
   std::string list;
   for (size_t i = 0; i < held.size(); ++i) list += (i == 0 ? "" : i + 1 == held.size() ? " and " : ", ") + held[i];

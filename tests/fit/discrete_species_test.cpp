@@ -1795,6 +1795,19 @@ INSTANTIATE_TEST_SUITE_P(
                                         1090.0969326496124, 802.231764793396);
       belowFloor.everyFitReachesTheBest = false;
       sets.push_back(belowFloor);
+      // Three species, two of them close and one of those below the floor
+      // (10.8 S at 11 kDa, 0.16): from 0.5 x s the simplex merged the two
+      // into one of 10.0 S held at the floor beside one of 11.4 S, and
+      // called that its minimum 1.75 times the noise of the fit from the
+      // truth, where no probe beyond the floor fell.
+      TableSet floorMerged = ReachingSet("three species, two close ones merged at the least frictional ratio",
+                                         {{5.14506149f, 215055.297f, 3.91491604f},
+                                          {10.7983446f, 11025.1699f, 0.235620588f},
+                                          {10.3257513f, 17703.6465f, 0.450659305f}},
+                                         0.00710906927f, 2113864746u, 24, 1218, 994.02595320386081,
+                                         411.12661657192075, {0.5f});
+      floorMerged.everyFitReachesTheBest = false;
+      sets.push_back(floorMerged);
       // The same below the floor (9.7 S at 10 kDa, 0.17), TI and RI noise
       // and the meniscus fitted: from 2 x s the simplex stopped on the
       // floor at 9.5 S, the meniscus 0.008 cm short making up for it, and
