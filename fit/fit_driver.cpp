@@ -1507,6 +1507,18 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
 
 int FitByChosenMethod(FitHost* host);
 
+// "s1 and M1 (9.52 S, 10023 Da) give a frictional ratio of 0.18".
+std::string SpeciesRatioText(int k, double ratio) {
+  const ModelParams& mp = gModelParams;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                gFitEngineState.molarMassParameters
+                    ? "s%d and M%d (%.3g S, %.0f Da) give a frictional ratio of %.2f"
+                    : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) give a frictional ratio of %.2f",
+                k, k, mp.s[k], mp.massOrD[k], ratio);
+  return text;
+}
+
 // The first species with s and size whose frictional ratio lies below a
 // sphere's (no molecule is smaller than a sphere of its mass): "s3 and M3
 // (7.34 S, 27535 Da) give a frictional ratio of 0.45"; empty where none.
@@ -1517,12 +1529,7 @@ std::string SpeciesBelowASphere() {
     if (!mp.included[k] || (!pv.F[k] && !pv.F[k + kSpeciesSlots]) || !(mp.s[k] > 0.0f)) continue;
     const double ratio = FrictionalRatioFromSD(mp.s[k], SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
     if (!(ratio > 0.0) || ratio >= 1.0) continue;
-    const bool mass = gFitEngineState.molarMassParameters != 0;
-    char text[160];
-    std::snprintf(text, sizeof text, mass ? "s%d and M%d (%.3g S, %.0f Da) give a frictional ratio of %.2f"
-                                          : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) give a frictional ratio of %.2f",
-                  k, k, mp.s[k], mp.massOrD[k], ratio);
-    return text;
+    return SpeciesRatioText(k, ratio);
   }
   return {};
 }
@@ -1537,13 +1544,7 @@ std::string SpeciesAtTheLeastRatio(int k) {
   const ModelParams& mp = gModelParams;
   const double ratio = FrictionalRatioFromSD(mp.s[k], SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
   if (!(ratio >= 0.5 * kLeastSpeciesFrictionalRatio) || ratio > 1.02 * kLeastSpeciesFrictionalRatio) return {};
-  char text[160];
-  std::snprintf(text, sizeof text,
-                gFitEngineState.molarMassParameters
-                    ? "s%d and M%d (%.3g S, %.0f Da) give a frictional ratio of %.2f"
-                    : "s%d and D%d (%.3g S, %.3g x 1e-7 cm^2/s) give a frictional ratio of %.2f",
-                k, k, mp.s[k], mp.massOrD[k], ratio);
-  return text;
+  return SpeciesRatioText(k, ratio);
 }
 
 // A Marquardt end every trial from which was rejected, where the check of
