@@ -1759,8 +1759,13 @@ int CheckSimplexEndAlongTheValley(FitHost* host, int result, const std::function
   const MarquardtResult endResult = LastMarquardtResult();
   const int codeBefore = gSerialFitSettings.errorCode;
   {
-    // Its trials show no solver box: the user asked for none of them.
+    // Its trials show no solver box, and it writes no parameter listing:
+    // the user asked for neither.
     QuietTrials quiet;
+    struct ListingHeld {
+      ListingHeld() { MarquardtWritesListing() = false; }
+      ~ListingHeld() { MarquardtWritesListing() = true; }
+    } listingHeld;
     MLOptimize(host);
   }
   const float checkedRmsd = CalcRmsd();

@@ -180,6 +180,11 @@ bool ExactFitChiSquare(double chisq) {
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
 void RestoreMarquardtResult(const MarquardtResult& result) { gLastResult = result; }
 
+bool& MarquardtWritesListing() {
+  static bool writes = true;
+  return writes;
+}
+
 bool& MarquardtRanOutOfIterations() {
   static bool ranOut = false;
   return ranOut;
@@ -943,7 +948,7 @@ int MLOptimize(FitHost* host) {
       for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
       gLastResult.covariance.push_back(row);
     }
-    const std::string path = host->MarquardtListingPath();
+    const std::string path = MarquardtWritesListing() ? host->MarquardtListingPath() : std::string();
     // Whole or not at all: parallel runs may share the program folder.
     if (!path.empty()) {
       const bool written = platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
