@@ -1769,11 +1769,12 @@ int CheckSimplexEndAlongTheValley(FitHost* host, int result, const std::function
     MLOptimize(host);
   }
   const float checkedRmsd = CalcRmsd();
-  const bool stopped = LastFitEnd().kind == FitEndKind::Stopped;
+  const bool stopped = MarquardtStoppedByTheUser();
   const bool cut = stopped || FitStoppedByBudget();
   const bool lower = cut ? checkedRmsd < endRmsd
                          : ChiSquareFall(endRmsd, checkedRmsd, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare;
   if (stopped) {
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
     host->RaiseRealtimeInterrupt();
     gSerialFitSettings.abortRequest = 1;
   }

@@ -185,6 +185,11 @@ bool& MarquardtWritesListing() {
   return writes;
 }
 
+bool& MarquardtStoppedByTheUser() {
+  static bool stopped = false;
+  return stopped;
+}
+
 bool& MarquardtRanOutOfIterations() {
   static bool ranOut = false;
   return ranOut;
@@ -755,6 +760,7 @@ int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
+  MarquardtStoppedByTheUser() = false;
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -914,6 +920,7 @@ int MLOptimize(FitHost* host) {
     trail.emplace_back(&a[1], &a[1] + n);
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point or a better one seen (a trial cut short was not taken).
+  MarquardtStoppedByTheUser() = fs.stopRequested != 0 && !FitStoppedByBudget();
   const bool budget = FitStoppedByBudget() && !fs.mlError;
   const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:

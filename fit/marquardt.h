@@ -37,6 +37,9 @@ bool& MarquardtWritesListing();
 // (the end it told names that limit); a caller that goes on from ends
 // clears it before each run it makes.
 bool& MarquardtRanOutOfIterations();
+// Set by MLOptimize when a stop of the user's ended it (also one taken
+// before its first step, which it tells nothing of).
+bool& MarquardtStoppedByTheUser();
 // Set by MLOptimize when it ended because every trial from its point was
 // rejected (told stopped away from a minimum); cleared as the flag above.
 bool& MarquardtStoppedAfterRejectedTrials();
