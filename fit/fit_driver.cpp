@@ -1726,6 +1726,76 @@ void TellEndHeldAtTheLeastSize(FitHost* host) {
   ReportStoppedAwayFromMinimum(host, "its steps lead beyond the fit range of " + list + ", which is held at its limit");
 }
 
+// Whether Fit runs the simplex (FitByChosenMethod's choice).
+bool SimplexChosen() {
+  const FitEngineState& fs = gFitEngineState;
+  return !fs.useMarquardt && !(fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f);
+}
+
+// A simplex that says it reached its minimum saw only its own vertices stop
+// falling. In a narrow curved valley (three species whose loadings and
+// sizes trade, the TI and RI noise and the meniscus making up for each) it
+// shrinks across the valley and stops there, 1 000 units of chi-square
+// above a minimum that Levenberg-Marquardt, stepping along the valley,
+// reaches from that end in a few hundred evaluations, where every
+// placement of species from the end lies higher. So a reached simplex end
+// is checked by a Marquardt run from it. Lower by what two quantities moved
+// together must show, the end was no minimum: Marquardt's end is kept where
+// it reached one, and the simplex goes on from there where not. Otherwise
+// the simplex's end stands as it was. A stop or the time bound during the
+// check keeps the lower of the two. Returns the fit's result.
+int CheckSimplexEndAlongTheValley(FitHost* host, int result, const std::function<EndPlacement(FitHost*)>& place) {
+  FitEngineState& fs = gFitEngineState;
+  if (result != 1 || !SimplexChosen() || LastFitEnd().kind != FitEndKind::Reached || fs.stopRequested ||
+      FitStoppedByBudget())
+    return result;
+  const int n = ParametersToFitVector(0, nullptr);
+  const float endRmsd = CalcRmsd();
+  // Nothing lies below an exact fit.
+  if (n == 0 || !(endRmsd > RmsdResolution())) return result;
+  std::vector<float> endPoint(static_cast<size_t>(n) + 1);
+  PackFitVectorUnclamped(n, endPoint.data());
+  const FitEndRecord endRecord = LastFitEnd();
+  const MarquardtResult endResult = LastMarquardtResult();
+  const int codeBefore = gSerialFitSettings.errorCode;
+  {
+    // Its trials show no solver box, and it writes no parameter listing:
+    // the user asked for neither.
+    QuietTrials quiet;
+    struct ListingHeld {
+      ListingHeld() { MarquardtWritesListing() = false; }
+      ~ListingHeld() { MarquardtWritesListing() = true; }
+    } listingHeld;
+    MLOptimize(host);
+  }
+  const float checkedRmsd = CalcRmsd();
+  const bool stopped = MarquardtStoppedByTheUser();
+  const bool cut = stopped || FitStoppedByBudget();
+  const bool lower = cut ? checkedRmsd < endRmsd
+                         : ChiSquareFall(endRmsd, checkedRmsd, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare;
+  if (stopped) {
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+    host->RaiseRealtimeInterrupt();
+    gSerialFitSettings.abortRequest = 1;
+  }
+  if (!lower) {
+    {
+      platform::InputHold hold;
+      SimplexSim(endPoint.data(), host);
+    }
+    if (!stopped) LastFitEnd() = endRecord;
+    RestoreMarquardtResult(endResult);
+    MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = false;
+    gSerialFitSettings.errorCode = codeBefore;
+    if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+    return result;
+  }
+  if (cut || LastFitEnd().kind == FitEndKind::Reached) return result;
+  gSerialFitSettings.errorCode = codeBefore;
+  LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+  return FitWithEndPlacements(host, FitByChosenMethod, place, true);
+}
+
 }  // namespace
 
 int FitCurrentModel(FitHost* host) {
@@ -1742,8 +1812,10 @@ int FitCurrentModel(FitHost* host) {
   // such an end is checked like any other.
   FitEndNoteHold told(host);
   const int codeBefore = gSerialFitSettings.errorCode;
-  const int result = FitWithEndPlacements(host, FitByChosenMethod,
-                                          [](FitHost* h) { return PlaceSpeciesWithoutASay(h, LastFitEnd()); }, true);
+  const std::function<EndPlacement(FitHost*)> place = [](FitHost* h) {
+    return PlaceSpeciesWithoutASay(h, LastFitEnd());
+  };
+  const int result = CheckSimplexEndAlongTheValley(host, FitWithEndPlacements(host, FitByChosenMethod, place, true), place);
   if (result == 1 && LastFitEnd().kind == FitEndKind::NotReached && MarquardtStoppedAfterRejectedTrials())
     TellRejectedEndByTheMisfit(host, codeBefore);
   if (result == 1) TellEndHeldAtTheLeastSize(host);

@@ -180,6 +180,16 @@ bool ExactFitChiSquare(double chisq) {
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
 void RestoreMarquardtResult(const MarquardtResult& result) { gLastResult = result; }
 
+bool& MarquardtWritesListing() {
+  static bool writes = true;
+  return writes;
+}
+
+bool& MarquardtStoppedByTheUser() {
+  static bool stopped = false;
+  return stopped;
+}
+
 bool& MarquardtRanOutOfIterations() {
   static bool ranOut = false;
   return ranOut;
@@ -750,6 +760,7 @@ int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
+  MarquardtStoppedByTheUser() = false;
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -909,6 +920,7 @@ int MLOptimize(FitHost* host) {
     trail.emplace_back(&a[1], &a[1] + n);
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point or a better one seen (a trial cut short was not taken).
+  MarquardtStoppedByTheUser() = fs.stopRequested != 0 && !FitStoppedByBudget();
   const bool budget = FitStoppedByBudget() && !fs.mlError;
   const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
@@ -943,7 +955,7 @@ int MLOptimize(FitHost* host) {
       for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
       gLastResult.covariance.push_back(row);
     }
-    const std::string path = host->MarquardtListingPath();
+    const std::string path = MarquardtWritesListing() ? host->MarquardtListingPath() : std::string();
     // Whole or not at all: parallel runs may share the program folder.
     if (!path.empty()) {
       const bool written = platform::WriteThroughTemporary(path, [n](const std::string& temporary) {

@@ -205,6 +205,47 @@ TEST_F(FitKeys, QueuedKeysDoNotInterruptTheEvaluationThatEndsAStoppedFit) {
   EXPECT_GT(largest, 0.0f);
 }
 
+// A key while Levenberg-Marquardt checks where a simplex fit ended stops
+// the check: the fit keeps the lower of the two ends (the simplex's, as a
+// fit that ran through gives it: its restarts draw their own steps), its
+// model shown, and says once that it was stopped.
+TEST_F(FitKeys, AKeyDuringTheCheckOfASimplexEndKeepsItsEnd) {
+  DiscreteAnalysis();
+  Choose(Method::Simplex);
+  const std::vector<float> start(gModelParameterVector.P, gModelParameterVector.P + 13);
+  ui_->lenient = true;
+  Window().Dispatch(215);
+  Drain();
+  ASSERT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
+  const double unstopped = RmsdHere();
+  std::copy(start.begin(), start.end(), gModelParameterVector.P);
+  UnpackModelParameters();
+  ui_->transcript.clear();
+  gFitEngineState.mlLambda = 0.0;
+  bool typed = false;
+  platform::SetEventPump([&] {
+    if (!typed && gFitEngineState.mlLambda > 0.0) {
+      typed = true;
+      Type(Qt::Key_X, "x");
+    }
+  });
+  Window().Dispatch(215);
+  platform::SetEventPump({});
+  Drain();
+  ASSERT_TRUE(typed) << "the check never ran";
+  EXPECT_FALSE(Window().FitBusy);
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Stopped) << LastFitEnd().text;
+  const double after = RmsdHere();
+  EXPECT_NEAR(ReportedRmsd(), after, 5e-6);
+  EXPECT_NEAR(after, unstopped, 1e-6 * unstopped);
+  EXPECT_FALSE(platform::StopFlag().load());
+  EXPECT_FALSE(platform::InputHeld());
+  int told = 0;
+  for (const auto& t : ui_->transcript)
+    told += t.caption == "FIT" && t.text.rfind("fit stopped by the user: the best fit found so far is kept", 0) == 0;
+  EXPECT_EQ(told, 1);
+}
+
 // After the fit the keyboard is the user's again: a key stops the next fit.
 TEST_F(FitKeys, TheNextFitStopsAtTheNextKey) {
   ContinuousAnalysis();

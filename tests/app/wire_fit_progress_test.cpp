@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/startup/startup.h"
 #include "app/window/main_fit_host.h"
@@ -88,10 +89,14 @@ TEST_F(WireFitProgressTest, RedrawsDuringAFitWaitForTheInterval) {
 TEST_F(WireFitProgressTest, ASimplexFitRedrawsOnceWhileTheClockStands) {
   CountDataPlotRedraws();
   Options().FitRedrawDataPlot = true;
+  platform::ProgramPaths.MarquardtListingPath = (dir_ / "mlparams.txt").string();
   FitOneSpecies();
   EXPECT_NEAR(gModelParameterVector.P[5], 5.0, 0.05);
   // Many better vertices, one interval that never ends.
   EXPECT_EQ(redraws_, 1);
+  // The check of its end by Levenberg-Marquardt leaves the listing of a
+  // Marquardt fit alone.
+  EXPECT_FALSE(std::filesystem::exists(platform::ProgramPaths.MarquardtListingPath));
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
