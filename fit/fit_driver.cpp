@@ -1726,7 +1726,9 @@ void TellEndHeldAtTheLeastSize(FitHost* host) {
   ReportStoppedAwayFromMinimum(host, "its steps lead beyond the fit range of " + list + ", which is held at its limit");
 }
 
-// Whether Fit runs the simplex (FitByChosenMethod's choice).
+// Whether Fit runs the simplex: Levenberg-Marquardt runs instead where it is
+// the method chosen, and as the annealing schedule's finishing pass where
+// that pass is asked of it.
 bool SimplexChosen() {
   const FitEngineState& fs = gFitEngineState;
   return !fs.useMarquardt && !(fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f);
@@ -1900,8 +1902,7 @@ namespace {
 
 int FitByChosenMethod(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
-  if (fs.useMarquardt) return MLOptimize(host);
-  if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f) return MLOptimize(host);
+  if (!SimplexChosen()) return MLOptimize(host);
 
   fs.minimiserRuns = 0;
   fs.fitRunning = 1;
