@@ -134,7 +134,7 @@ float FitWithFixedParameters(FitHost* host) {
   FloatMat simplex(1, m + 1, 1, m);
   FloatVec y(1, m + 1);
   float** p = simplex;
-  const int best = MinimizeWithRestarts(host, m, p, y, fs.maxRelativeChange);
+  const int best = MinimizeWithRestarts(host, m, p, y, fs.maxRelativeChange).best;
   const float b = y[best];
 
   // Leave the model arrays at the best vertex even after a stop.

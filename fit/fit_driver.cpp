@@ -218,8 +218,9 @@ void DrawFitCurvesDuringFit(FitHost* host) {
   host->DrawFitCurves();
 }
 
-int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRelativeChange,
-                         const std::function<void()>& afterFirstRun, const std::function<void()>& beforeRestart) {
+SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRelativeChange,
+                                        const std::function<void()>& afterFirstRun,
+                                        const std::function<void()>& beforeRestart) {
   FitEngineState& fs = gFitEngineState;
   FloatVec previous(1, n);
   FloatVec current(1, n);
@@ -320,13 +321,16 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     for (int j = 1; j <= n; ++j)
       if (without[j]) undetermined.push_back(j);
   }
-  if (!undetermined.empty())
+  bool ranOut = false;
+  if (!undetermined.empty()) {
     ReportUndetermined(host, FitVectorEntryNames(undetermined));
-  else if (!settled && !fs.stopRequested && nfunk >= kMaxNelderMeadEvaluations)
+  } else if (!settled && !fs.stopRequested && nfunk >= kMaxNelderMeadEvaluations) {
     ReportSimplexEvaluationsExhausted(host);
-  else if (!settled && !fs.stopRequested)
+  } else if (!settled && !fs.stopRequested) {
     ReportRestartsExhausted(host);
-  return best;
+    ranOut = true;
+  }
+  return {best, ranOut};
 }
 
 namespace {
@@ -1505,7 +1509,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : apart ? EndPlacement::Apart : EndPlacement::None;
 }
 
-int FitByChosenMethod(FitHost* host);
+FitRunEnd FitByChosenMethod(FitHost* host);
 
 // "s1 and M1 (9.52 S, 10023 Da) give a frictional ratio of 0.18".
 std::string SpeciesRatioText(int k, double ratio) {
@@ -1745,33 +1749,33 @@ bool SimplexChosen() {
 // together must show, the end was no minimum: Marquardt's end is kept where
 // it reached one, and the simplex goes on from there where not. Otherwise
 // the simplex's end stands as it was. A stop or the time bound during the
-// check keeps the lower of the two. Returns the fit's result.
-int CheckSimplexEndAlongTheValley(FitHost* host, int result, const std::function<EndPlacement(FitHost*)>& place) {
+// check keeps the lower of the two. Returns the end of the fit's last run.
+FitRunEnd CheckSimplexEndAlongTheValley(FitHost* host, const FitRunEnd& run,
+                                        const std::function<EndPlacement(FitHost*)>& place) {
   FitEngineState& fs = gFitEngineState;
-  if (result != 1 || !SimplexChosen() || LastFitEnd().kind != FitEndKind::Reached || fs.stopRequested ||
+  if (run.result != 1 || !SimplexChosen() || LastFitEnd().kind != FitEndKind::Reached || fs.stopRequested ||
       FitStoppedByBudget())
-    return result;
+    return run;
   const int n = ParametersToFitVector(0, nullptr);
   const float endRmsd = CalcRmsd();
   // Nothing lies below an exact fit.
-  if (n == 0 || !(endRmsd > RmsdResolution())) return result;
+  if (n == 0 || !(endRmsd > RmsdResolution())) return run;
   std::vector<float> endPoint(static_cast<size_t>(n) + 1);
   PackFitVectorUnclamped(n, endPoint.data());
   const FitEndRecord endRecord = LastFitEnd();
   const MarquardtResult endResult = LastMarquardtResult();
   const int codeBefore = gSerialFitSettings.errorCode;
+  FitRunEnd check;
   {
     // Its trials show no solver box, and it writes no parameter listing:
     // the user asked for neither.
     QuietTrials quiet;
-    struct ListingHeld {
-      ListingHeld() { MarquardtWritesListing() = false; }
-      ~ListingHeld() { MarquardtWritesListing() = true; }
-    } listingHeld;
-    MLOptimize(host);
+    MarquardtOptions options;
+    options.writesListing = false;
+    check = RunMarquardt(host, options);
   }
   const float checkedRmsd = CalcRmsd();
-  const bool stopped = MarquardtStoppedByTheUser();
+  const bool stopped = check.stoppedByTheUser;
   const bool cut = stopped || FitStoppedByBudget();
   const bool lower = cut ? checkedRmsd < endRmsd
                          : ChiSquareFall(endRmsd, checkedRmsd, fs.rmsdPointCount, RmsdResolution()) >= kPairMoveChiSquare;
@@ -1787,12 +1791,16 @@ int CheckSimplexEndAlongTheValley(FitHost* host, int result, const std::function
     }
     if (!stopped) LastFitEnd() = endRecord;
     RestoreMarquardtResult(endResult);
-    MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = false;
     gSerialFitSettings.errorCode = codeBefore;
     if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
-    return result;
+    FitRunEnd kept = run;
+    kept.ranOutOfIterations = kept.stoppedAfterRejectedTrials = false;
+    return kept;
   }
-  if (cut || LastFitEnd().kind == FitEndKind::Reached) return result;
+  if (cut || LastFitEnd().kind == FitEndKind::Reached) {
+    check.result = run.result;
+    return check;
+  }
   gSerialFitSettings.errorCode = codeBefore;
   LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
   return FitWithEndPlacements(host, FitByChosenMethod, place, true);
@@ -1807,7 +1815,7 @@ int FitCurrentModel(FitHost* host) {
   SpeciesFitRangesScope physicalRanges;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (gModelSelectorFlags.NonidealMultipleSpeciesModel) return FitNonidealComponents(host, FitByChosenMethod);
-  if (!SpeciesEndsArePlaced()) return FitByChosenMethod(host);
+  if (!SpeciesEndsArePlaced()) return FitByChosenMethod(host).result;
   // The simplex's restarts can run out beside a species standing in for a
   // baseline (0 S and 0 Da at a loading of thousands, the RI offsets making
   // up for it), the data's boundary unmodelled, each restart creeping on:
@@ -1817,24 +1825,24 @@ int FitCurrentModel(FitHost* host) {
   const std::function<EndPlacement(FitHost*)> place = [](FitHost* h) {
     return PlaceSpeciesWithoutASay(h, LastFitEnd());
   };
-  const int result = CheckSimplexEndAlongTheValley(host, FitWithEndPlacements(host, FitByChosenMethod, place, true), place);
-  if (result == 1 && LastFitEnd().kind == FitEndKind::NotReached && MarquardtStoppedAfterRejectedTrials())
+  const FitRunEnd run =
+      CheckSimplexEndAlongTheValley(host, FitWithEndPlacements(host, FitByChosenMethod, place, true), place);
+  if (run.result == 1 && LastFitEnd().kind == FitEndKind::NotReached && run.stoppedAfterRejectedTrials)
     TellRejectedEndByTheMisfit(host, codeBefore);
-  if (result == 1) TellEndHeldAtTheLeastSize(host);
-  return result;
+  if (run.result == 1) TellEndHeldAtTheLeastSize(host);
+  return run.result;
 }
 
-int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
-                         const std::function<EndPlacement(FitHost*)>& place, bool afterRestartLimit) {
+FitRunEnd FitWithEndPlacements(FitHost* host, FitMethod method, const std::function<EndPlacement(FitHost*)>& place,
+                               bool afterRestartLimit) {
   FitEngineState& fs = gFitEngineState;
   // The end told is the last fit's: an end from which the fit goes on is
   // not shown.
   FitEndNoteHold hold(host);
-  MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
-  int result = method(host);
+  FitRunEnd run = method(host);
   // The end the fit last went on from a point above (none yet).
   float apartTriedAt = kRejectedTrial;
-  for (int placement = 0; result == 1 && placement < kMaxEndPlacements; ++placement) {
+  for (int placement = 0; run.result == 1 && placement < kMaxEndPlacements; ++placement) {
     const FitEndKind end = LastFitEnd().kind;
     // Marquardt's iterations can run out in a corner where a species has
     // lost its say (walked to s near 0 or beyond, its loading taken up by
@@ -1842,7 +1850,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     // point to place species from like any other end away from a minimum.
     // So, where the caller asks, can the simplex's restarts.
     const bool ranOut = end == FitEndKind::Limit &&
-                        (MarquardtRanOutOfIterations() || (afterRestartLimit && SimplexRanOutOfRestarts()));
+                        (run.ranOutOfIterations || (afterRestartLimit && run.ranOutOfRestarts));
     if ((end != FitEndKind::Reached && end != FitEndKind::NotReached && end != FitEndKind::Undetermined && !ranOut) ||
         fs.stopRequested || FitStoppedByBudget())
       break;
@@ -1851,7 +1859,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(nEnd, endPoint.data());
     const float endRmsd = CalcRmsd();
     const FitEndRecord endRecord = LastFitEnd();
-    const bool endRejected = MarquardtStoppedAfterRejectedTrials();
+    const bool endRejected = run.stoppedAfterRejectedTrials;
     const MarquardtResult endResult = LastMarquardtResult();
     EndPlacement placed = place(host);
     // Going on from a point above the end is tried once from each end, and
@@ -1875,8 +1883,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
     PackFitVectorUnclamped(n, from.data());
     const float fromRmsd = CalcRmsd();
     LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
-    MarquardtRanOutOfIterations() = MarquardtStoppedAfterRejectedTrials() = SimplexRanOutOfRestarts() = false;
-    result = method(host);
+    run = method(host);
     // Never an end worse than the point the fit went on from, nor, from a
     // point above the end, than the end: then that end stands, as told.
     if (placed == EndPlacement::Apart && !(CalcRmsd() < endRmsd)) {
@@ -1885,7 +1892,7 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       // A stop or the budget during it is still told; its best is the end.
       if (LastFitEnd().kind != FitEndKind::Stopped && !FitStoppedByBudget()) {
         LastFitEnd() = endRecord;
-        MarquardtStoppedAfterRejectedTrials() = endRejected;
+        run.stoppedAfterRejectedTrials = endRejected;
         RestoreMarquardtResult(endResult);
       }
       break;
@@ -1895,14 +1902,14 @@ int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host),
       SimplexSim(from.data(), host);
     }
   }
-  return result;
+  return run;
 }
 
 namespace {
 
-int FitByChosenMethod(FitHost* host) {
+FitRunEnd FitByChosenMethod(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
-  if (!SimplexChosen()) return MLOptimize(host);
+  if (!SimplexChosen()) return RunMarquardt(host);
 
   fs.minimiserRuns = 0;
   fs.fitRunning = 1;
@@ -1913,7 +1920,9 @@ int FitByChosenMethod(FitHost* host) {
   auto leave = [&](int result) {
     fs.fitRunning = 0;
     gSimulationSwitches.redrawDuringSimulation = redraw;
-    return result;
+    FitRunEnd end;
+    end.result = result;
+    return end;
   };
   if (!host) return leave(0);
   if (!CheckFitLimitsBeforeFit(host)) return leave(0);
@@ -1938,7 +1947,7 @@ int FitByChosenMethod(FitHost* host) {
   FloatMat simplex(1, n + 1, 1, n);
   FloatVec y(1, n + 1);
   float** p = simplex;
-  const int best = MinimizeWithRestarts(
+  const SimplexRestartsEnd restarts = MinimizeWithRestarts(
       host, n, p, y, fs.maxRelativeChange,
       [&] {
         if (fs.halveGridFirst) host->SetLammGridSize(gridSize);
@@ -1957,7 +1966,7 @@ int FitByChosenMethod(FitHost* host) {
   fs.stopRequested = 0;
   {
     platform::InputHold hold;
-    SimplexSim(p[best], host);
+    SimplexSim(p[restarts.best], host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
@@ -1965,7 +1974,10 @@ int FitByChosenMethod(FitHost* host) {
   DrawFitCurvesDuringFit(host);
   if (host->LammGridSize() >= kLargestGrid)
     host->MessageBox("", "gridsize reached upper limit!", platform::BoxIcon::Warning);
-  return 1;
+  FitRunEnd end;
+  end.result = 1;
+  end.ranOutOfRestarts = restarts.ranOutOfRestarts;
+  return end;
 }
 
 }  // namespace

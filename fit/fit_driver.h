@@ -4,6 +4,8 @@
 // the floated quantities and leaves the best parameter set in the model.
 #include <functional>
 
+#include "fit/stalled_steps.h"
+
 class FitHost;
 
 // Nelder-Mead over the n floated quantities from their current values,
@@ -24,8 +26,13 @@ class FitHost;
 // restarts in a row moved a quantity the data do not determine (named).
 // p[1..n+1][1..n] and y[1..n+1] are the caller's work arrays; afterFirstRun
 // runs once after the first minimisation, beforeRestart before each
-// restart. The best vertex is written back for display; returns its index.
-int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRelativeChange,
+// restart. The best vertex is written back for display; returns its index
+// and whether the restarts ran out without settling.
+struct SimplexRestartsEnd {
+  int best = 1;
+  bool ranOutOfRestarts = false;
+};
+SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRelativeChange,
                          const std::function<void()>& afterFirstRun = {},
                          const std::function<void()>& beforeRestart = {});
 // 1 when done (also with nothing floated), 0 when refused. A fit of two or
@@ -57,8 +64,10 @@ enum class EndPlacement { None, Lower, Apart, Stopped };
 // With `afterRestartLimit` an end at the simplex's restart limit is checked
 // too (a model whose restarts can creep along a valley until they run out).
 constexpr int kMaxEndPlacements = 3;
-int FitWithEndPlacements(FitHost* host, int (*method)(FitHost* host), const std::function<EndPlacement(FitHost*)>& place,
-                         bool afterRestartLimit = false);
+// One whole fit by a method, from the model's current values.
+using FitMethod = FitRunEnd (*)(FitHost* host);
+FitRunEnd FitWithEndPlacements(FitHost* host, FitMethod method, const std::function<EndPlacement(FitHost*)>& place,
+                               bool afterRestartLimit = false);
 // Recomposes the fit report and redraws the fitted curves.
 void DrawFitCurvesDuringFit(FitHost* host);
 // Convergence test of a Nelder-Mead restart: converged unless the rmsd or

@@ -180,26 +180,6 @@ bool ExactFitChiSquare(double chisq) {
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
 void RestoreMarquardtResult(const MarquardtResult& result) { gLastResult = result; }
 
-bool& MarquardtWritesListing() {
-  static bool writes = true;
-  return writes;
-}
-
-bool& MarquardtStoppedByTheUser() {
-  static bool stopped = false;
-  return stopped;
-}
-
-bool& MarquardtRanOutOfIterations() {
-  static bool ranOut = false;
-  return ranOut;
-}
-
-bool& MarquardtStoppedAfterRejectedTrials() {
-  static bool stopped = false;
-  return stopped;
-}
-
 double MarquardtExpectedFall(int n) {
   MarquardtWorkArrays& w = Work();
   if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return -1.0;
@@ -756,18 +736,20 @@ MarquardtRejectedEnd MarquardtProbeEnd(FitHost* host, double* a, const float* un
   }
 }
 
-int MLOptimize(FitHost* host) {
+int MLOptimize(FitHost* host) { return RunMarquardt(host).result; }
+
+FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
-  MarquardtStoppedByTheUser() = false;
+  FitRunEnd end;
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
   gSimulationSwitches.redrawDuringSimulation = 0;
   if (!host || !CheckFitLimitsBeforeFit(host)) {
     gSimulationSwitches.redrawDuringSimulation = redraw;
-    return 0;
+    return end;
   }
   host->RequestRepaint();
   fs.stopRequested = 0;
@@ -778,7 +760,8 @@ int MLOptimize(FitHost* host) {
   const int n = ParametersToFitVector(0, nullptr);
   if (n == 0) {
     gSimulationSwitches.redrawDuringSimulation = redraw;
-    return 1;
+    end.result = 1;
+    return end;
   }
   AllocMarquardtArrays(n);
   MarquardtWorkArrays& w = Work();
@@ -920,7 +903,7 @@ int MLOptimize(FitHost* host) {
     trail.emplace_back(&a[1], &a[1] + n);
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point or a better one seen (a trial cut short was not taken).
-  MarquardtStoppedByTheUser() = fs.stopRequested != 0 && !FitStoppedByBudget();
+  end.stoppedByTheUser = fs.stopRequested != 0 && !FitStoppedByBudget();
   const bool budget = FitStoppedByBudget() && !fs.mlError;
   const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
@@ -955,7 +938,7 @@ int MLOptimize(FitHost* host) {
       for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
       gLastResult.covariance.push_back(row);
     }
-    const std::string path = MarquardtWritesListing() ? host->MarquardtListingPath() : std::string();
+    const std::string path = options.writesListing ? host->MarquardtListingPath() : std::string();
     // Whole or not at all: parallel runs may share the program folder.
     if (!path.empty()) {
       const bool written = platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
@@ -984,8 +967,8 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
-  MarquardtRanOutOfIterations() = completed && !budget && !done && !undetermined && !shrunk;
-  MarquardtStoppedAfterRejectedTrials() = completed && !budget && shrunk && !undetermined;
+  end.ranOutOfIterations = completed && !budget && !done && !undetermined && !shrunk;
+  end.stoppedAfterRejectedTrials = completed && !budget && shrunk && !undetermined;
   if (completed && !budget) {
     if (!flat.empty() && held.empty())
       ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});
@@ -1000,5 +983,6 @@ int MLOptimize(FitHost* host) {
   } else if (!completed && !budget && started) {
     RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
   }
-  return completed || budget ? 1 : 0;
+  end.result = completed || budget ? 1 : 0;
+  return end;
 }

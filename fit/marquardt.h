@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/nelder_mead.h"
+#include "fit/stalled_steps.h"
 
 class FitHost;
 
@@ -26,23 +27,19 @@ const MarquardtResult& LastMarquardtResult();
 // earlier end keeps that end's covariance with it.
 void RestoreMarquardtResult(const MarquardtResult& result);
 
-// 1 when done (also when ended by the whole fit's bound) or nothing
-// floated; 0 when refused, stopped or failed.
+// How a run is asked to behave.
+struct MarquardtOptions {
+  // Whether the run writes its parameter listing (the host's
+  // MarquardtListingPath): off while another method's end is checked by it,
+  // which leaves a listing of the user's own Marquardt fit alone.
+  bool writesListing = true;
+};
+// One Marquardt-Levenberg fit from the model's current values; returns its
+// result and which of its ends it came to.
+FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options = {});
+// RunMarquardt's result alone: 1 when done (also when ended by the whole
+// fit's bound or nothing floated); 0 when refused, stopped or failed.
 int MLOptimize(FitHost* host);
-// Whether MLOptimize writes its parameter listing (the host's
-// MarquardtListingPath): off while another method's end is checked by it,
-// which leaves a listing of the user's own Marquardt fit alone.
-bool& MarquardtWritesListing();
-// Set by MLOptimize when it ran out of its iterations away from a minimum
-// (the end it told names that limit); a caller that goes on from ends
-// clears it before each run it makes.
-bool& MarquardtRanOutOfIterations();
-// Set by MLOptimize when a stop of the user's ended it (also one taken
-// before its first step, which it tells nothing of).
-bool& MarquardtStoppedByTheUser();
-// Set by MLOptimize when it ended because every trial from its point was
-// rejected (told stopped away from a minimum); cleared as the flag above.
-bool& MarquardtStoppedAfterRejectedTrials();
 // One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
 // The target evaluates the model for a vector in model units and fills the
 // scans' model arrays (SimplexSim when null; the continuous distributions

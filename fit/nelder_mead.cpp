@@ -148,13 +148,7 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
   }
 }
 
-bool& SimplexRanOutOfRestarts() {
-  static bool ranOut = false;
-  return ranOut;
-}
-
 void ReportRestartsExhausted(FitHost* host) {
-  SimplexRanOutOfRestarts() = true;
   if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
   RecordFitEnd(host, FitEndKind::Limit,
                LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) + " restarts"));

@@ -54,9 +54,6 @@ constexpr int kMaxNelderMeadRestarts = 50;
 // Tells that the restarts ran out without settling (error code 10 in a
 // serial fit, a message otherwise).
 void ReportRestartsExhausted(FitHost* host);
-// Set when ReportRestartsExhausted told that end; a caller that goes on
-// from ends clears it before each run it makes.
-bool& SimplexRanOutOfRestarts();
 // Tells, likewise, that the fit's simplex runs spent their
 // kMaxNelderMeadEvaluations without settling.
 void ReportSimplexEvaluationsExhausted(FitHost* host);

@@ -348,7 +348,7 @@ StartProblem StartOutsideTheModel() {
 
 }  // namespace
 
-int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host)) {
+int FitNonidealComponents(FitHost* host, FitMethod method) {
   const StartProblem start = StartOutsideTheModel();
   if (!start.text.empty()) {
     if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
@@ -377,5 +377,6 @@ int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host)) {
         if (placed == EndPlacement::None && !byMarquardt) placed = StepDownTheValley(h);
         return placed;
       },
-      true);
+      true)
+      .result;
 }

@@ -21,6 +21,7 @@ struct FitReportInputs;
 void FillNonidealReportInputs(FitReportInputs& in);
 
 class FitHost;
+struct FitRunEnd;
 // A fit of the nonideal multiple-species model by `method` (one whole fit of
 // the method chosen), checked where it ends: log10 ks and log10 kd trade
 // with s and D along curved valleys, and an end pressed to where a term has
@@ -32,4 +33,4 @@ class FitHost;
 // the model cannot be computed at (ks c above 1, D1 or s1 at 0) or with a
 // fitted log10 ks or kd above its range takes no step: the end says which
 // value to change and the range it must lie in; returns 0 then.
-int FitNonidealComponents(FitHost* host, int (*method)(FitHost* host));
+int FitNonidealComponents(FitHost* host, FitRunEnd (*method)(FitHost* host));

@@ -41,6 +41,24 @@ struct FitEndRecord {
 };
 FitEndRecord& LastFitEnd();
 
+// What one run of a minimiser returns to its caller besides the end it told:
+// its result (1 done, also when ended by the whole fit's bound or with
+// nothing floated; 0 refused, stopped or failed) and which of its own ends
+// it came to, for a caller that goes on from ends.
+struct FitRunEnd {
+  int result = 0;
+  // Marquardt-Levenberg ran out of its iterations away from a minimum (the
+  // end told names that limit).
+  bool ranOutOfIterations = false;
+  // The simplex's restarts ran out without settling.
+  bool ranOutOfRestarts = false;
+  // Marquardt-Levenberg ended because every trial from its point was
+  // rejected (told stopped away from a minimum).
+  bool stoppedAfterRejectedTrials = false;
+  // A stop of the user's ended it (also one taken before its first step).
+  bool stoppedByTheUser = false;
+};
+
 // The largest frictional ratio a fit takes (the parameter file's limit):
 // beyond it D is so small that the boundaries steepen past what the grid
 // resolves, and each evaluation grows slower without telling the data apart.
