@@ -4,6 +4,7 @@
 // the floated quantities and leaves the best parameter set in the model.
 #include <functional>
 
+#include "fit/end_placements.h"
 #include "fit/stalled_steps.h"
 
 class FitHost;
@@ -51,23 +52,6 @@ SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* 
 // lower than the end, leads where that point is not lower) and tells the
 // end of its last run.
 int FitCurrentModel(FitHost* host);
-// How a check of where a fit ended came out: nothing lower, a point lower by
-// the check's own margin (the model left there), a point not lower from
-// which the fit goes on once and keeps the lower end (the model left there),
-// or a stop.
-enum class EndPlacement { None, Lower, Apart, Stopped };
-// Runs `method`; from an end that is reached, away from a minimum or names
-// undetermined quantities, `place` checks for a lower point, and the fit
-// goes on from one by `method` again, at most kMaxEndPlacements times, never
-// to an end worse than the point it went on from (nor, from an Apart point,
-// than the end). The end told is the last run's, or the end's that stands.
-// With `afterRestartLimit` an end at the simplex's restart limit is checked
-// too (a model whose restarts can creep along a valley until they run out).
-constexpr int kMaxEndPlacements = 3;
-// One whole fit by a method, from the model's current values.
-using FitMethod = FitRunEnd (*)(FitHost* host);
-FitRunEnd FitWithEndPlacements(FitHost* host, FitMethod method, const std::function<EndPlacement(FitHost*)>& place,
-                               bool afterRestartLimit = false);
 // Recomposes the fit report and redraws the fitted curves.
 void DrawFitCurvesDuringFit(FitHost* host);
 // Convergence test of a Nelder-Mead restart: converged unless the rmsd or

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data/scan_set.h"
-#include "fit/fit_driver.h"
+#include "fit/end_placements.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_target.h"
