@@ -32,7 +32,7 @@
 #include "distributions/work_blocks.h"
 #include "distributions/work_storage.h"
 #include "fit/fit_engine_state.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/rmsd.h"

@@ -19,7 +19,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "numerics/ccurve.h"
 #include "platform/error_box.h"
 #include "numerics/statistics.h"

@@ -32,7 +32,7 @@
 #include "fit/fit_host.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"

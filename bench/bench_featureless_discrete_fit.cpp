@@ -26,7 +26,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/rmsd.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
 #include "numerics/random.h"

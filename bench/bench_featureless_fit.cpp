@@ -40,7 +40,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/random.h"
 

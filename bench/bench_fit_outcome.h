@@ -9,7 +9,7 @@
 #include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
 #include "fit/rmsd.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 namespace bench {
 

@@ -5,7 +5,7 @@
 
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"

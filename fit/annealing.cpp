@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
@@ -18,7 +19,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "fit/simulation_switches.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/clock.h"

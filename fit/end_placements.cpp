@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_target.h"

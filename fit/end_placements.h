@@ -6,7 +6,7 @@
 // placement in.
 #include <functional>
 
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 class FitHost;
 

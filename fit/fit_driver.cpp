@@ -13,6 +13,7 @@
 
 #include "data/scan_set.h"
 #include "fit/annealing.h"
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
@@ -28,7 +29,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "fit/species_slots.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
 #include "numerics/random.h"

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "fit/end_placements.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 class FitHost;
 

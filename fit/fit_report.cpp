@@ -7,7 +7,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/rmsd.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"

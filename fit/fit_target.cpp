@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "data/scan_set.h"
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
@@ -12,7 +13,7 @@
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/simulation_switches.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 

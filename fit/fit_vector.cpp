@@ -9,7 +9,7 @@
 #include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 namespace {
 

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "data/scan_set.h"
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
 #include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fit/nelder_mead.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 class FitHost;
 

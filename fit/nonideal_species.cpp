@@ -10,6 +10,7 @@
 
 #include "data/scan_set.h"
 #include "fit/end_placements.h"
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_target.h"
@@ -23,7 +24,7 @@
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
 #include "fit/species_slots.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_ideal.h"
 #include "platform/input_events.h"

@@ -31,7 +31,7 @@
 #include "fit/nonideal_species.h"
 #include "fit/saved_params.h"
 #include "fit/solvent_gradient.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "platform/diagnostics.h"
 #include "platform/draw_surface.h"
 #include "platform/paths.h"

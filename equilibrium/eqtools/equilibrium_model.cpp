@@ -16,7 +16,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "fit/serial_fit_settings.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
 #include "numerics/random.h"

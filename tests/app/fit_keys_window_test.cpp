@@ -34,7 +34,7 @@
 #include "platform/fatal_error.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
 #include "platform/qt/qt_user_interface.h"

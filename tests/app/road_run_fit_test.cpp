@@ -9,7 +9,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "numerics/random.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"

@@ -21,7 +21,7 @@
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
 #include "fit/serial_fit_settings.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"

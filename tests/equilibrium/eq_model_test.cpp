@@ -16,7 +16,7 @@
 #include "fit/model_selector.h"
 #include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"

@@ -31,7 +31,7 @@
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
 #include "fit/species_slots.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "fit_test_support.h"
 #include "tests/support/data_state.h"
 #include "tests/support/fit_outcomes.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 namespace fitoutcomes {
 

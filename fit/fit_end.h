@@ -1,4 +1,13 @@
 #pragma once
+// How a fit ends, for every method alike: the kinds of end (FitEndKind),
+// the record of the last one (LastFitEnd, RecordFitEnd), what a run returns
+// to its caller (FitRunEnd), the statistical tests an end is judged by (a
+// negligible step, StalledSteps; a quantity the data do not determine; no
+// material, FallWithinNoise), each in units of chi-square of the noise,
+// and how an end is told (a box, the log line, the result file's
+// <FitEnd>: the Report* functions below). The whole fit's bound in time is
+// in fit/fit_budget.h.
+//
 // Steps of a fit (Marquardt-Levenberg steps, simplex restarts) that move a
 // parameter for a fall of the misfit the noise cannot tell from none: where
 // the data do not determine a quantity (an f/f0 over featureless scans, the

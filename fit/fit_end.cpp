@@ -1,4 +1,4 @@
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,0 +1,61 @@
+#include "fit/fit_budget.h"
+
+#include <string>
+
+#include "fit/fit_end.h"
+#include "fit/fit_engine_state.h"
+#include "fit/serial_fit_settings.h"
+#include "platform/clock.h"
+#include "platform/input_events.h"
+
+FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.fitScopeDepth++ == 0) {
+    fs.fitEvaluations = 0;
+    fs.budgetSpent = 0;
+    // Reached unless the fit says otherwise on its way out.
+    LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
+    fs.fitStartSeconds = static_cast<double>(platform::Clock().TickCountMs()) / 1000.0;
+  }
+}
+
+FitBudgetScope::~FitBudgetScope() {
+  FitEngineState& fs = gFitEngineState;
+  if (--fs.fitScopeDepth != 0) return;
+  platform::ArmStopDeadline(0);
+  if (fs.budgetSpent) ReportFitBudgetSpent(host_);
+}
+
+bool FitEvaluationAllowed() {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.fitScopeDepth == 0 || !fs.fitRunning) return true;
+  if (!(static_cast<double>(platform::Clock().TickCountMs()) / 1000.0 - fs.fitStartSeconds < fs.maxFitSeconds)) {
+    platform::ArmStopDeadline(0);
+    fs.budgetSpent = 2;
+    fs.stopRequested = 1;
+    return false;
+  }
+  ++fs.fitEvaluations;
+  // The kernels' polls end this evaluation if the fit's time runs out in it.
+  platform::ArmStopDeadline(fs.fitStartSeconds + fs.maxFitSeconds);
+  return true;
+}
+
+bool FitEvaluationOutOfTime(bool cutShort) {
+  const bool passed = platform::StopDeadlinePassed();
+  platform::ArmStopDeadline(0);
+  if (!passed) return false;
+  FitEngineState& fs = gFitEngineState;
+  fs.budgetSpent = 2;
+  fs.stopRequested = 1;
+  platform::StopFlag() = false;
+  return cutShort;
+}
+
+bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }
+
+void ReportFitBudgetSpent(FitHost* host) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  const std::string minutes = std::to_string(static_cast<long long>(gFitEngineState.maxFitSeconds / 60.0));
+  RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the fit did not settle in " + minutes + " minutes"));
+}
