@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "fit/fit_driver.h"
+#include "fit/simplex_restarts.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
