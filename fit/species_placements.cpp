@@ -106,13 +106,6 @@ constexpr float kExchangeSFactors[] = {2.0f / 3.0f, 0.8f, 1.0f, 1.25f, 1.5f};
 // With loadings held, the trials solved under them (SolveUnderHeldLoadings),
 // of each kind (one species moved, two together).
 constexpr int kHeldSolvedTrials = 4;
-// The evaluations the short simplex run from the lowest point placed under
-// the held loadings may spend; the runs of the fit with loadings free, and
-// the evaluations they may spend together each time they go on (from the
-// end, from a lower placement, from a point out of a misfit).
-constexpr int kHeldRunEvaluations = 800;
-constexpr int kFreeFitRuns = 3;
-constexpr int kFreeFitEvaluations = 800;
 // A species flat at the end of its size range placed slower than one that
 // has its say (its s times `slower`), that one moved faster (times
 // `faster`). An end can hold a slow species as a flat level, its boundary
@@ -131,219 +124,143 @@ constexpr float kApartFaster[] = {1.1f, 1.25f};
 // they settled beside it, and by 1.03 or 1.07 too.
 constexpr float kCloseSplit = 1.05f;
 
+// Out of a misfit a species splits another: the two at that one's s times
+// and over these factors (see EndLeavesAMisfit).
 constexpr float kMisfitSplitFactors[] = {1.1f, 1.25f, 1.6f, 2.0f};
-
 
 }  // namespace
 
-// The held loadings relaxed: from the s and sizes in the model, simplex
-// runs over the s and sizes alone with every loading solved linearly
-// (kFreeFitEvaluations together each time they go on), their ends checked
-// as a Fit's end of free loadings is (every species placed beside the
-// others, at most kMaxEndPlacements times, and out of a misfit once), find
-// where the species belong with loadings free, which lies no higher than
-// any point under the held ones. Where it lies lower than `endRmsd` by what
-// two species moved together must show, the species with a held share is
-// given each species' place there in turn (its loading belongs to one of
-// those boundaries, the others take up the rest), the fitted loadings set
-// from the free amplitudes and solved under the held ones; from the lowest
-// a short simplex run over every quantity goes on (kHeldRunEvaluations).
-// `saved` holds the end's parameters; the lowest point is packed into `v`;
-// returns its rmsd (kRejectedTrial where none, or where the free fit lies no
-// lower).
-float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd, float* v, FitHost* host) {
-  FitEngineState& fs = gFitEngineState;
-  ModelParameterVector& pv = gModelParameterVector;
-  ModelParams& mp = gModelParams;
-  unsigned char loadingFlags[kSpeciesSlots + 1];
-  for (int q = 1; q <= kSpeciesSlots; ++q) {
-    loadingFlags[q] = pv.F[kLoadingOffset + q];
-    pv.F[kLoadingOffset + q] = 0;
-  }
-  mp.concentrationsLinear = 1;
-  const int m = ParametersToFitVector(0, nullptr);
-  float freeRmsd = kRejectedTrial;
-  float freeP[kParameterSlots + 1];
-  double amplitude[kSpeciesSlots + 1] = {};
-  if (m > 0) {
-    FloatMat simplex(1, m + 1, 1, m);
-    FloatVec values(1, m + 1);
-    float** p = simplex;
-    int evaluations = 0;
-    // Simplex runs from a new simplex around the best vertex, until a run
-    // lowers the rmsd no more than the runs resolve (or the budget is spent).
-    auto freeFit = [&] {
-      gEndCheckEvaluationsLeft = kFreeFitEvaluations;
-      PackFitVectorUnclamped(m, p[1]);
-      float previous = kRejectedTrial;
-      for (int run = 0; run < kFreeFitRuns && !fs.stopRequested && gEndCheckEvaluationsLeft > 0; ++run) {
-        MakeInitialSimplex(m, p);
-        EvaluateSimplexFromStart(host, p, values, m, AllottedSimplexSim);
-        NelderMeadMinimize(host, p, values, m, kFitSimplexTolerance, AllottedSimplexSim, &evaluations, nullptr, 0,
-                           false);
-        const int low = LowestVertex(values, m);
-        if (low != 1)
-          for (int j = 1; j <= m; ++j) p[1][j] = p[low][j];
-        const bool settled = !(values[low] < previous * (1.0f - kFitSimplexTolerance));
-        previous = std::min(previous, values[low]);
-        if (settled) break;
-      }
-      return SimplexSim(p[1], host);
-    };
-    freeRmsd = freeFit();
-    // With loadings free the runs can settle as any fit of free loadings
-    // can, two species on one boundary and another boundary missing, or one
-    // standing in for a baseline while another spreads across two
-    // boundaries: their end is checked as a Fit's end is
-    // (FitWithEndPlacements). From a lower placement the runs go on. Out of
-    // a misfit, once, they go on from the lowest point of each way out
-    // (the lowest of all can lie in the valley the end is in: a species
-    // split off the one beside it, where a species placed beyond the
-    // fastest, higher at first, leads to the minimum), each with an
-    // allotment of its own, and the lowest end is kept.
-    bool apartTried = false;
-    PointsToGoOnFrom apartPoints;
-    std::vector<float> runsEnd(static_cast<size_t>(m) + 1);
-    for (int placement = 0; placement < kMaxEndPlacements && !fs.stopRequested; ++placement) {
-      std::copy(p[1], p[1] + m + 1, runsEnd.begin());
-      EndPlacement placed = PlaceSpeciesWithoutASay(host, FitEndRecord{FitEndKind::NotReached, {}}, &apartPoints);
-      fs.fitRunning = 1;
-      if (placed == EndPlacement::Stopped) fs.stopRequested = 1;
-      if (placed == EndPlacement::Apart && apartTried) {
-        // The model is left at a point it does not go on from: back to the end.
-        SimplexSim(p[1], host);
-        break;
-      }
-      if (placed == EndPlacement::Lower) {
-        freeRmsd = freeFit();
-        continue;
-      }
-      if (placed != EndPlacement::Apart) break;
-      apartTried = true;
-      const float before = freeRmsd;
-      float lowestEnd = freeRmsd;
-      std::vector<float> lowestAt(runsEnd);
-      for (const std::vector<float>& from : apartPoints) {
-        if (fs.stopRequested) break;
-        std::copy(from.begin(), from.end(), p[1]);
-        SimplexSim(p[1], host);
-        const float y = freeFit();
-        if (y < lowestEnd) {
-          lowestEnd = y;
-          std::copy(p[1], p[1] + m + 1, lowestAt.begin());
-        }
-      }
-      std::copy(lowestAt.begin(), lowestAt.end(), p[1]);
-      freeRmsd = SimplexSim(p[1], host);
-      // A lower end is checked in turn; the end stands otherwise.
-      if (!(freeRmsd < before)) break;
-    }
-    for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
-    std::copy(pv.P, pv.P + kParameterSlots + 1, freeP);
-  }
-  mp.concentrationsLinear = 0;
-  for (int q = 1; q <= kSpeciesSlots; ++q) {
-    pv.F[kLoadingOffset + q] = loadingFlags[q];
-    pv.P[kLoadingOffset + q] = saved[kLoadingOffset + q];
-    mp.concentration[q] = saved[kLoadingOffset + q];
-  }
-  const double points = fs.rmsdPointCount, resolution = RmsdResolution();
-  if (fs.stopRequested || !(freeRmsd < kRejectedTrial) ||
-      ChiSquareFall(endRmsd, freeRmsd, points, resolution) < kPairMoveChiSquare)
-    return kRejectedTrial;
-  // The places a held share is given: its own, and each other species'
-  // whose s and size are fitted.
-  std::vector<float> lowestAt(static_cast<size_t>(n) + 1);
-  float lowest = kRejectedTrial;
-  std::vector<int> heldShares;
-  for (int h = 1; h <= kSpeciesSlots; ++h)
-    if (ShareHeld(h) && pv.F[h] && pv.F[h + kSpeciesSlots]) heldShares.push_back(h);
-  if (heldShares.empty()) heldShares.push_back(0);
-  for (int h : heldShares)
-    for (int o = 1; o <= kSpeciesSlots && !fs.stopRequested; ++o) {
-      if (h ? !(o == h || (mp.included[o] && pv.F[o] && pv.F[o + kSpeciesSlots])) : o != 1) continue;
-      std::copy(freeP, freeP + kParameterSlots + 1, pv.P);
-      double placed[kSpeciesSlots + 1];
-      std::copy(amplitude, amplitude + kSpeciesSlots + 1, placed);
-      if (h && o != h) {
-        std::swap(pv.P[h], pv.P[o]);
-        std::swap(pv.P[h + kSpeciesSlots], pv.P[o + kSpeciesSlots]);
-        std::swap(placed[h], placed[o]);
-      }
-      if (!LoadingsFromAmplitudes(placed, saved)) continue;
-      const float y = SolveUnderHeldLoadings(n, v, host);
-      if (y < lowest) {
-        lowest = y;
-        std::copy(v, v + n + 1, lowestAt.begin());
-      }
-    }
-  if (!(lowest < kRejectedTrial) || fs.stopRequested) return kRejectedTrial;
-  std::vector<float> followed(lowestAt);
-  const float y = FollowedPlacement(n, followed, host, kHeldRunEvaluations);
-  for (int j = 1; j <= n; ++j) v[j] = y < lowest ? followed[j] : lowestAt[j];
-  return std::min(lowest, y);
-}
+namespace {
 
-EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord, PointsToGoOnFrom* apartPoints) {
+// The search of PlaceSpeciesWithoutASay: the end it starts from, the
+// placements it tries and the lowest points they give, each step of it a
+// member. Its trials change the model's parameters and put them back.
+class SpeciesPlacementSearch {
+ public:
+  SpeciesPlacementSearch(FitHost* host, int n, PointsToGoOnFrom* apartPoints)
+      : host(host), n(n), apartPoints(apartPoints), end(static_cast<size_t>(n) + 1), trial(end), best(end),
+        bestPair(end), bestApart(end) {}
+
+  EndPlacement Run(const FitEndRecord& endRecord);
+
+ private:
+  // The ways out of a misfit (and out of a level, kLevelPlaced), each with
+  // its lowest point (kNotApart: a trial judged by whether it lies lower).
+  enum { kNotApart, kFlatParted, kPlacedOut, kSplitOut, kLevelPlaced, kWaysOut };
+  // The kinds of trial: one species moved, two together, two exchanged
+  // where one has a held share (plainly, or at sizes scaled).
+  enum { kOne, kTwo, kExchange, kHeldExchange, kKinds };
+  struct Candidate {
+    float bound;
+    bool pair;
+    int kind;
+    std::array<float, kParameterSlots + 1> P;
+  };
+
+  // The solve writes every loading; the held ones are given back.
+  float SolveLoadingsLinearly(std::vector<float>& v);
+  // Which species are placed where: the lists below, from the end.
+  void CollectPlacements(const FitEndRecord& endRecord);
+  // One trial: the end's parameters changed by `move`, the loadings solved
+  // anew; the lowest of its kind is kept. `apart`: the way out of a misfit
+  // the trial takes (a flat species parted from another among them), kept
+  // apart from the others' lowest, and the lowest of each way as well.
+  template <typename Move>
+  void TryMove(int kind, Move&& move, int apart = kNotApart);
+  // Species a at species k's s and size times the factors, k at its s
+  // times kFactor.
+  void Place(int a, int k, float sf, float mf, float kFactor);
+  // At the size the same frictional ratio gives: M as s^1.5, D as s^-0.5.
+  float SizeAt(int k, float factor) const;
+  void TryMovesBesideAndApart();
+  void TryHeldShareMoves();
+  void TryPlacingAnew();
+  void SolveCandidatesUnderHeldLoadings();
+  void TryOutOfAMisfit();
+  void FollowLowestPlacements();
+  EndPlacement Conclude();
+
   FitEngineState& fs = gFitEngineState;
   ModelParameterVector& pv = gModelParameterVector;
   ModelParams& mp = gModelParams;
-  const int n = ParametersToFitVector(0, nullptr);
-  if (n == 0) return EndPlacement::None;
-  // The check's trials show no solver box: the user asked for none of them
-  // (a species placed at the edge of the s the fit range sees, where the
-  // grid cannot resolve its boundary), and one that cannot be computed is
-  // rejected. The fit's own evaluations show theirs as before.
-  QuietTrials quiet;
-  // Judged on the end as the fit left it, before any trial.
-  const bool misfit = EndLeavesAMisfit();
-  std::vector<float> end(static_cast<size_t>(n) + 1), trial(end), best(end), bestPair(end);
-  PackFitVectorUnclamped(n, end.data());
+  FitHost* const host;
+  const int n;
+  PointsToGoOnFrom* const apartPoints;
+  bool misfit = false;
+  std::vector<float> end, trial, best, bestPair;
   // Loadings fitted with s and size (a share or the total held) keep no
   // loading a trial asks for: each trial, and the end's judgement of which
   // species have a say, takes the loadings the s and sizes ask for, solved
   // linearly.
   bool fittedLoadings = false;
-  for (int q = 1; q <= kSpeciesSlots; ++q)
-    fittedLoadings = fittedLoadings || (mp.included[q] && pv.F[kLoadingOffset + q] && !mp.concentrationsLinear);
-  // The solve writes every loading; the held ones are given back.
-  auto solveLoadingsLinearly = [&](std::vector<float>& v) {
-    float held[kSpeciesSlots + 1], heldEntry[kSpeciesSlots + 1];
-    for (int q = 1; q <= kSpeciesSlots; ++q) {
-      held[q] = mp.concentration[q];
-      heldEntry[q] = pv.P[kLoadingOffset + q];
-    }
-    mp.concentrationsLinear = 1;
-    const float rmsd = SimplexSim(v.data(), host);
-    mp.concentrationsLinear = 0;
-    for (int q = 1; q <= kSpeciesSlots; ++q)
-      if (!pv.F[kLoadingOffset + q]) {
-        mp.concentration[q] = held[q];
-        pv.P[kLoadingOffset + q] = heldEntry[q];
-      }
-    return rmsd;
-  };
-  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
-  gSimulationSwitches.redrawDuringSimulation = 0;
-  fs.fitRunning = 1;
-  // With fitted loadings, the end's loadings solved freely: the species
-  // that have a say are judged by those.
-  if (fittedLoadings) {
-    std::vector<float> at(end);
-    solveLoadingsLinearly(at);
-  }
+  unsigned char redraw = 0;
   // The species placed and the one it is placed beside (itself: moved from
-  // where it is).
+  // where it is); the species that have their say.
   std::vector<std::pair<int, int>> pairs;
   std::vector<int> heard;
-  const std::vector<std::string> named = NamedUndetermined(endRecord);
   double total = 0.0;
+  // Species without a say that still carry a loading, less than a minor
+  // share of what the species with a say at positive s carry.
+  bool level[kSpeciesSlots + 1] = {};
+  float share[kSpeciesSlots + 1] = {};
+  bool anyMinor = false;
+  // The species parted from one that has its say: (its fellow, that one).
+  std::vector<std::pair<int, int>> splits;
+  // Two others placed around one that has its say: (that one, the slower, the faster).
+  std::vector<std::array<int, 3>> arounds;
+  // With a share held, two species whose s and size are fitted exchanged.
+  std::vector<std::pair<int, int>> exchanges;
+  // A flat species parted from one that has its say: (the flat one, that one).
+  std::vector<std::pair<int, int>> aparts;
+  std::vector<std::pair<int, int>> outOfAMisfit;
+  // Species placed anew, and the s they are tried at.
+  std::vector<int> anew;
+  bool exact = false;
+  std::vector<float> inView;
+  // The end's own misfit, by the same target as the trials.
+  float endRmsd = 0.0f;
+  // The lowest of the moves of one species, and of two moved together.
+  float lowest = 0.0f, lowestPair = 0.0f, lowestApart = kRejectedTrial;
+  std::vector<float> bestApart;
+  float lowestOfWay[kWaysOut];
+  std::vector<float> bestOfWay[kWaysOut];
+  // Of each kind of trial, the lowest that moved the misfit by at least a
+  // unit of chi-square (a move the solve gives no loading changes nothing).
+  float lowestMoved[2] = {kRejectedTrial, kRejectedTrial};
+  std::vector<float> bestMoved[3];
+  float saved[kParameterSlots + 1];
+  const std::vector<float> near{std::begin(kNearSFactors), std::end(kNearSFactors)};
+  const std::vector<float> beside{std::begin(kBesideSFactors), std::end(kBesideSFactors)};
+  const std::vector<float> sizes{std::begin(kSizeFactors), std::end(kSizeFactors)};
+  const std::vector<float> wideSizes{std::begin(kWideSizeFactors), std::end(kWideSizeFactors)};
+  std::vector<Candidate> candidates;
+};
+
+float SpeciesPlacementSearch::SolveLoadingsLinearly(std::vector<float>& v) {
+  float held[kSpeciesSlots + 1], heldEntry[kSpeciesSlots + 1];
+  for (int q = 1; q <= kSpeciesSlots; ++q) {
+    held[q] = mp.concentration[q];
+    heldEntry[q] = pv.P[kLoadingOffset + q];
+  }
+  mp.concentrationsLinear = 1;
+  const float rmsd = SimplexSim(v.data(), host);
+  mp.concentrationsLinear = 0;
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    if (!pv.F[kLoadingOffset + q]) {
+      mp.concentration[q] = held[q];
+      pv.P[kLoadingOffset + q] = heldEntry[q];
+    }
+  return rmsd;
+}
+
+void SpeciesPlacementSearch::CollectPlacements(const FitEndRecord& endRecord) {
+  // The species placed and the one it is placed beside (itself: moved from
+  // where it is).
+  const std::vector<std::string> named = NamedUndetermined(endRecord);
   // Species without a say that still carry a loading, less than a minor
   // share of what the species with a say at positive s carry: a level
   // beside the boundaries of the data (not the level of featureless scans,
   // which carries all there is).
-  bool level[kSpeciesSlots + 1] = {};
-  float share[kSpeciesSlots + 1] = {};
   for (int k = 1; k <= kSpeciesSlots; ++k)
     if (mp.included[k]) {
       share[k] = std::fabs(mp.scaleFactor[k]);
@@ -358,7 +275,6 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     if (pv.P[k + kSpeciesSlots] > 0.0f) boundaries += std::fabs(mp.scaleFactor[k]);
   for (int k = 1; k <= kSpeciesSlots; ++k)
     level[k] = level[k] && std::fabs(mp.scaleFactor[k]) < kMinorShare * boundaries;
-  bool anyMinor = false;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
     if (!mp.included[a] || (!pv.F[a] && !pv.F[a + kSpeciesSlots])) continue;
     const bool mute = std::find(heard.begin(), heard.end(), a) == heard.end();
@@ -369,12 +285,10 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       if (k != a && (mute || minor || endRecord.kind == FitEndKind::NotReached)) pairs.emplace_back(a, k);
   }
   // The species parted from one that has its say: (its fellow, that one).
-  std::vector<std::pair<int, int>> splits;
   for (int k : heard)
     for (int a = 1; a <= kSpeciesSlots; ++a)
       if (a != k && mp.included[a] && pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots]) splits.emplace_back(a, k);
   // Two others placed around one that has its say: (that one, the slower, the faster).
-  std::vector<std::array<int, 3>> arounds;
   for (int k : heard)
     for (int a = 1; a <= kSpeciesSlots; ++a)
       for (int b = a + 1; b <= kSpeciesSlots; ++b)
@@ -384,7 +298,6 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // With a share held, two species whose s and size are fitted exchanged:
   // the held share goes to the other boundary, where no step of s and size
   // carries it.
-  std::vector<std::pair<int, int>> exchanges;
   if (!mp.concentrationsLinear)
     for (int a = 1; a <= kSpeciesSlots; ++a)
       for (int k = a + 1; k <= kSpeciesSlots; ++k)
@@ -392,12 +305,11 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
             pv.F[a + kSpeciesSlots] && pv.F[k + kSpeciesSlots])
           exchanges.emplace_back(a, k);
   // A flat species parted from one that has its say: (the flat one, that one).
-  std::vector<std::pair<int, int>> aparts;
   for (int a = 1; a <= kSpeciesSlots; ++a)
     if (SpeciesFlatBeforeTheFirstScan(a) && pv.F[a] && pv.F[a + kSpeciesSlots])
       for (int k : heard)
         if (k != a && pv.F[k + kSpeciesSlots]) aparts.emplace_back(a, k);
-  const std::vector<std::pair<int, int>> outOfAMisfit = PlacementsOutOfAMisfit(misfit);
+  outOfAMisfit = PlacementsOutOfAMisfit(misfit);
   // Species placed anew: one without a say, and at a misfit any species whose s
   // is fitted. Beside the others there may be no place for it where a boundary
   // of the data is (one species alone; none at positive s; the data's boundary
@@ -411,7 +323,6 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   // where no move above lowered it). A species alone is placed so only: moved a
   // little from where it has its say, it takes the minimiser's own steps.
   // Nothing lies below an exact fit.
-  std::vector<int> anew;
   int included = 0;
   for (int a = 1; a <= kSpeciesSlots; ++a) {
     if (!mp.included[a]) continue;
@@ -421,154 +332,114 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
     if (mute || misfit) anew.push_back(a);
   }
   if (included == 1) pairs.clear();
-  const bool exact = !(CalcRmsd() > RmsdResolution());
-  const std::vector<float> inView = anew.empty() || exact ? std::vector<float>() : SInView();
+  exact = !(CalcRmsd() > RmsdResolution());
+  inView = anew.empty() || exact ? std::vector<float>() : SInView();
   if (inView.empty()) anew.clear();
-  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty() && aparts.empty() &&
-      outOfAMisfit.empty() && anew.empty()) {
-    if (fittedLoadings) {
-      platform::InputHold hold;
-      SimplexSim(end.data(), host);
-    }
-    fs.fitRunning = 0;
-    gSimulationSwitches.redrawDuringSimulation = redraw;
-    return EndPlacement::None;
-  }
-  // The end's own misfit, by the same target as the trials.
-  std::vector<float> at(end);
-  const float endRmsd = SimplexSim(at.data(), host);
-  // The lowest of the moves of one species, and of two moved together.
-  float lowest = endRmsd, lowestPair = endRmsd, lowestApart = kRejectedTrial;
-  std::vector<float> bestApart(end);
-  // The ways out of a misfit (and out of a level, kLevelPlaced), each with
-  // its lowest point (kNotApart: a trial judged by whether it lies lower).
-  enum { kNotApart, kFlatParted, kPlacedOut, kSplitOut, kLevelPlaced, kWaysOut };
-  float lowestOfWay[kWaysOut];
-  std::vector<float> bestOfWay[kWaysOut];
-  // Of each kind of trial, the lowest that moved the misfit by at least a
-  // unit of chi-square (a move the solve gives no loading changes nothing).
-  float lowestMoved[2] = {kRejectedTrial, kRejectedTrial};
-  std::vector<float> bestMoved[3];
-  for (int w = 0; w < kWaysOut; ++w) lowestOfWay[w] = kRejectedTrial;
-  float saved[kParameterSlots + 1];
-  std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
-  const std::vector<float> near(std::begin(kNearSFactors), std::end(kNearSFactors));
-  const std::vector<float> beside(std::begin(kBesideSFactors), std::end(kBesideSFactors));
-  const std::vector<float> sizes(std::begin(kSizeFactors), std::end(kSizeFactors));
-  const std::vector<float> wideSizes(std::begin(kWideSizeFactors), std::end(kWideSizeFactors));
-  // One trial: the end's parameters changed by `move`, the loadings solved
-  // anew; the lowest of its kind is kept.
-  // The kinds of trial: one species moved, two together, two exchanged
-  // where one has a held share (plainly, or at sizes scaled).
-  enum { kOne, kTwo, kExchange, kHeldExchange, kKinds };
-  struct Candidate {
-    float bound;
-    bool pair;
-    int kind;
-    std::array<float, kParameterSlots + 1> P;
-  };
-  std::vector<Candidate> candidates;
-  // `apart`: the way out of a misfit the trial takes (a flat species parted
-  // from another among them), kept apart from the others' lowest, and the
-  // lowest of each way as well.
-  auto tryMove = [&](int kind, auto&& move, int apart = kNotApart) {
-    const bool pair = kind == kTwo || kind == kHeldExchange;
-    if (fs.stopRequested) return;
-    std::copy(saved, saved + kParameterSlots + 1, pv.P);
-    move();
-    if (fittedLoadings) {
-      // Then held where the user holds them; the trial is ranked by the
-      // misfit of its loadings solved freely, which is no higher (a flat
-      // species parted is taken at those loadings as they are).
-      PackFitVectorUnclamped(n, trial.data());
-      const float solved = solveLoadingsLinearly(trial);
-      double amplitude[kSpeciesSlots + 1];
-      for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
-      if (!(solved < kRejectedTrial) || fs.stopRequested || !LoadingsFromAmplitudes(amplitude, saved)) return;
-      if (!apart) {
-        Candidate c{solved, pair, kind, {}};
-        std::copy(pv.P, pv.P + kParameterSlots + 1, c.P.begin());
-        candidates.push_back(c);
-        return;
-      }
-    }
+}
+
+template <typename Move>
+void SpeciesPlacementSearch::TryMove(int kind, Move&& move, int apart) {
+  const bool pair = kind == kTwo || kind == kHeldExchange;
+  if (fs.stopRequested) return;
+  std::copy(saved, saved + kParameterSlots + 1, pv.P);
+  move();
+  if (fittedLoadings) {
+    // Then held where the user holds them; the trial is ranked by the
+    // misfit of its loadings solved freely, which is no higher (a flat
+    // species parted is taken at those loadings as they are).
     PackFitVectorUnclamped(n, trial.data());
-    const float y = SimplexSim(trial.data(), host);
-    const int of = pair ? 1 : 0;
-    if (apart == kNotApart && !fittedLoadings && y < lowestMoved[of] &&
-        -ChiSquareFall(endRmsd, y, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare) {
-      lowestMoved[of] = y;
-      bestMoved[of] = trial;
+    const float solved = SolveLoadingsLinearly(trial);
+    double amplitude[kSpeciesSlots + 1];
+    for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
+    if (!(solved < kRejectedTrial) || fs.stopRequested || !LoadingsFromAmplitudes(amplitude, saved)) return;
+    if (!apart) {
+      Candidate c{solved, pair, kind, {}};
+      std::copy(pv.P, pv.P + kParameterSlots + 1, c.P.begin());
+      candidates.push_back(c);
+      return;
     }
-    if (apart != kNotApart && y < lowestOfWay[apart]) {
-      lowestOfWay[apart] = y;
-      bestOfWay[apart] = trial;
-    }
-    if (apart != kNotApart && y < lowestApart) {
-      lowestApart = y;
-      bestApart = trial;
-    }
-    float& low = pair ? lowestPair : lowest;
-    if (y < low) {
-      low = y;
-      (pair ? bestPair : best) = trial;
-    }
-  };
-  // Species a at species k's s and size times the factors, k at its s
-  // times kFactor.
-  auto place = [&](int a, int k, float sf, float mf, float kFactor) {
-    if (pv.F[a]) pv.P[a] = mf * saved[k];
-    if (pv.F[a + kSpeciesSlots]) pv.P[a + kSpeciesSlots] = sf * saved[k + kSpeciesSlots];
-    if (pv.F[k + kSpeciesSlots]) pv.P[k + kSpeciesSlots] = kFactor * saved[k + kSpeciesSlots];
-  };
+  }
+  PackFitVectorUnclamped(n, trial.data());
+  const float y = SimplexSim(trial.data(), host);
+  const int of = pair ? 1 : 0;
+  if (apart == kNotApart && !fittedLoadings && y < lowestMoved[of] &&
+      -ChiSquareFall(endRmsd, y, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare) {
+    lowestMoved[of] = y;
+    bestMoved[of] = trial;
+  }
+  if (apart != kNotApart && y < lowestOfWay[apart]) {
+    lowestOfWay[apart] = y;
+    bestOfWay[apart] = trial;
+  }
+  if (apart != kNotApart && y < lowestApart) {
+    lowestApart = y;
+    bestApart = trial;
+  }
+  float& low = pair ? lowestPair : lowest;
+  if (y < low) {
+    low = y;
+    (pair ? bestPair : best) = trial;
+  }
+}
+
+void SpeciesPlacementSearch::Place(int a, int k, float sf, float mf, float kFactor) {
+  if (pv.F[a]) pv.P[a] = mf * saved[k];
+  if (pv.F[a + kSpeciesSlots]) pv.P[a + kSpeciesSlots] = sf * saved[k + kSpeciesSlots];
+  if (pv.F[k + kSpeciesSlots]) pv.P[k + kSpeciesSlots] = kFactor * saved[k + kSpeciesSlots];
+}
+
+float SpeciesPlacementSearch::SizeAt(int k, float factor) const {
+  return saved[k] * std::pow(factor, gFitEngineState.molarMassParameters ? 1.5f : -0.5f);
+}
+
+void SpeciesPlacementSearch::TryMovesBesideAndApart() {
   for (const auto& [a, k] : pairs) {
     for (float sf : a == k ? near : beside)
       for (float mf : fittedLoadings ? wideSizes : sizes)
         // Beside itself, or on the other: no move, or two the solve cannot part.
-        if (sf != 1.0f || mf != 1.0f) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); });
+        if (sf != 1.0f || mf != 1.0f) TryMove(kOne, [&] { Place(a, k, sf, mf, 1.0f); });
     if (a != k && pv.F[k + kSpeciesSlots])
       for (float sf : beside)
         for (float kFactor : kFellowSFactors)
-          if (sf != 1.0f) tryMove(kTwo, [&] { place(a, k, sf, 1.0f, kFactor); });
+          if (sf != 1.0f) TryMove(kTwo, [&] { Place(a, k, sf, 1.0f, kFactor); });
   }
   for (const auto& [a, k] : splits)
     for (const Split& split : kSplits)
       // Parted in size alone, two species whose sizes are held are one.
-      if (split.s != 1.0f || pv.F[a] || pv.F[k]) tryMove(kTwo, [&] {
+      if (split.s != 1.0f || pv.F[a] || pv.F[k]) TryMove(kTwo, [&] {
         pv.P[a + kSpeciesSlots] = split.s * saved[k + kSpeciesSlots];
         pv.P[k + kSpeciesSlots] = saved[k + kSpeciesSlots] / split.s;
         if (pv.F[a]) pv.P[a] = split.size * saved[k];
         if (pv.F[k]) pv.P[k] = saved[k] / split.size;
       });
-  // At the size the same frictional ratio gives: M as s^1.5, D as s^-0.5.
-  auto sizeAt = [&](int k, float factor) {
-    return saved[k] * std::pow(factor, gFitEngineState.molarMassParameters ? 1.5f : -0.5f);
-  };
   for (const auto& [k, a, b] : arounds)
     for (const Around& around : kArounds)
-      tryMove(kTwo, [&] {
+      TryMove(kTwo, [&] {
         pv.P[a + kSpeciesSlots] = around.slower * saved[k + kSpeciesSlots];
         pv.P[b + kSpeciesSlots] = around.faster * saved[k + kSpeciesSlots];
-        if (pv.F[a]) pv.P[a] = sizeAt(k, around.slower);
-        if (pv.F[b]) pv.P[b] = sizeAt(k, around.faster);
+        if (pv.F[a]) pv.P[a] = SizeAt(k, around.slower);
+        if (pv.F[b]) pv.P[b] = SizeAt(k, around.faster);
       });
   for (const auto& [a, k] : aparts)
     for (float slower : kApartSlower)
       for (float faster : kApartFaster)
-        tryMove(
+        TryMove(
             kTwo,
             [&] {
               pv.P[a + kSpeciesSlots] = slower * saved[k + kSpeciesSlots];
               pv.P[k + kSpeciesSlots] = faster * saved[k + kSpeciesSlots];
-              pv.P[a] = sizeAt(k, slower);
-              if (pv.F[k]) pv.P[k] = sizeAt(k, faster);
+              pv.P[a] = SizeAt(k, slower);
+              if (pv.F[k]) pv.P[k] = SizeAt(k, faster);
             },
             kFlatParted);
   for (const auto& [a, k] : exchanges)
-    tryMove(kExchange, [&] {
+    TryMove(kExchange, [&] {
       std::swap(pv.P[a], pv.P[k]);
       std::swap(pv.P[a + kSpeciesSlots], pv.P[k + kSpeciesSlots]);
     });
+}
+
+void SpeciesPlacementSearch::TryHeldShareMoves() {
   // A species with a held share carries a loading no step of its own
   // changes: where its boundary is not the one that loading belongs to, its
   // s and size must move by more than any step does, and the others with
@@ -579,12 +450,12 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   for (int h = 1; h <= kSpeciesSlots && fittedLoadings; ++h) {
     if (!ShareHeld(h) || !pv.F[h] || !pv.F[h + kSpeciesSlots]) continue;
     for (float mf : kHeldSizeFactors)
-      tryMove(kOne, [&] { pv.P[h] = mf * saved[h]; });
+      TryMove(kOne, [&] { pv.P[h] = mf * saved[h]; });
     for (float sf : kHeldSFactors)
       for (float mf : kExchangeSizeFactors)
-        tryMove(kOne, [&] {
+        TryMove(kOne, [&] {
           pv.P[h + kSpeciesSlots] = sf * saved[h + kSpeciesSlots];
-          pv.P[h] = mf * sizeAt(h, sf);
+          pv.P[h] = mf * SizeAt(h, sf);
         });
     for (const auto& [a, k] : exchanges) {
       if (a != h && k != h) continue;
@@ -593,14 +464,17 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         for (float sf : kExchangeSFactors)
           for (float of : kExchangeSizeFactors)
             // Unscaled, the plain exchange above.
-            if (hf != 1.0f || sf != 1.0f || of != 1.0f) tryMove(kHeldExchange, [&] {
+            if (hf != 1.0f || sf != 1.0f || of != 1.0f) TryMove(kHeldExchange, [&] {
                 pv.P[h + kSpeciesSlots] = saved[o + kSpeciesSlots];
                 pv.P[h] = hf * saved[o];
                 pv.P[o + kSpeciesSlots] = sf * saved[h + kSpeciesSlots];
-                pv.P[o] = of * sizeAt(h, sf);
+                pv.P[o] = of * SizeAt(h, sf);
               });
     }
   }
+}
+
+void SpeciesPlacementSearch::TryPlacingAnew() {
   // Where no trial above lowered the end (with loadings fitted, before they
   // are solved under the held ones).
   const bool loweredSoFar =
@@ -643,7 +517,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
             // Each position at one frictional ratio: its boundary's place,
             // not its breadth, is what the meniscus changes.
             if (!slot || ff0 == kAnewFrictionalRatios[1] || !(size > 0.0f))
-              tryMove(
+              TryMove(
                   kTwo,
                   [&] {
                     pv.P[a + kSpeciesSlots] = sv;
@@ -654,6 +528,9 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
           if (!(size > 0.0f)) break;
         }
     }
+}
+
+void SpeciesPlacementSearch::SolveCandidatesUnderHeldLoadings() {
   if (fittedLoadings) {
     // The trials whose freely solved loadings leave a misfit low enough to
     // show the end was no minimum, lowest first: each solved under the
@@ -701,6 +578,9 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       }
     }
   }
+}
+
+void SpeciesPlacementSearch::TryOutOfAMisfit() {
   // Out of a misfit only where no trial above lowered the end: a fit that
   // goes on from a lower point anyway costs no more.
   const bool lowered =
@@ -721,17 +601,17 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
       if (floating || k == fastest)
         for (float sf : beside)
           if (floating || sf > 1.0f)
-            for (float mf : sizes) tryMove(kOne, [&] { place(a, k, sf, mf, 1.0f); }, kPlacedOut);
+            for (float mf : sizes) TryMove(kOne, [&] { Place(a, k, sf, mf, 1.0f); }, kPlacedOut);
       if (pv.F[k + kSpeciesSlots])
         for (float f : kMisfitSplitFactors)
           for (float af : {f, 1.0f / f}) {
-            tryMove(
+            TryMove(
                 kTwo,
                 [&] {
                   pv.P[a + kSpeciesSlots] = af * saved[k + kSpeciesSlots];
                   pv.P[k + kSpeciesSlots] = saved[k + kSpeciesSlots] / af;
-                  if (pv.F[a]) pv.P[a] = sizeAt(k, af);
-                  if (pv.F[k]) pv.P[k] = sizeAt(k, 1.0f / af);
+                  if (pv.F[a]) pv.P[a] = SizeAt(k, af);
+                  if (pv.F[k]) pv.P[k] = SizeAt(k, 1.0f / af);
                 },
                 kSplitOut);
             // At the sizes of a few frictional ratios too: a species spread
@@ -742,7 +622,7 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
               const float sa = af * saved[k + kSpeciesSlots], sk = saved[k + kSpeciesSlots] / af;
               const float ma = SizeAtFrictionalRatio(sa, ff0), mk = SizeAtFrictionalRatio(sk, ff0);
               if (!(ma > 0.0f) || !(mk > 0.0f)) break;
-              tryMove(
+              TryMove(
                   kTwo,
                   [&] {
                     pv.P[a + kSpeciesSlots] = sa;
@@ -754,6 +634,9 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
             }
           }
     }
+}
+
+void SpeciesPlacementSearch::FollowLowestPlacements() {
   // Where no trial lowered an end that holds a species with a small share
   // of the loadings, or whose residuals leave a misfit, the placements are
   // judged once the quantities they did not move have followed them: a
@@ -796,6 +679,9 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
         bestPair = followed;
       }
     }
+}
+
+EndPlacement SpeciesPlacementSearch::Conclude() {
   std::copy(saved, saved + kParameterSlots + 1, pv.P);
   fs.fitRunning = 0;
   const bool stopped = fs.stopRequested != 0;
@@ -821,4 +707,58 @@ EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecor
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   return stopped ? EndPlacement::Stopped : lower ? EndPlacement::Lower : apart ? EndPlacement::Apart : EndPlacement::None;
+}
+
+EndPlacement SpeciesPlacementSearch::Run(const FitEndRecord& endRecord) {
+  // The check's trials show no solver box: the user asked for none of them
+  // (a species placed at the edge of the s the fit range sees, where the
+  // grid cannot resolve its boundary), and one that cannot be computed is
+  // rejected. The fit's own evaluations show theirs as before.
+  QuietTrials quiet;
+  // Judged on the end as the fit left it, before any trial.
+  misfit = EndLeavesAMisfit();
+  PackFitVectorUnclamped(n, end.data());
+  for (int q = 1; q <= kSpeciesSlots; ++q)
+    fittedLoadings = fittedLoadings || (mp.included[q] && pv.F[kLoadingOffset + q] && !mp.concentrationsLinear);
+  redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  fs.fitRunning = 1;
+  // With fitted loadings, the end's loadings solved freely: the species
+  // that have a say are judged by those.
+  if (fittedLoadings) {
+    std::vector<float> at(end);
+    SolveLoadingsLinearly(at);
+  }
+  CollectPlacements(endRecord);
+  if (pairs.empty() && splits.empty() && arounds.empty() && exchanges.empty() && aparts.empty() &&
+      outOfAMisfit.empty() && anew.empty()) {
+    if (fittedLoadings) {
+      platform::InputHold hold;
+      SimplexSim(end.data(), host);
+    }
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return EndPlacement::None;
+  }
+  std::vector<float> at(end);
+  endRmsd = SimplexSim(at.data(), host);
+  lowest = lowestPair = endRmsd;
+  bestApart = end;
+  for (int w = 0; w < kWaysOut; ++w) lowestOfWay[w] = kRejectedTrial;
+  std::copy(pv.P, pv.P + kParameterSlots + 1, saved);
+  TryMovesBesideAndApart();
+  TryHeldShareMoves();
+  TryPlacingAnew();
+  SolveCandidatesUnderHeldLoadings();
+  TryOutOfAMisfit();
+  FollowLowestPlacements();
+  return Conclude();
+}
+
+}  // namespace
+
+EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord, PointsToGoOnFrom* apartPoints) {
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) return EndPlacement::None;
+  return SpeciesPlacementSearch(host, n, apartPoints).Run(endRecord);
 }

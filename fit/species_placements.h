@@ -20,6 +20,7 @@ using PointsToGoOnFrom = std::vector<std::vector<float>>;
 EndPlacement PlaceSpeciesWithoutASay(FitHost* host, const FitEndRecord& endRecord,
                                      PointsToGoOnFrom* apartPoints = nullptr);
 // The held loadings relaxed and the end judged against the fit with its
-// loadings free (see the definition); returns the rmsd of the lowest point
-// packed into v, kRejectedTrial where none or where the free fit lies no lower.
+// loadings free (fit/held_loadings_placement.cpp); returns the rmsd of the
+// lowest point packed into v, kRejectedTrial where none or where the free
+// fit lies no lower.
 float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd, float* v, FitHost* host);
