@@ -15,6 +15,7 @@
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/fit_end.h"
+#include "fit/marquardt_work.h"
 #include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
@@ -22,9 +23,15 @@
 #include "numerics/linear_solvers.h"
 #include "platform/paths.h"
 
+using namespace marquardt_work;
+
 namespace {
 
 MarquardtResult gLastResult;
+
+}  // namespace
+
+namespace marquardt_work {
 
 MarquardtWorkArrays& Work() { return gFitEngineState.mlWork; }
 
@@ -176,7 +183,7 @@ bool ExactFitChiSquare(double chisq) {
   return chisq < fs.mlTinyChiSquare || chisq / points <= exact * exact;
 }
 
-}  // namespace
+}  // namespace marquardt_work
 
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
 void RestoreMarquardtResult(const MarquardtResult& result) { gLastResult = result; }
@@ -281,7 +288,7 @@ int AllocMarquardtArrays(int n) {
   return 1;
 }
 
-namespace {
+namespace marquardt_work {
 
 // The sum of squares of the model the last evaluation left, over the fit
 // limits (the sum mlcof forms).
@@ -310,7 +317,7 @@ void NoteEvaluatedPoint(const double* point, int n) {
   for (int j = 1; j <= n; ++j) w.bestSeen[static_cast<size_t>(j)] = TakenValue(point, j);
 }
 
-}  // namespace
+}  // namespace marquardt_work
 
 bool TakeBestPointSeen(double* a, int n, double acceptedChiSquare) {
   const MarquardtWorkArrays& w = Work();
@@ -547,443 +554,4 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     }
   }
   if (host) host->WriteDiagnostics(" --> done.");
-}
-
-namespace {
-
-// The entries whose own curvature at `a` (alpha of the last accepted point,
-// normalised units) puts chi-square, sigma from the rmsd, less than
-// kStalledChiSquare above its value a move of kStalledMove away.
-std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* unit, int n, double chisq) {
-  const FitEngineState& fs = gFitEngineState;
-  MarquardtWorkArrays& w = Work();
-  std::vector<int> open;
-  const double points = std::max(fs.mlPointCount, 1.0);
-  const double resolution = RmsdResolution();
-  const double sigma2 = std::max(chisq / points, resolution * resolution);
-  if (ExactFitChiSquare(chisq)) return open;
-  for (int j = 1; j <= n; ++j) {
-    // No slope at all: an entry the model does not read at this point (an
-    // amplitude the linear solve sets), not one the data leave open.
-    const double curvature = w.alpha[j][j];
-    if (!std::isfinite(curvature) || !(curvature > 0.0)) continue;
-    double move = kStalledMove * std::max(std::fabs(a[j]), static_cast<double>(std::fabs(unit[j])));
-    if (move == 0.0) move = kStalledMove;
-    if (move * move * curvature / sigma2 < kStalledChiSquare) open.push_back(j);
-  }
-  return open;
-}
-
-// With the entries `held` (and those a limit holds) kept where they are,
-// the step at the starting damping from the accepted point expects a fall of
-// less than one unit of chi-square (sigma from the rmsd there): the point is
-// a minimum in the other entries as far as the data tell. Overwrites the
-// scratch step like MarquardtExpectedFall.
-// The derivative steps' lengthenings by ten a fit may make where every
-// trial was rejected (MarquardtAfterRejectedTrials).
-constexpr int kDerivativeStepLengthenings = 2;
-
-bool WithinUnitOfMinimumHolding(const std::vector<int>& held, int n) {
-  MarquardtWorkArrays& w = Work();
-  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
-  const double sigma2 = std::max(w.acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
-  std::vector<char> fixed(static_cast<size_t>(n) + 1, 0);
-  for (int j : held) fixed[static_cast<size_t>(j)] = 1;
-  for (int j = 1; j <= n; ++j)
-    if (w.blocked[j] != 0) fixed[static_cast<size_t>(j)] = 1;
-  DoubleVec b(1, n);
-  for (int j = 1; j <= n; ++j) {
-    const bool fj = fixed[static_cast<size_t>(j)] != 0;
-    b[j] = fj ? 0.0 : w.beta[j];
-    for (int k = 1; k <= n; ++k) {
-      const bool fk = fixed[static_cast<size_t>(k)] != 0;
-      w.covariance[j][k] = fj || fk ? (j == k ? 1.0 : 0.0) : w.alpha[j][k];
-    }
-    if (!fj) w.covariance[j][j] *= 1.0 + kMarquardtStartLambda;
-  }
-  if (!AllFinite(w.covariance, b, n)) return false;
-  SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
-  double fall = 0.0;
-  for (int j = 1; j <= n; ++j) {
-    if (fixed[static_cast<size_t>(j)]) continue;
-    fall += 2.0 * b[j] * w.delta[j];
-    for (int k = 1; k <= n; ++k)
-      if (!fixed[static_cast<size_t>(k)]) fall -= w.delta[j] * w.alpha[j][k] * w.delta[k];
-  }
-  return std::isfinite(fall) && fall < kStalledChiSquare * sigma2;
-}
-
-// The probes around the accepted point a: for each entry the move its
-// standard error allows, the others following it (the column of the inverse
-// curvature, over the entries no limit holds, scaled to one unit of
-// chi-square; an entry a limit holds, or whose column cannot be formed, is
-// moved alone by the step its own curvature puts a unit above a). No move
-// exceeds kStalledMove of an entry's value or start: the probe stays where
-// the linearised misfit means something. Entries without curvature change
-// no point of the model and are not moved. Fills the directions, one per
-// row of `moves` ([1..n] each).
-void ProbeDirections(const double* a, const float* unit, int n, double sigma2,
-                     std::vector<std::vector<double>>* moves) {
-  MarquardtWorkArrays& w = Work();
-  std::vector<char> fixed(static_cast<size_t>(n) + 1, 0);
-  for (int j = 1; j <= n; ++j) {
-    const double c = w.alpha[j][j];
-    if (w.blocked[j] != 0 || !std::isfinite(c) || !(c > 0.0)) fixed[static_cast<size_t>(j)] = 1;
-  }
-  for (int j = 1; j <= n; ++j)
-    for (int k = 1; k <= n; ++k)
-      w.covariance[j][k] = fixed[static_cast<size_t>(j)] || fixed[static_cast<size_t>(k)] ? 0.0 : w.alpha[j][k];
-  const bool finite = AllFinite(w.covariance, nullptr, n);
-  DoubleVec column(1, n);
-  for (int j = 1; j <= n; ++j) {
-    const double c = w.alpha[j][j];
-    if (!std::isfinite(c) || !(c > 0.0)) continue;
-    std::vector<double> d(static_cast<size_t>(n) + 1, 0.0);
-    bool tied = false;
-    if (finite && !fixed[static_cast<size_t>(j)]) {
-      for (int k = 1; k <= n; ++k) w.delta[k] = k == j ? 1.0 : 0.0;
-      SolveNormalEquationsD(w.covariance, w.delta, n, column, w.work);
-      const double cjj = column[j];
-      tied = std::isfinite(cjj) && cjj > 0.0 && AllFinite(nullptr, column, n);
-      if (tied)
-        for (int k = 1; k <= n; ++k) d[static_cast<size_t>(k)] = column[k] * std::sqrt(sigma2 / cjj);
-    }
-    if (!tied) d[static_cast<size_t>(j)] = std::sqrt(sigma2 / c);
-    double largest = 0.0;
-    for (int k = 1; k <= n; ++k) {
-      double scale = std::max(std::fabs(a[k]), static_cast<double>(std::fabs(unit[k])));
-      if (scale == 0.0) scale = 1.0;
-      largest = std::max(largest, std::fabs(d[static_cast<size_t>(k)]) / scale);
-    }
-    if (largest > kStalledMove)
-      for (double& x : d) x *= kStalledMove / largest;
-    moves->push_back(std::move(d));
-  }
-}
-
-enum class ProbeOutcome { Minimum, Lower, Uncomputed, Stopped };
-
-// Evaluates the probes of ProbeDirections both ways from a (sum of squares
-// *chisq there). Moves a to the lowest point they give, when it is lower,
-// and *chisq with it. Uncomputed when some probe could not be computed (the
-// way on may lie there: no minimum the fit can vouch for, however the
-// others fell); else Lower when the lowest is a unit of chi-square or more
-// below (sigma from the rmsd at a), Minimum otherwise.
-ProbeOutcome ProbeAroundAcceptedPoint(FitHost* host, double* a, const float* unit, int n, double* chisq,
-                                      FitTarget target) {
-  const FitEngineState& fs = gFitEngineState;
-  if (!target) target = SimplexSim;
-  const double points = std::max(fs.mlPointCount, 1.0);
-  const double resolution = RmsdResolution();
-  const double sigma2 = std::max(*chisq / points, resolution * resolution);
-  std::vector<std::vector<double>> moves;
-  ProbeDirections(a, unit, n, sigma2, &moves);
-  DoubleVec p(1, n);
-  std::vector<double> lowestAt;
-  double lowest = *chisq;
-  bool uncomputed = false;
-  for (const std::vector<double>& d : moves)
-    for (double sign : {1.0, -1.0}) {
-      for (int k = 1; k <= n; ++k) p[k] = a[k] + sign * d[static_cast<size_t>(k)];
-      const bool computed = Scored(target(ToModelUnits(p, n), host));
-      if (fs.stopRequested) return ProbeOutcome::Stopped;
-      if (!computed) {
-        uncomputed = true;
-        continue;
-      }
-      NoteEvaluatedPoint(p, n);
-      const double sum = ModelSumOfSquares();
-      if (!(sum < lowest)) continue;
-      lowest = sum;
-      lowestAt.assign(static_cast<size_t>(n) + 1, 0.0);
-      for (int k = 1; k <= n; ++k) lowestAt[static_cast<size_t>(k)] = TakenValue(p, k);
-    }
-  const bool fell = !lowestAt.empty() && *chisq - lowest >= kStalledChiSquare * sigma2;
-  if (!lowestAt.empty()) {
-    std::copy(lowestAt.begin() + 1, lowestAt.end(), &a[1]);
-    *chisq = lowest;
-    Work().acceptedChiSquare = lowest;
-  }
-  if (uncomputed) return ProbeOutcome::Uncomputed;
-  return fell ? ProbeOutcome::Lower : ProbeOutcome::Minimum;
-}
-
-}  // namespace
-
-MarquardtRejectedEnd MarquardtAfterRejectedTrials(const double* a, const float* unit, int n, double chisq,
-                                                  double* lambda, std::vector<int>* open) {
-  MarquardtWorkArrays& w = Work();
-  std::vector<int> flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
-  if (!flat.empty() && WithinUnitOfMinimumHolding(flat, n)) {
-    if (open) *open = std::move(flat);
-    return MarquardtRejectedEnd::Undetermined;
-  }
-  if (w.derivativeStepLengthenings >= kDerivativeStepLengthenings) return MarquardtRejectedEnd::StoppedAway;
-  ++w.derivativeStepLengthenings;
-  for (int j = 1; j <= n; ++j) {
-    w.stepFactor[j] = 1.0 + 10.0 * (w.stepFactor[j] - 1.0);
-    w.absoluteStep[j] *= 10.0;
-  }
-  *lambda = -1.0;
-  return MarquardtRejectedEnd::Retry;
-}
-
-MarquardtRejectedEnd MarquardtProbeEnd(FitHost* host, double* a, const float* unit, int n, double* chisq,
-                                       double* lambda, FitTarget target) {
-  switch (ProbeAroundAcceptedPoint(host, a, unit, n, chisq, target)) {
-    case ProbeOutcome::Minimum: return MarquardtRejectedEnd::Reached;
-    case ProbeOutcome::Lower: *lambda = -1.0; return MarquardtRejectedEnd::Retry;
-    default: return MarquardtRejectedEnd::StoppedAway;
-  }
-}
-
-int MLOptimize(FitHost* host) { return RunMarquardt(host).result; }
-
-FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
-  FitEngineState& fs = gFitEngineState;
-  FitBudgetScope wholeFit(host);
-  FitSolverBoxScope solverBoxes;
-  FitRunEnd end;
-  if (host) host->WriteDiagnostics("\nEnter MLOptimize");
-  fs.minimiserRuns = 0;
-  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
-  gSimulationSwitches.redrawDuringSimulation = 0;
-  if (!host || !CheckFitLimitsBeforeFit(host)) {
-    gSimulationSwitches.redrawDuringSimulation = redraw;
-    return end;
-  }
-  host->RequestRepaint();
-  fs.stopRequested = 0;
-  fs.evaluationsThisRun = 0;
-  fs.evaluationsTotal = 0;
-  ComposeFitInfoText(host);
-
-  const int n = ParametersToFitVector(0, nullptr);
-  if (n == 0) {
-    gSimulationSwitches.redrawDuringSimulation = redraw;
-    end.result = 1;
-    return end;
-  }
-  AllocMarquardtArrays(n);
-  MarquardtWorkArrays& w = Work();
-  FitVectorDerivativeSteps(n, w.stepFactor, w.absoluteStep);
-  ParametersToFitVector(n, w.simulation);
-  DoubleVec a(1, n);
-  for (int j = 1; j <= n; ++j) {
-    const float v = w.simulation[j];
-    w.scale[j] = v;
-    a[j] = v != 0.0f ? 1.0 : 0.0;
-    w.fitFlags[j] = 1;
-  }
-
-  host->ShowFitProgressIndicator();
-  fs.fitRunning = 1;
-  double chisq = 0.0;
-  double& lambda = fs.mlLambda;
-  lambda = -1.0;
-  fs.mlError = 0;
-  // The points the steps went through, the start first: the fit ends at the
-  // last of them whose model can be computed again.
-  std::vector<std::vector<double>> trail(1, std::vector<double>(&a[1], &a[1] + n));
-  mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
-  fs.mlChiSquare = chisq;
-  if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
-  if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
-
-  // A start whose model cannot be computed (a species of molar mass 0, one
-  // beyond what the solver computes) has no curvature to step from: every
-  // step would be "no lower" than a misfit never formed, and the fit would
-  // end where it began, as if there were a minimum.
-  const bool stoppedAtStart = fs.stopRequested != 0;
-  const bool uncomputedStart = !stoppedAtStart && !std::isfinite(chisq);
-  // The curvature of the start is whole: the covariance pass can use it.
-  const bool started = !stoppedAtStart && !fs.mlError && !uncomputedStart;
-  // The normalised entries start at 1, those that started at 0 at 0.
-  FloatVec unit(1, n);
-  for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
-  StalledSteps stalled(n, unit);
-  bool undetermined = false, shrunk = false, done = false;
-  // Quantities the data do not determine at an end by small change.
-  std::vector<int> flat;
-  if (started) {
-    fs.minimiserRuns = 0;
-    bool armed = false;
-    DoubleVec before(1, n);
-    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
-      ++fs.minimiserRuns;
-      const double oldLambda = lambda, oldChisq = chisq;
-      for (int j = 1; j <= n; ++j) before[j] = a[j];
-      mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
-      fs.mlChiSquare = chisq;
-      if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
-      if (fs.mlError) break;
-      // An exact fit is a minimum: no step can lower what rounding is left.
-      const bool exact = ExactFitChiSquare(chisq);
-      if (fs.mlStepNegligible) {
-        // A step the rejections before it shrank is no end by small change:
-        // every trial from here was rejected, the point is no minimum, unless
-        // longer derivative steps find the way on or only quantities the
-        // data do not determine are left to move.
-        if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
-          // Such an end is not probed here (MarquardtProbeEnd, as the c(s)
-          // fits do): where no probe falls, species may still lie in a
-          // minimum of their own arrangement far above the best (two of 5.5
-          // and 3.8 S from twice their s, 1 200 units of chi-square above
-          // it), and the fit driver goes on from a stopped-away end by
-          // placing species in pairs, which it does not try from a reached
-          // one. The driver asks the misfit once that check is done.
-          const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &flat);
-          if (next == MarquardtRejectedEnd::Retry) {
-            armed = false;
-            continue;
-          }
-          if (next == MarquardtRejectedEnd::Undetermined) {
-            done = true;
-            break;
-          }
-          shrunk = true;
-          break;
-        }
-        // A negligible step changes nothing, so a second one in a row would
-        // only repeat it: two of them (or one after an armed fall) end the fit.
-        if (armed) done = true;
-        armed = true;
-      }
-      if (fs.stopRequested || done) break;
-      const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
-      if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
-                                        std::sqrt(oldChisq / std::max(fs.mlPointCount, 1.0)), std::sqrt(chisq / std::max(fs.mlPointCount, 1.0)),
-                                        fs.maxRelativeChange, fs.mlPointCount, MarquardtExpectedFall(n))) {
-        undetermined = true;
-        break;
-      }
-      const bool clearFall = oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && !exact;
-      // At an exact fit a rejected step is one more sign of the end.
-      if ((rejected && !exact) || clearFall) continue;
-      // A small fall of a step the damping shrank tells nothing of a minimum.
-      if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
-      if (armed)
-        done = true;
-      else
-        armed = true;
-      if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
-      ComposeFitInfoText(host);
-    }
-  }
-
-  // The last iteration can come just as the steps arrive: the test by small
-  // change needs two more, each rejected trial from the minimum one of them
-  // at best. A point whose linearised misfit (at the starting damping, so
-  // not shortened by those rejections) expects less than one unit of
-  // chi-square of any step is a minimum as far as the data tell, whatever
-  // iteration it came at: it ends as one, its quantities judged as at any end.
-  if (started && !done && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError && !FitStoppedByBudget() &&
-      fs.minimiserRuns >= fs.mlMaxIterations && (ExactFitChiSquare(chisq) || MarquardtAtStatisticalMinimum(n)))
-    done = true;
-  // An end by small change at a point where moving a quantity by a tenth
-  // of its value (or of its start) changes chi-square by less than one unit
-  // in noise terms, even with every other quantity held: the data do not
-  // determine it there, and "reached" would pass an arbitrary value as a
-  // result (a species of 1 Da beside a flat level over featureless scans).
-  if (done && flat.empty() && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError)
-    flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
-  // A species' s or size the last steps pressed against the end of its
-  // physical range: a minimum found there lies beyond the range, where the
-  // species leaves the cell before the first scan or spreads no boundary
-  // (the meniscus and bottom at the limits the user set are no such end:
-  // the report names them at their limit).
-  std::vector<int> held;
-  {
-    std::vector<unsigned char> ranged(static_cast<size_t>(n) + 1, 0);
-    FitVectorEntriesInSpeciesRanges(n, ranged.data());
-    for (int j = 1; j <= n; ++j)
-      if (w.blocked[j] != 0 && ranged[static_cast<size_t>(j)]) held.push_back(j);
-  }
-  // A stopped fit ends at the best point it has seen.
-  if (fs.stopRequested && TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity()))
-    trail.emplace_back(&a[1], &a[1] + n);
-  // A fit ended by its budget ends as a completed one, at its last
-  // accepted point or a better one seen (a trial cut short was not taken).
-  end.stoppedByTheUser = fs.stopRequested != 0 && !FitStoppedByBudget();
-  const bool budget = FitStoppedByBudget() && !fs.mlError;
-  const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
-  // The covariance pass and the evaluation of the result are the ending:
-  // no press cuts them short.
-  platform::InputHold hold;
-  if (completed) {
-    fs.stopRequested = 0;
-    lambda = 0.0;
-    mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
-    fs.fitRunning = 0;
-    if (EndAtComputedPoint(host, a, n, trail))
-      for (int i = 1; i <= n; ++i)
-        for (int j = 1; j <= n; ++j) w.covariance[i][j] = 0.0;
-
-    // The result's evaluation tells which species the linear solve left
-    // without a loading: their s and size change no point of the model, so
-    // the curvature above saw nothing of them, and "reached" would pass the
-    // values they started from as a result.
-    if (done && !undetermined && !shrunk && !ExactFitChiSquare(chisq)) {
-      std::vector<unsigned char> absent(static_cast<size_t>(n) + 1, 0);
-      FitVectorEntriesOfAbsentSpecies(n, absent.data());
-      for (int j = 1; j <= n; ++j)
-        if (absent[static_cast<size_t>(j)] && std::find(flat.begin(), flat.end(), j) == flat.end()) flat.push_back(j);
-      std::sort(flat.begin(), flat.end());
-    }
-    gLastResult = MarquardtResult{};
-    for (int i = 1; i <= n; ++i) {
-      gLastResult.value.push_back(w.simulation[i]);
-      const double c = w.covariance[i][i];
-      gLastResult.error.push_back(c > 0.0 ? std::sqrt(c) : 0.0);
-      std::vector<double> row;
-      for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
-      gLastResult.covariance.push_back(row);
-    }
-    const std::string path = options.writesListing ? host->MarquardtListingPath() : std::string();
-    // Whole or not at all: parallel runs may share the program folder.
-    if (!path.empty()) {
-      const bool written = platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
-        FILE* f = std::fopen(temporary.c_str(), "w");
-        if (!f) return false;
-        for (int i = 1; i <= n; ++i) {
-          std::fprintf(f, "%d: %e\t(%e)\t - ", i, gLastResult.value[i - 1], gLastResult.error[i - 1]);
-          for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", gLastResult.covariance[i - 1][j - 1]);
-          std::fprintf(f, "\n");
-        }
-        return std::fclose(f) == 0;
-      });
-      if (!written && platform::FirstWriteFailure(path))
-        ErrorBox(("\n\aAttention: could not write " + path).c_str());
-    }
-  } else {
-    fs.stopRequested = 0;
-    fs.fitRunning = 0;
-    EndAtComputedPoint(host, a, n, trail);
-  }
-  FreeMarquardtArrays();
-  gSimulationSwitches.redrawDuringSimulation = redraw;
-  if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
-  host->RequestRepaint();
-  ComposeFitInfoText(host);
-  if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
-  fs.fitRunning = 0;
-  host->EraseFitProgressIndicator();
-  end.ranOutOfIterations = completed && !budget && !done && !undetermined && !shrunk;
-  end.stoppedAfterRejectedTrials = completed && !budget && shrunk && !undetermined;
-  if (completed && !budget) {
-    if (!flat.empty() && held.empty())
-      ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});
-    else
-      ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
-                         FitVectorEntryNames(held));
-  } else if (uncomputedStart && !budget) {
-    ReportStoppedAwayFromMinimum(host, "the model could not be computed at the starting values (a species of molar "
-                                       "mass 0, or one the solver cannot compute), so no step was taken");
-  } else if (!completed && !budget && !stoppedAtStart && fs.mlError) {
-    ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
-  } else if (!completed && !budget && started) {
-    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
-  }
-  end.result = completed || budget ? 1 : 0;
-  return end;
 }
