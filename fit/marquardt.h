@@ -33,6 +33,11 @@ struct MarquardtOptions {
   // MarquardtListingPath): off while another method's end is checked by it,
   // which leaves a listing of the user's own Marquardt fit alone.
   bool writesListing = true;
+  // Whether the run goes on with the counters of the fit it is part of (its
+  // minimiser runs and evaluations, as the progress line and the report
+  // show them) rather than starting its own: on while it checks another
+  // method's end, whose counters are the fit's.
+  bool continuesCounters = false;
 };
 // One Marquardt-Levenberg fit from the model's current values; returns its
 // result and which of its ends it came to.

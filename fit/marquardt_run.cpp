@@ -35,21 +35,24 @@ namespace {
 struct MarquardtIterationsEnd {
   bool done = false, undetermined = false, shrunk = false;
   std::vector<int> flat;
+  int iterations = 0;
 };
 
 // The iterations from the accepted start a (normalised units, sum of
 // squares chisq, damping lambda) to the run's own end or its
-// mlMaxIterations; each accepted point is added to `trail`.
+// mlMaxIterations; each accepted point is added to `trail`. Each iteration
+// is one of the fit's minimiser runs (the progress line's count).
 MarquardtIterationsEnd IterateMarquardt(FitHost* host, double* a, const float* unit, int n, double& chisq,
                                         double& lambda, std::vector<std::vector<double>>& trail,
-                                        StalledSteps& stalled) {
+                                        StalledSteps& stalled, bool continuesCounters) {
   FitEngineState& fs = gFitEngineState;
   MarquardtWorkArrays& w = Work();
   MarquardtIterationsEnd out;
-  fs.minimiserRuns = 0;
+  if (!continuesCounters) fs.minimiserRuns = 0;
   bool armed = false;
   DoubleVec before(1, n);
-  while (!fs.stopRequested && !out.done && fs.minimiserRuns < fs.mlMaxIterations) {
+  while (!fs.stopRequested && !out.done && out.iterations < fs.mlMaxIterations) {
+    ++out.iterations;
     ++fs.minimiserRuns;
     const double oldLambda = lambda, oldChisq = chisq;
     for (int j = 1; j <= n; ++j) before[j] = a[j];
@@ -189,7 +192,7 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   FitSolverBoxScope solverBoxes;
   FitRunEnd end;
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
-  fs.minimiserRuns = 0;
+  if (!options.continuesCounters) fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
   gSimulationSwitches.redrawDuringSimulation = 0;
   if (!host || !CheckFitLimitsBeforeFit(host)) {
@@ -199,7 +202,7 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   host->RequestRepaint();
   fs.stopRequested = 0;
   fs.evaluationsThisRun = 0;
-  fs.evaluationsTotal = 0;
+  if (!options.continuesCounters) fs.evaluationsTotal = 0;
   ComposeFitInfoText(host);
 
   const int n = ParametersToFitVector(0, nullptr);
@@ -247,7 +250,8 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
   MarquardtIterationsEnd iterations;
-  if (started) iterations = IterateMarquardt(host, a, unit, n, chisq, lambda, trail, stalled);
+  if (started)
+    iterations = IterateMarquardt(host, a, unit, n, chisq, lambda, trail, stalled, options.continuesCounters);
   bool done = iterations.done;
   const bool undetermined = iterations.undetermined, shrunk = iterations.shrunk;
   std::vector<int> flat = std::move(iterations.flat);
@@ -258,7 +262,7 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   // chi-square of any step is a minimum as far as the data tell, whatever
   // iteration it came at: it ends as one, its quantities judged as at any end.
   if (started && !done && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError && !FitStoppedByBudget() &&
-      fs.minimiserRuns >= fs.mlMaxIterations && (ExactFitChiSquare(chisq) || MarquardtAtStatisticalMinimum(n)))
+      iterations.iterations >= fs.mlMaxIterations && (ExactFitChiSquare(chisq) || MarquardtAtStatisticalMinimum(n)))
     done = true;
   // An end by small change at a point where moving a quantity by a tenth
   // of its value (or of its start) changes chi-square by less than one unit

@@ -90,10 +90,11 @@ FitRunEnd CheckSimplexEndAlongTheValley(FitHost* host, const FitRunEnd& run, Fit
   FitRunEnd check;
   {
     // Its trials show no solver box, and it writes no parameter listing:
-    // the user asked for neither.
+    // the user asked for neither. Its steps and evaluations are the fit's.
     QuietTrials quiet;
     MarquardtOptions options;
     options.writesListing = false;
+    options.continuesCounters = true;
     check = RunMarquardt(host, options);
   }
   const float checkedRmsd = CalcRmsd();

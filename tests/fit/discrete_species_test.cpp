@@ -231,6 +231,7 @@ TEST_F(DiscreteSpeciesTest, SimplexFromStartsNearTwoCloseSpeciesEndsAtTheMarquar
     gFitEngineState.useMarquardt = marquardt ? 1 : 0;
     SeedGaussRandom(a.seed);
     host.evaluations = 0;
+    host.texts.clear();
     EXPECT_EQ(FitCurrentModel(&host), 1);
     const float* P = gModelParameterVector.P;
     // Slower species first: the labels may come back swapped.
@@ -269,6 +270,18 @@ TEST_F(DiscreteSpeciesTest, SimplexFromStartsNearTwoCloseSpeciesEndsAtTheMarquar
     EXPECT_NEAR(v[1], reference[1], 0.05 * reference[1]);
     EXPECT_NEAR(v[3], reference[3], 0.05 * reference[3]);
     EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
+    // The counters are the fit's own, the check of its end by Marquardt
+    // among them: every model the host computed is counted, and the runs
+    // the progress line numbers never start again from the first.
+    EXPECT_EQ(gFitEngineState.evaluationsTotal, host.evaluations);
+    int lastRun = 0;
+    for (const std::string& text : host.texts) {
+      int run = 0;
+      if (std::sscanf(text.c_str(), "10,30:s%d, step #", &run) != 1) continue;
+      EXPECT_GE(run, lastRun) << text;
+      lastRun = run;
+    }
+    EXPECT_GT(lastRun, 0);
   }
 }
 
