@@ -101,8 +101,15 @@ MarquardtIterationsEnd IterateMarquardt(FitHost* host, double* a, const float* u
       break;
     }
     const bool clearFall = oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && !exact;
+    // The two small changes that end the fit come in a row: a clear fall
+    // between them starts the count again (a rejected trial, which moves
+    // nothing, neither counts nor breaks the row).
+    if (clearFall) {
+      armed = false;
+      continue;
+    }
     // At an exact fit a rejected step is one more sign of the end.
-    if ((rejected && !exact) || clearFall) continue;
+    if (rejected && !exact) continue;
     // A small fall of a step the damping shrank tells nothing of a minimum.
     if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
     if (armed)
