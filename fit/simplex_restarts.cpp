@@ -151,11 +151,25 @@ void RepeatLastStep(int n, float** p, const float* runStart, const float* spread
     for (int j = 1; j <= n; ++j) p[n + 1][j] = StepOnceMore(p[1][j], runStart[j]);
 }
 
+// The relative spread of the vertex values at which a restart's run ends:
+// kFitSimplexTolerance, a few roundings of a float above 0, at the default
+// tolerance (maxRelativeChange, the relative change below which a restart
+// counts as converged, 1 %), scaled with the user's tolerance where that is
+// looser: each run then ends sooner (at 50 %, 5e-4, the spread of the fit's
+// first run). No run resolves finer than that floor: a tighter tolerance
+// asks the restarts alone to agree more closely. What judges the end stands
+// at every tolerance: a restart of a new fit's size that lowers chi-square
+// by a unit of the noise sends the fit on.
+float RestartRunTolerance(float maxRelativeChange) {
+  const float byDefault = FitEngineState().maxRelativeChange;
+  return kFitSimplexTolerance * std::max(1.0f, maxRelativeChange / byDefault);
+}
+
 // A restart is still improving while it lowers the rmsd by more than the
 // spread its runs end at, and by more than its rounding (an exact fit's
 // rmsd wanders among roundings, relatively far).
-bool StillImproving(float previousRmsd, float rmsd, double resolution) {
-  return rmsd < previousRmsd * (1.0f - kFitSimplexTolerance) && previousRmsd > resolution;
+bool StillImproving(float previousRmsd, float rmsd, double resolution, float runTolerance) {
+  return rmsd < previousRmsd * (1.0f - runTolerance) && previousRmsd > resolution;
 }
 
 // An rmsd within the rounding of the signals of 0 is that of an exact fit:
@@ -165,8 +179,8 @@ float Resolved(float rmsd, double resolution) { return rmsd > resolution ? rmsd 
 // The restart that confirms an end lowered the rmsd by more than the runs
 // resolve: by more than the spread they end at, and by at least a unit of
 // chi-square in noise terms (sigma the rmsd), which the data can tell.
-bool ConfirmationLowered(float previousRmsd, float rmsd, double resolution, double points) {
-  return StillImproving(previousRmsd, rmsd, resolution) &&
+bool ConfirmationLowered(float previousRmsd, float rmsd, double resolution, double points, float runTolerance) {
+  return StillImproving(previousRmsd, rmsd, resolution, runTolerance) &&
          ChiSquareFall(previousRmsd, rmsd, points, resolution) >= kStalledChiSquare;
 }
 
@@ -230,7 +244,8 @@ SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* 
   MakeInitialSimplex(n, p);
   EvaluateSimplexFromStart(host, p, y, n, SimplexSim);
   // The first run approaches the minimum; the restarts end where the values
-  // of the simplex agree to kFitSimplexTolerance.
+  // of the simplex agree to the run tolerance the user's tolerance sets.
+  const float runTolerance = RestartRunTolerance(maxRelativeChange);
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk, nullptr, 0, false);
   FloatVec extent(1, n), spread(1, n), runStart(1, n);
   int best = EndRun(n, p, y, extent, previous);
@@ -267,7 +282,7 @@ SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* 
     }
     for (int j = 1; j <= n; ++j) runStart[j] = p[1][j];
     for (int i = 2; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk, nullptr, 0, false);
+    NelderMeadMinimize(host, p, y, n, runTolerance, SimplexSim, &nfunk, nullptr, 0, false);
     best = EndRun(n, p, y, extent, current);
     // A run cut short by the count of evaluations tells nothing of an end.
     if (nfunk >= kMaxNelderMeadEvaluations) break;
@@ -281,9 +296,9 @@ SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* 
         RestartConverged(n, previous, current, kinds.get(), Resolved(previousRmsd, resolution),
                          Resolved(y[best], resolution), maxRelativeChange, absent.Ignored());
     if (confirming)
-      settled = !ConfirmationLowered(previousRmsd, y[best], resolution, fs.rmsdPointCount);
+      settled = !ConfirmationLowered(previousRmsd, y[best], resolution, fs.rmsdPointCount, runTolerance);
     else
-      settled = converged && !StillImproving(previousRmsd, y[best], resolution);
+      settled = converged && !StillImproving(previousRmsd, y[best], resolution, runTolerance);
     // A restart that moves a quantity for almost nothing is no step towards
     // a minimum the data determine, a confirming one included; an absent
     // species' s and M move freely.

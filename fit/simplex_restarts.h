@@ -14,11 +14,12 @@ class FitHost;
 // species without amplitude widely; from the second restart on, its last
 // vertex repeats the step the run before made where that step was longer
 // than the spread. A restart that changes the rmsd and every quantity by at
-// most maxRelativeChange and lowers the rmsd by less than
-// kFitSimplexTolerance of itself has settled; it is confirmed by restarts of
+// most maxRelativeChange (the user's tolerance) and lowers the rmsd by less
+// than the spread its runs end at (a thousandth of that tolerance, never
+// below kFitSimplexTolerance) has settled; it is confirmed by restarts of
 // a new fit's own size (MakeInitialSimplex, widened by a tenth of the way
 // each quantity has come from its start): the fit has reached its minimum
-// when two of them in a row lower the rmsd by no more than that tolerance
+// when two of them in a row lower the rmsd by no more than that spread
 // or than one unit of chi-square; one that does lower it is followed by
 // the small restarts again. The fit also ends at a stop, when
 // kMaxNelderMeadRestarts restarts did not settle or a run spent

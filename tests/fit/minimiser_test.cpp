@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -21,7 +22,6 @@
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
-#include "fit/fit_end.h"
 #include "fit_test_support.h"
 #include "numerics/random.h"
 #include "platform/clock.h"
@@ -718,6 +718,46 @@ TEST_F(MinimiserTest, EachMethodReachesTheMinimumOfItsObjective) {
     }
     EXPECT_EQ(gFitEngineState.fitRunning, 0);
     EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
+  }
+}
+
+// The user's tolerance (maxRelativeChange, "Tolerance" in percent) sets
+// how closely the restarts must agree and how finely their runs resolve the
+// rmsd: on the shifted Rosenbrock valley from seeded random starts, a looser
+// tolerance ends the simplex fits sooner (their evaluations together fall
+// with it), and every end is reached within a unit of chi-square of the
+// valley's minimum, rmsd sqrt(1/3) over 3 points (sigma^2 = 1/3: an rmsd
+// below sqrt(4/9)), which the end's checks hold at every tolerance.
+TEST_F(MinimiserTest, TheToleranceLoosensTheSimplexFitOnTheShiftedValley) {
+  const float tolerances[] = {1e-4f, 0.01f, 0.1f, 0.5f};  // 0.01 %, 1 %, 10 %, 50 %
+  std::mt19937 draw(2024);
+  std::uniform_real_distribution<float> xs(-1.5f, 1.5f), ys(-0.5f, 2.0f);
+  std::vector<std::array<float, 2>> starts(8);
+  for (auto& start : starts) start = {xs(draw), ys(draw)};
+  int evaluationsBefore = 0;
+  for (const float tolerance : tolerances) {
+    SCOPED_TRACE(testing::Message() << "tolerance " << tolerance);
+    int evaluations = 0;
+    for (const auto& start : starts) {
+      SCOPED_TRACE(testing::Message() << "from (" << start[0] << ", " << start[1] << ")");
+      TearDown();
+      SetUp();
+      AnalyticHost host;
+      SetUpRosenbrock(host, true);
+      gFitEngineState.maxRelativeChange = tolerance;
+      P[5] = start[0];
+      P[6] = start[1];
+      ASSERT_EQ(FitCurrentModel(&host), 1);
+      EXPECT_EQ(LastFitEnd().kind, FitEndKind::Reached);
+      EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
+      EXPECT_GE(gFitEngineState.currentRmsd, std::sqrt(1.0f / 3.0f) * (1.0f - 1e-6f));
+      EXPECT_LT(gFitEngineState.currentRmsd, std::sqrt(4.0f / 9.0f));
+      evaluations += host.evaluations;
+    }
+    if (evaluationsBefore > 0) {
+      EXPECT_LT(evaluations, evaluationsBefore);
+    }
+    evaluationsBefore = evaluations;
   }
 }
 
