@@ -1,0 +1,313 @@
+#include "distributions/conti_fit.h"
+
+#include <algorithm>
+#include <limits>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_detection.h"
+#include "distributions/conti_fit_display.h"
+#include "distributions/conti_fit_work.h"
+#include "distributions/conti_fit_vector.h"
+#include "distributions/conti_grid.h"
+#include "distributions/conti_model_family.h"
+#include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_transforms.h"
+#include "distributions/hydrodynamics.h"
+#include "distributions/nnls.h"
+#include "distributions/normal_equations.h"
+#include "distributions/work_blocks.h"
+#include "fit/annealing.h"
+#include "fit/fit_budget.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_target.h"
+#include "fit/fit_vector.h"
+#include "fit/marquardt.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/nelder_mead.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/fit_end.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+#include "platform/error_box.h"
+#include "numerics/random.h"
+#include "platform/diagnostics.h"
+#include "platform/input_events.h"
+#include "platform/paths.h"
+
+using namespace conti_fit_work;
+
+namespace {
+
+// The end of a Marquardt-Levenberg fit at the point a (normalised units).
+void MarquardtEvaluateAt(FitHost* host, const double* a, int n) {
+  MarquardtWorkArrays& w = FS().mlWork;
+  for (int i = 1; i <= n; ++i) w.simulation[i] = static_cast<float>(a[i]);
+  ScaleFitParameters(w.simulation, n);
+  FS().fitRunning = 0;
+  Conti().finalEvaluation = 1;
+  ContiSimplexSim(w.simulation, host);
+}
+
+// The listing of the fitted parameters: value and standard error in model
+// units, then the covariance row.
+void WriteMarquardtListing(FitHost* host, int n) {
+  const std::string path = host->MarquardtListingPath();
+  const MarquardtWorkArrays& w = FS().mlWork;
+  if (path.empty() || !w.covariance) return;
+  // Whole or not at all: parallel runs may share the program folder.
+  platform::CheckedOutputFile file(path);
+  FILE* f = file.get();
+  if (!f) {
+    if (platform::FirstWriteFailure(path)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
+    return;
+  }
+  for (int i = 1; i <= n; ++i) {
+    const double c = w.covariance[i][i];
+    std::fprintf(f, "%d: %e\t(%e)\t - ", i, w.simulation[i], c > 0.0 ? std::sqrt(c) : 0.0);
+    for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
+    std::fprintf(f, "\n");
+  }
+  if (!file.Commit() && platform::FirstWriteFailure(path))
+    ErrorBox(("\n\aAttention: could not write " + path).c_str());
+}
+
+// How the iterations of a fit came out, for its ending.
+struct ContiMarquardtOutcome {
+  bool completed = false, started = false, budget = false, noMaterial = false;
+  bool undetermined = false, shrunk = false, done = false;
+  double noMaterialFall = 0.0;
+  // The quantities an undetermined end names.
+  std::vector<int> named;
+};
+
+// The ending of a fit at a (normalised units): the covariance pass and the
+// result's evaluation where it completed, the point it stopped at where
+// not; the end told. Returns the fit's result.
+int EndContiMarquardtFit(FitHost* host, double* a, int n, double chisq, unsigned char redraw,
+                         const ContiMarquardtOutcome& o) {
+  FitEngineState& fs = FS();
+  MarquardtWorkArrays& w = fs.mlWork;
+  // The covariance pass and the evaluation of the result are the ending:
+  // no press cuts them short.
+  platform::InputHold hold;
+  if (o.completed) {
+    fs.mlLambda = 0.0;
+    mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+    MarquardtEvaluateAt(host, a, n);
+    WriteMarquardtListing(host, n);
+    FreeMarquardtArrays();
+    host->EraseFitProgressIndicator();
+    host->RequestRepaint();
+    DisplayBestContiParams(host);
+    FinishDistribution();
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    SaveBest(host);
+    Trace(" --> MLContiFit o.done.");
+    if (!o.budget && o.noMaterial)
+      ReportNoMaterial(host, ContiEntryNames(AllEntries(n)), o.noMaterialFall, gBestEvidence.amplitudes);
+    else if (!o.budget)
+      ReportMarquardtEnd(host, o.undetermined, ContiEntryNames(o.named), o.shrunk, o.done);
+    return 1;
+  }
+  // A o.budget spent before the first curvature was whole ends without the
+  // covariance pass, but as no interruption.
+  if (!o.budget && o.started && fs.mlError)
+    ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
+  else if (!o.budget && o.started)
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+  if (!o.budget) RaiseInterruptFlags(host);
+  fs.stopRequested = 0;
+  SetupContiGrid();
+  MarquardtEvaluateAt(host, a, n);
+  FreeMarquardtArrays();
+  host->RequestRepaint();
+  DisplayBestContiParams(host);
+  FinishDistribution();
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  if (fs.saveBestDuringFit) SaveBest(host);
+  host->EraseFitProgressIndicator();
+  return o.budget ? 1 : 0;
+}
+
+}  // namespace
+
+int MLContiFit(FitHost* host) {
+  FitEngineState& fs = FS();
+  OneEndBox oneBox(host);
+  FitBudgetScope wholeFit(host);
+  unsigned char redraw = 0;
+  if (!CommonStart(host, &redraw)) return 0;
+  Trace("\nEntering MLContiFit");
+  host->ShowFitProgressIndicator();
+  fs.startRmsd = fs.startRmsdCopy = 1e10f;
+  const int n = ContiParametersToFitVector(0, nullptr);
+  if (n == 0) {
+    host->EraseFitProgressIndicator();
+    return NothingFloats(host, redraw);
+  }
+  if (!AllocMarquardtArrays(n)) {
+    host->EraseFitProgressIndicator();
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return 0;
+  }
+  MarquardtWorkArrays& w = fs.mlWork;
+  // An evaluation depends on the parameters alone: a rejected trial needs no
+  // derivatives.
+  w.rejectBeforeDerivatives = ParametersAlone();
+  ContiDerivativeSteps();
+  ContiParametersToFitVector(n, w.simulation);
+  DoubleVec a(1, n);
+  for (int i = 1; i <= n; ++i) {
+    const float v = w.simulation[i];
+    w.scale[i] = v;
+    a[i] = v != 0.0f ? 1.0 : 0.0;
+    w.fitFlags[i] = 1;
+  }
+  fs.mlChiSquare = 0.0;
+  fs.mlLambda = -1.0;
+  fs.mlError = 0;
+  fs.stopRequested = 0;
+  double chisq = 0.0;
+  mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+  fs.mlChiSquare = chisq;
+  if (fs.saveBestDuringFit) SaveBest(host);
+  bool completed = !fs.stopRequested && !fs.mlError;
+  // The curvature of the start is whole: the covariance pass can use it.
+  const bool started = completed;
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
+  StalledSteps stalled(n, unit);
+  bool undetermined = false, shrunk = false, done = false;
+  // The quantities the data do not determine where every trial was rejected.
+  std::vector<int> open;
+  // Data that show no material beyond the noise determine none of the
+  // fitted quantities: the fit ends at its last accepted point, from its
+  // start on (see NelderMeadRestarts).
+  double noMaterialFall = 0.0;
+  bool noMaterial = completed && DataShowNoMaterial(n, &noMaterialFall);
+  if (completed && !noMaterial) {
+    fs.minimiserRuns = 0;
+    bool pending = false;
+    DoubleVec before(1, n);
+    // An end by small change or by negligible steps rests on derivatives
+    // the misfit's roughness misleads as well: at f/f0 1.304 the linearised
+    // misfit put the minimum 0.004 units of chi-square away while it lay 55
+    // units lower at 1.3015. The misfit itself is asked; a probe a unit or
+    // more lower starts the run again from there (one that cannot be
+    // computed leaves the end as the derivatives found it).
+    auto goesOn = [&]() {
+      if (chisq < fs.mlTinyChiSquare) return false;
+      const bool retry =
+          MarquardtProbeEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim) == MarquardtRejectedEnd::Retry;
+      fs.mlChiSquare = chisq;
+      if (retry) pending = false;
+      return retry;
+    };
+    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations &&
+           !(noMaterial = DataShowNoMaterial(n, &noMaterialFall))) {
+      const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
+      ++fs.minimiserRuns;
+      for (int i = 1; i <= n; ++i) before[i] = a[i];
+      // f/f0 at its ceiling, where every evaluation is slowest: a step the
+      // data ask for (not shortened by rejections, or from a point the
+      // linearised misfit puts within a unit of its minimum) that falls by
+      // less than a unit of chi-square ends the fit there, reached, without
+      // the n evaluations of its derivatives.
+      w.endWithinUnit = AtFrictionalRatioCeiling() &&
+                        (fs.mlLambda <= kMarquardtStartLambda || MarquardtAtStatisticalMinimum(n));
+      mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+      w.endWithinUnit = false;
+      fs.mlChiSquare = chisq;
+      if (fs.mlError || fs.stopRequested) break;
+      if (w.endedWithinUnit) {
+        done = true;
+        break;
+      }
+      if (fs.mlStepNegligible) {
+        // A step the rejections before it shrank is no end by small change.
+        if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
+          MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
+          // The misfit is rough in f/f0 and the meniscus (the solve's active
+          // set changes): every trial can be rejected at its minimum.
+          if (next == MarquardtRejectedEnd::StoppedAway)
+            next = MarquardtProbeEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+          fs.mlChiSquare = chisq;
+          if (next == MarquardtRejectedEnd::Retry) {
+            pending = false;
+            continue;
+          }
+          undetermined = next == MarquardtRejectedEnd::Undetermined;
+          done = next == MarquardtRejectedEnd::Reached;
+          shrunk = next == MarquardtRejectedEnd::StoppedAway;
+          break;
+        }
+        // Nothing moves any more: a second negligible step would repeat it.
+        if (pending) {
+          if (goesOn()) continue;
+          done = true;
+          break;
+        }
+        pending = true;
+        continue;
+      }
+      // There, a rejected step from a point the linearised misfit puts
+      // within a unit of chi-square of its minimum: it is one as far as the
+      // data tell, and further rejections would only shrink the step for
+      // nothing the data can see.
+      if (fs.mlLambda > oldLambda && AtFrictionalRatioCeiling() && MarquardtAtStatisticalMinimum(n)) {
+        done = true;
+        break;
+      }
+      const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
+      if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
+                                   std::sqrt(oldChisq / std::max(fs.mlPointCount, 1.0)), std::sqrt(chisq / std::max(fs.mlPointCount, 1.0)),
+                                   fs.maxRelativeChange, fs.mlPointCount, MarquardtExpectedFall(n))) {
+        undetermined = true;
+        break;
+      }
+      const bool small =
+          fell && ((oldChisq - chisq) / oldChisq < fs.mlSmallChange || chisq < fs.mlTinyChiSquare);
+      if (!small) continue;
+      // A small fall of a step the damping shrank tells nothing of a minimum.
+      if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
+      if (pending) {
+        if (goesOn()) continue;
+        done = true;
+      }
+      pending = true;
+      if (fs.saveBestDuringFit) SaveBest(host, true);
+      DisplayBestContiParams(host);
+    }
+    completed = !fs.stopRequested && !fs.mlError;
+  }
+  // A stopped fit ends at the best point it has seen.
+  if (fs.stopRequested) TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity());
+  // A fit ended by its budget ends as a completed one, at its last
+  // accepted point or a better one seen (a trial cut short was not taken).
+  const bool budget = FitStoppedByBudget() && !fs.mlError;
+  if (budget && started) {
+    completed = true;
+    fs.stopRequested = 0;
+  }
+  ContiMarquardtOutcome outcome;
+  outcome.completed = completed;
+  outcome.started = started;
+  outcome.budget = budget;
+  outcome.noMaterial = noMaterial;
+  outcome.noMaterialFall = noMaterialFall;
+  outcome.undetermined = undetermined;
+  outcome.shrunk = shrunk;
+  outcome.done = done;
+  outcome.named = open.empty() ? stalled.Moved() : open;
+  return EndContiMarquardtFit(host, a, n, chisq, redraw, outcome);
+}
