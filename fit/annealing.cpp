@@ -238,12 +238,6 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
   }
 }
 
-void ReportAnnealingEnd(FitHost* host, bool interrupted) {
-  if (interrupted)
-    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
-  else
-    RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the annealing schedule ended the fit"));
-}
 
 int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;

@@ -56,6 +56,3 @@ int MoveAnnealingSimplex(float tt, FitHost* host, float** p, float* y, float* ps
 float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
                         FitTarget target, int ihi, float* yhi, float fac);
 
-// The end of an annealing fit without a finishing pass: its schedule is the
-// limit that ended it (or the user stopped it).
-void ReportAnnealingEnd(FitHost* host, bool interrupted);

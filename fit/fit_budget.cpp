@@ -54,8 +54,3 @@ bool FitEvaluationOutOfTime(bool cutShort) {
 
 bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }
 
-void ReportFitBudgetSpent(FitHost* host) {
-  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
-  const std::string minutes = std::to_string(static_cast<long long>(gFitEngineState.maxFitSeconds / 60.0));
-  RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the fit did not settle in " + minutes + " minutes"));
-}

@@ -40,7 +40,6 @@ bool FitEvaluationAllowed();
 // fit ends as a settled one would (its result evaluated, no interruption
 // passed on), only said not to have settled.
 bool FitStoppedByBudget();
-void ReportFitBudgetSpent(FitHost* host);
 // Asked by a target once its model is computed, with whether a poll cut
 // the computation short: when the fit's time ran out during the evaluation
 // the budget is spent and the fit stopped (as by FitEvaluationAllowed), and

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cfloat>
 #include <cstdio>
+#include <string>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
+#include "fit/nelder_mead.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/statistics.h"
 
@@ -187,4 +189,30 @@ void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std:
   else if (!held.empty())
     ReportStoppedAwayFromMinimum(host, "its steps lead beyond the fit range of " + NameList(held) +
                                            ", which is held at its limit");
+}
+
+void ReportRestartsExhausted(FitHost* host) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  RecordFitEnd(host, FitEndKind::Limit,
+               LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) + " restarts"));
+}
+
+void ReportSimplexEvaluationsExhausted(FitHost* host) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  RecordFitEnd(host, FitEndKind::Limit,
+               LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadEvaluations) +
+                            " simplex evaluations"));
+}
+
+void ReportAnnealingEnd(FitHost* host, bool interrupted) {
+  if (interrupted)
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+  else
+    RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the annealing schedule ended the fit"));
+}
+
+void ReportFitBudgetSpent(FitHost* host) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  const std::string minutes = std::to_string(static_cast<long long>(gFitEngineState.maxFitSeconds / 60.0));
+  RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the fit did not settle in " + minutes + " minutes"));
 }

@@ -203,3 +203,14 @@ void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why);
 // nothing when it reached its minimum.
 void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std::string>& names, bool shrunk,
                         bool done, const std::vector<std::string>& held = {});
+// Tells that the restarts ran out without settling (error code 10 in a
+// serial fit, a message otherwise; kMaxNelderMeadRestarts).
+void ReportRestartsExhausted(FitHost* host);
+// Tells, likewise, that the fit's simplex runs spent their
+// kMaxNelderMeadEvaluations without settling.
+void ReportSimplexEvaluationsExhausted(FitHost* host);
+// The end of an annealing fit without a finishing pass: its schedule is the
+// limit that ended it (or the user stopped it).
+void ReportAnnealingEnd(FitHost* host, bool interrupted);
+// Tells that the whole fit's time bound (maxFitSeconds) ended it.
+void ReportFitBudgetSpent(FitHost* host);

@@ -146,18 +146,6 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
   }
 }
 
-void ReportRestartsExhausted(FitHost* host) {
-  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
-  RecordFitEnd(host, FitEndKind::Limit,
-               LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) + " restarts"));
-}
-
-void ReportSimplexEvaluationsExhausted(FitHost* host) {
-  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
-  RecordFitEnd(host, FitEndKind::Limit,
-               LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadEvaluations) +
-                            " simplex evaluations"));
-}
 
 void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {
   for (int i = 1; i <= n + 1; ++i) {

@@ -51,12 +51,6 @@ constexpr float kFitSimplexTolerance = 1e-5f;
 // the rmsd or any parameter; a fit pinned against a limit, or an objective
 // too rough to settle, is ended after this many and keeps its best vertex.
 constexpr int kMaxNelderMeadRestarts = 50;
-// Tells that the restarts ran out without settling (error code 10 in a
-// serial fit, a message otherwise).
-void ReportRestartsExhausted(FitHost* host);
-// Tells, likewise, that the fit's simplex runs spent their
-// kMaxNelderMeadEvaluations without settling.
-void ReportSimplexEvaluationsExhausted(FitHost* host);
 
 // Reflection (fac -1), expansion (2) or contraction (0.5) of the worst vertex
 // ihi through the centroid of the others; replaces it when strictly better.
