@@ -95,7 +95,11 @@ bool BoundaryPastTheFitRangeByTheFirstScan(float s) {
 // The s at which a species placed anew is tried: kAnewSValues of them,
 // evenly in log s, from the s whose boundary just enters the fit range by
 // the last scan to the s whose boundary leaves it by the first. Empty where
-// the scans carry no times.
+// the scans carry no times. Ten: the span of s in view is the ratio of the
+// last scan's omega^2 t to the first's times that of the range's log
+// radii, some tens to a few hundred for a run, so that neighbouring values
+// lie within a factor of about 1.5 to 1.8 in s, which the short run after a
+// placement covers; each value costs one evaluation per frictional ratio.
 constexpr int kAnewSValues = 10;
 std::vector<float> SInView() {
   const ScanSet& ss = CurrentScanSet();

@@ -52,11 +52,18 @@ bool BoundaryPastTheFitRangeByTheFirstScan(float s);
 // log s across what the fit range sees; empty where the scans carry no times.
 std::vector<float> SInView();
 // The frictional ratios a species placed anew is tried at: its own size
-// tells nothing where it has no say (a flat level of a few daltons).
+// tells nothing where it has no say (a flat level of a few daltons). From
+// a compact molecule (1.2) through a moderately asymmetric one (1.5) to an
+// elongated one (2.0): at a given s the molar mass goes as (f/f0)^1.5, so
+// neighbouring ratios differ by a factor of 1.4 and 1.5 in M, the breadth
+// of a boundary by less than a short run that follows a placement moves it.
 inline constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
 // The positions across its fit limits at which a fitted meniscus (and
 // bottom) is tried with each species placed anew at a misfit end (at the
-// middle frictional ratio).
+// middle frictional ratio): the middles of the range's thirds, so that no
+// position is more than a sixth of the range from any meniscus in it (an
+// end held the meniscus 0.04 cm out at a limit of its range); each costs
+// one evaluation per s in view.
 inline constexpr int kAnewCellEndPositions = 3;
 // The size (M, or D x 1e7) of a species of s (S) at frictional ratio ff0.
 float SizeAtFrictionalRatio(float s, float ff0);

@@ -95,12 +95,24 @@ struct Around {
 constexpr Around kArounds[] = {{0.5f, 1.6f}, {0.5f, 2.0f}, {2.0f / 3.0f, 1.5f}, {1.0f / 3.0f, 3.0f}};
 // A species with a held share moved: its size alone by kHeldSizeFactors;
 // its s by kHeldSFactors with the size the same frictional ratio gives,
-// times kExchangeSizeFactors.
+// times kExchangeSizeFactors. Where they come from: a held share can bind
+// its species to a boundary far from its own (two species, the second's
+// share held, ended 16 to 25 % above the minimum with one at 1/14 of the
+// molar mass that belongs there), so its size is moved as widely as
+// kWideSizeFactors reach, a decade either way, in the steps of about 3
+// (sqrt 10) of kSizeFactors, leaving out 1 (no move); its s is moved as
+// far as a start may lie from the truth (the tables start species at half
+// and twice their s), at 1.5 and 2 either way, and at each the size
+// stays with the frictional ratio or moves by one of those steps.
 constexpr float kHeldSizeFactors[] = {0.1f, 1.0f / 3.0f, 3.0f, 10.0f};
 constexpr float kHeldSFactors[] = {0.5f, 2.0f / 3.0f, 1.5f, 2.0f};
 // Exchanged with another: at that one's s and size times
 // kExchangeSizeFactors, that one at its s times kExchangeSFactors and the
-// size the same frictional ratio gives, times kExchangeSizeFactors.
+// size the same frictional ratio gives, times kExchangeSizeFactors. The
+// exchanged species takes the other's boundary, its size within one step
+// of 3 of the other's (its own ratio need not hold there); the other
+// takes the held one's place within 1.5 in s, evenly in log s (2/3 and 1.5,
+// 0.8 and 1.25 are reciprocal), 1 included: the plain exchange of places.
 constexpr float kExchangeSizeFactors[] = {1.0f / 3.0f, 1.0f, 3.0f};
 constexpr float kExchangeSFactors[] = {2.0f / 3.0f, 0.8f, 1.0f, 1.25f, 1.5f};
 // With loadings held, the trials solved under them (SolveUnderHeldLoadings),
