@@ -98,8 +98,8 @@ bool BoundaryPastTheFitRangeByTheFirstScan(float s) {
 // the scans carry no times. Ten: the span of s in view is the ratio of the
 // last scan's omega^2 t to the first's times that of the range's log
 // radii, some tens to a few hundred for a run, so that neighbouring values
-// lie within a factor of about 1.5 to 1.8 in s, which the short run after a
-// placement covers; each value costs one evaluation per frictional ratio.
+// lie a factor of about 1.4 to 1.8 apart in s, no wider than the steps of
+// kBesideSFactors; each value costs one evaluation per frictional ratio.
 constexpr int kAnewSValues = 10;
 std::vector<float> SInView() {
   const ScanSet& ss = CurrentScanSet();

@@ -55,8 +55,8 @@ std::vector<float> SInView();
 // tells nothing where it has no say (a flat level of a few daltons). From
 // a compact molecule (1.2) through a moderately asymmetric one (1.5) to an
 // elongated one (2.0): at a given s the molar mass goes as (f/f0)^1.5, so
-// neighbouring ratios differ by a factor of 1.4 and 1.5 in M, the breadth
-// of a boundary by less than a short run that follows a placement moves it.
+// neighbouring ratios lie a factor of 1.4 and 1.5 apart in M, half the
+// step of 3 by which a species' own size is moved.
 inline constexpr float kAnewFrictionalRatios[] = {1.2f, 1.5f, 2.0f};
 // The positions across its fit limits at which a fitted meniscus (and
 // bottom) is tried with each species placed anew at a misfit end (at the
