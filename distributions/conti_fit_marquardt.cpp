@@ -277,6 +277,10 @@ int MLContiFit(FitHost* host) {
       }
       const bool small =
           fell && ((oldChisq - chisq) / oldChisq < fs.mlSmallChange || chisq < fs.mlTinyChiSquare);
+      // The two small changes that end the fit come in a row: a clear fall
+      // between them starts the count again (a rejected trial neither counts
+      // nor breaks the row).
+      if (fell && !small) pending = false;
       if (!small) continue;
       // A small fall of a step the damping shrank tells nothing of a minimum.
       if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
