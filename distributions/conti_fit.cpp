@@ -79,7 +79,8 @@ LastEvaluation gLastEvaluation;
 // fit's start.
 struct MaterialEvidence {
   double sumSquares = 0.0, noiseOnly = 0.0, points = 0.0, noiseParameters = 0.0;
-  int amplitudes = 0;
+  int amplitudes = 0, scans = 0;
+  bool timeInvariant = false;  // TI noise among the noise terms
   bool valid = false;
 };
 MaterialEvidence gBestEvidence;
@@ -97,7 +98,8 @@ void RecordMaterialEvidence(const ScanSet& sc, double points) {
   if (gBestEvidence.valid && !(gSumSquares < gBestEvidence.sumSquares)) return;
   const double radii = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1), scans = sc.count;
   double noise = 0.0;
-  switch (ChooseNoiseModel(in)) {
+  const NoiseModel model = ChooseNoiseModel(in);
+  switch (model) {
     case NoiseModel::TIRI: noise = radii + scans - 1.0; break;
     case NoiseModel::TI: noise = radii; break;
     case NoiseModel::RI: noise = scans; break;
@@ -105,7 +107,8 @@ void RecordMaterialEvidence(const ScanSet& sc, double points) {
     case NoiseModel::Plain: noise = 0.0; break;
     default: return;
   }
-  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, true};
+  const bool timeInvariant = model == NoiseModel::TI || model == NoiseModel::TIRI;
+  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, sc.count, timeInvariant, true};
 }
 
 // The noise of the scans as their own points tell it, free of any model:
@@ -141,13 +144,20 @@ double NoiseFromNeighbours(double* differences) {
 // point) as if the two were independent: sqrt(2 nu + 3 nu^2 / M). Beyond
 // that at the probability kNoMaterialProbability the data hold a signal
 // the noise terms cannot take up, whatever the distribution made of it.
+// Where TI noise is fitted, a TI noise may already have been taken off the
+// scans (as after a Run with the noise subtracted): the mean of S scans at
+// each radius, which leaves each neighbour difference a variance of only
+// 2 sigma^2 (1 - 1/S). The noise is then taken as large as that allows,
+// S / (S - 1) times the estimate: the test errs only towards noise.
 // Without a noise estimate (no two neighbours) or degrees of freedom there
 // is nothing to judge by: true.
 bool NoiseTermsTakeUpData(const MaterialEvidence& e, double resolution) {
   const double nu = e.points - e.noiseParameters;
   if (!(e.noiseOnly > e.points * resolution * resolution)) return true;
   double differences = 0.0;
-  const double sigma2 = std::max(NoiseFromNeighbours(&differences), resolution * resolution);
+  double sigma2 = NoiseFromNeighbours(&differences);
+  if (e.timeInvariant && e.scans > 1) sigma2 *= e.scans / (e.scans - 1.0);
+  sigma2 = std::max(sigma2, resolution * resolution);
   if (!(differences > 0.0) || !(nu > 0.0)) return true;
   const double chiSquare = e.noiseOnly / sigma2;
   const double spread = std::sqrt(2.0 * nu + 3.0 * nu * nu / differences);
