@@ -80,7 +80,6 @@ LastEvaluation gLastEvaluation;
 struct MaterialEvidence {
   double sumSquares = 0.0, noiseOnly = 0.0, points = 0.0, noiseParameters = 0.0;
   int amplitudes = 0, scans = 0;
-  bool timeInvariant = false;  // TI noise among the noise terms
   bool valid = false;
 };
 MaterialEvidence gBestEvidence;
@@ -98,8 +97,7 @@ void RecordMaterialEvidence(const ScanSet& sc, double points) {
   if (gBestEvidence.valid && !(gSumSquares < gBestEvidence.sumSquares)) return;
   const double radii = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1), scans = sc.count;
   double noise = 0.0;
-  const NoiseModel model = ChooseNoiseModel(in);
-  switch (model) {
+  switch (ChooseNoiseModel(in)) {
     case NoiseModel::TIRI: noise = radii + scans - 1.0; break;
     case NoiseModel::TI: noise = radii; break;
     case NoiseModel::RI: noise = scans; break;
@@ -107,8 +105,7 @@ void RecordMaterialEvidence(const ScanSet& sc, double points) {
     case NoiseModel::Plain: noise = 0.0; break;
     default: return;
   }
-  const bool timeInvariant = model == NoiseModel::TI || model == NoiseModel::TIRI;
-  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, sc.count, timeInvariant, true};
+  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, sc.count, true};
 }
 
 // The noise of the scans as their own points tell it, free of any model:
@@ -144,11 +141,11 @@ double NoiseFromNeighbours(double* differences) {
 // point) as if the two were independent: sqrt(2 nu + 3 nu^2 / M). Beyond
 // that at the probability kNoMaterialProbability the data hold a signal
 // the noise terms cannot take up, whatever the distribution made of it.
-// Where TI noise is fitted, a TI noise may already have been taken off the
-// scans (as after a Run with the noise subtracted): the mean of S scans at
-// each radius, which leaves each neighbour difference a variance of only
-// 2 sigma^2 (1 - 1/S). The noise is then taken as large as that allows,
-// S / (S - 1) times the estimate: the test errs only towards noise.
+// A TI noise may already have been taken off the scans (as after a Run
+// with the noise subtracted): the mean of S scans at each radius, which
+// leaves each neighbour difference a variance of only 2 sigma^2 (1 - 1/S).
+// The noise is taken as large as that allows, S / (S - 1) times the
+// estimate, whatever is fitted now: the test errs only towards noise.
 // Without a noise estimate (no two neighbours) or degrees of freedom there
 // is nothing to judge by: true.
 bool NoiseTermsTakeUpData(const MaterialEvidence& e, double resolution) {
@@ -156,7 +153,7 @@ bool NoiseTermsTakeUpData(const MaterialEvidence& e, double resolution) {
   if (!(e.noiseOnly > e.points * resolution * resolution)) return true;
   double differences = 0.0;
   double sigma2 = NoiseFromNeighbours(&differences);
-  if (e.timeInvariant && e.scans > 1) sigma2 *= e.scans / (e.scans - 1.0);
+  if (e.scans > 1) sigma2 *= e.scans / (e.scans - 1.0);
   sigma2 = std::max(sigma2, resolution * resolution);
   if (!(differences > 0.0) || !(nu > 0.0)) return true;
   const double chiSquare = e.noiseOnly / sigma2;
