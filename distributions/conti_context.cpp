@@ -94,6 +94,10 @@ bool RunCommandSolving() {
   return cs.runCommand && !cs.silent && !cs.monteCarloRun && !gFitEngineState.fitRunning && !SerialFitRunning();
 }
 
+void ForgetStopLeftByOthers() {
+  if (!RunCommandSolving()) platform::StopFlag() = false;
+}
+
 bool RunStopRequested() {
   if (!RunCommandSolving()) return false;
   std::atomic<bool>& stop = platform::StopFlag();

@@ -1348,7 +1348,7 @@ void RegularizeDistribution() {
   me.pinned.assign(n + 1, 0);
   me.pinnedSwitch = false;
   std::copy(b.solution + 1, b.solution + n + 1, me.best.begin() + 1);
-  platform::StopFlag() = false;
+  ForgetStopLeftByOthers();
   me.priorInUse = Priors().use && cs.prior;
   if (me.priorInUse) {
     me.prior.assign(n + 1, 0.0);
