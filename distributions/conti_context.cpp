@@ -100,10 +100,7 @@ void ForgetStopLeftByOthers() {
 
 bool RunStopRequested() {
   if (!RunCommandSolving()) return false;
-  std::atomic<bool>& stop = platform::StopFlag();
-  if (stop.load()) return true;
-  if (KeyPressed() || platform::StopDeadlinePassed()) stop = true;
-  return stop.load();
+  return platform::PollStop();
 }
 
 double ChiSquareRatio(double chi, double chi0) {

@@ -325,7 +325,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   // The calling thread polls the keyboard and shows the progress while the
   // workers sum.
   auto poll = [&] {
-    if (KeyPressed() || platform::StopDeadlinePassed()) stop = true;
+    platform::PollStop();
     ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
   };
 
