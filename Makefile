@@ -46,8 +46,10 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # A bound on each test, so that a test that hangs fails instead of holding
-# the run. The sanitizer's unoptimised build runs the fit tables about ten
-# times slower (a table of drawn sets: 90 s optimised, up to 560 s there).
+# the run: seconds for all but the rows of the fit table, which carry a bound
+# of their own sized from their CPU time (tests/CMakeLists.txt, label
+# "heavy"; each test prints its CPU time last, "[ cpu      ]"). The
+# sanitizer's unoptimised build runs the tests about ten times slower.
 TEST_TIMEOUT ?= 600
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout $(TEST_TIMEOUT)

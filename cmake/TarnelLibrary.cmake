@@ -35,28 +35,48 @@ endif()
 # EVERY_KERNEL its tests run once more under each of TARNEL_OTHER_KERNELS
 # (named <test>.<kernel>, label "kernel"), so that results that depend on
 # rounding are checked with what other processors compute.
+# HEAVY names, as gtest patterns, the tests whose CPU time is minutes rather
+# than seconds (label "heavy"): each gets HEAVY_TIMEOUT seconds instead of
+# the run's default bound, and a high COST, so that a run starts them first
+# and does not end waiting for one started last.
 function(tarnel_tests folder)
-  cmake_parse_arguments(ARG "EVERY_KERNEL" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "EVERY_KERNEL" "HEAVY_TIMEOUT" "DEPS;HEAVY" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   # A subfolder's program is named with underscores: lamm/global -> test_lamm_global.
   string(REPLACE "/" "_" folder ${folder})
-  if(_sources)
-    add_executable(test_${folder} ${_sources})
-    target_link_libraries(test_${folder} PRIVATE ${ARG_DEPS} GTest::gtest tarnel_test_main Threads::Threads)
-    target_compile_definitions(test_${folder} PRIVATE
-      TARNEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-      TARNEL_REFERENCE_DIR="${PROJECT_SOURCE_DIR}/tests/data/reference")
+  if(NOT _sources)
+    return()
+  endif()
+  add_executable(test_${folder} ${_sources})
+  target_link_libraries(test_${folder} PRIVATE ${ARG_DEPS} GTest::gtest tarnel_test_main Threads::Threads)
+  target_compile_definitions(test_${folder} PRIVATE
+    TARNEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TARNEL_REFERENCE_DIR="${PROJECT_SOURCE_DIR}/tests/data/reference")
+  set(_runs "default")
+  if(ARG_EVERY_KERNEL)
+    list(APPEND _runs ${TARNEL_OTHER_KERNELS})
+  endif()
+  list(JOIN ARG_HEAVY ":" _heavy)
+  foreach(_run IN LISTS _runs)
     # Rows are named by their generator; without one gtest would print a
     # row's bytes, heap addresses included, into the test's name.
-    gtest_discover_tests(test_${folder} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-    if(ARG_EVERY_KERNEL)
-      foreach(_kernel IN LISTS TARNEL_OTHER_KERNELS)
-        gtest_discover_tests(test_${folder} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES TEST_SUFFIX .${_kernel}
-          PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-                     ENVIRONMENT_MODIFICATION "TARNEL_KERNEL=set:${_kernel}"
-                     LABELS kernel)
-      endforeach()
+    set(_how DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+    set(_properties ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    # One label a test: a list would reach the discovered tests split apart
+    # (a heavy test under another kernel is labelled "kernel").
+    if(NOT _run STREQUAL "default")
+      list(APPEND _how TEST_SUFFIX .${_run})
+      list(APPEND _properties ENVIRONMENT_MODIFICATION "TARNEL_KERNEL=set:${_run}" LABELS kernel)
     endif()
-  endif()
+    if(_heavy)
+      gtest_discover_tests(test_${folder} ${_how} TEST_FILTER "-${_heavy}" PROPERTIES ${_properties})
+      set(_heavy_properties ${_properties} TIMEOUT ${ARG_HEAVY_TIMEOUT} COST 10000)
+      if(_run STREQUAL "default")
+        list(APPEND _heavy_properties LABELS heavy)
+      endif()
+      gtest_discover_tests(test_${folder} ${_how} TEST_FILTER "${_heavy}" PROPERTIES ${_heavy_properties})
+    else()
+      gtest_discover_tests(test_${folder} ${_how} PROPERTIES ${_properties})
+    endif()
+  endforeach()
 endfunction()

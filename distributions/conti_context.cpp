@@ -94,12 +94,13 @@ bool RunCommandSolving() {
   return cs.runCommand && !cs.silent && !cs.monteCarloRun && !gFitEngineState.fitRunning && !SerialFitRunning();
 }
 
+void ForgetStopLeftByOthers() {
+  if (!RunCommandSolving()) platform::StopFlag() = false;
+}
+
 bool RunStopRequested() {
   if (!RunCommandSolving()) return false;
-  std::atomic<bool>& stop = platform::StopFlag();
-  if (stop.load()) return true;
-  if (KeyPressed() || platform::StopDeadlinePassed()) stop = true;
-  return stop.load();
+  return platform::PollStop();
 }
 
 double ChiSquareRatio(double chi, double chi0) {

@@ -77,6 +77,11 @@ void ContiStatusLine(int y, const std::string& text);
 // bound has asked the Run to stop (the stop flag is then set).
 bool RunCommandSolving();
 bool RunStopRequested();
+// At the start of a step: a stop left over from another computation (a
+// fit's evaluation, a list that failed) is forgotten, but a stop the user
+// gave a Run command stays until the Run has taken it, whichever step it
+// came in; a step that cleared it would run the Run to its end.
+void ForgetStopLeftByOthers();
 
 // chi2 / chi0 of a solution against the best one, with an exact best fit
 // (chi0 = 0) read as no increase when chi2 is 0 too and as an unbounded one

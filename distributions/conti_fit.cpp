@@ -53,11 +53,8 @@ ResidualMemory* gResiduals = nullptr;
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 FitEngineState& FS() { return gFitEngineState; }
 
-
 double gSumSquares = 1e10;
 double gFittedPoints = 0;
-
-
 
 // Records the evidence of the evaluation just solved when it is the lowest
 // of the fit. Not for the models whose noise-only misfit is not the centred
@@ -80,18 +77,79 @@ void RecordMaterialEvidence(const ScanSet& sc, double points) {
     case NoiseModel::Plain: noise = 0.0; break;
     default: return;
   }
-  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, true};
+  gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, sc.count, true};
 }
 
-// Whether the best evaluation so far shows no material beyond the noise
-// (FallWithinNoise, with the n fitted quantities): then no fitted quantity
-// of the fit is determined by the data. `fall` receives the fall of
-// chi-square the distribution gave.
+// The noise of the scans as their own points tell it, free of any model:
+// half the mean square of the differences of neighbouring signals inside
+// the fit limits (for independent noise of variance sigma^2 each difference
+// has variance 2 sigma^2). A boundary adds its small rise between
+// neighbours and TI noise its own jaggedness: both only raise the
+// estimate. `differences` receives their count.
+double NoiseFromNeighbours(double* differences) {
+  const ScanSet& ss = CurrentScanSet();
+  double sum = 0.0, count = 0.0;
+  for (int s = 1; s <= ss.count; ++s) {
+    const size_t u = static_cast<size_t>(s);
+    if (u >= ss.signals.size() || u >= ss.firstFitPoint.size() || u >= ss.lastFitPoint.size() || !ss.signals[s])
+      continue;
+    const float* y = ss.signals[s];
+    for (int k = std::max(1, ss.firstFitPoint[s]); k < ss.lastFitPoint[s]; ++k) {
+      const double d = static_cast<double>(y[k + 1]) - y[k];
+      sum += d * d;
+      count += 1.0;
+    }
+  }
+  *differences = count;
+  return count > 0.0 ? sum / (2.0 * count) : 0.0;
+}
+
+// Whether the systematic noise terms alone leave no more of the data than
+// their noise: the sum of squares they leave, in units of the noise of
+// NoiseFromNeighbours, against its degrees of freedom nu (the points less
+// the noise terms'). For noise alone that chi-square is nu with a spread
+// of sqrt(2 nu), widened by the noise estimate's own (relative sqrt(3/M)
+// from M neighbour differences: the squares of adjacent differences share a
+// point) as if the two were independent: sqrt(2 nu + 3 nu^2 / M). Beyond
+// that at the probability kNoMaterialProbability the data hold a signal
+// the noise terms cannot take up, whatever the distribution made of it.
+// A TI noise may already have been taken off the scans (as after a Run
+// with the noise subtracted): the mean of S scans at each radius, which
+// leaves each neighbour difference a variance of only 2 sigma^2 (1 - 1/S).
+// The noise is taken as large as that allows, S / (S - 1) times the
+// estimate, whatever is fitted now: the test errs only towards noise.
+// Without a noise estimate (no two neighbours) or degrees of freedom there
+// is nothing to judge by: true.
+bool NoiseTermsTakeUpData(const MaterialEvidence& e, double resolution) {
+  const double nu = e.points - e.noiseParameters;
+  if (!(e.noiseOnly > e.points * resolution * resolution)) return true;
+  double differences = 0.0;
+  double sigma2 = NoiseFromNeighbours(&differences);
+  if (e.scans > 1) sigma2 *= e.scans / (e.scans - 1.0);
+  sigma2 = std::max(sigma2, resolution * resolution);
+  if (!(differences > 0.0) || !(nu > 0.0)) return true;
+  const double chiSquare = e.noiseOnly / sigma2;
+  const double spread = std::sqrt(2.0 * nu + 3.0 * nu * nu / differences);
+  return 0.5 * std::erfc((chiSquare - nu) / (spread * std::sqrt(2.0))) > kNoMaterialProbability;
+}
+
+// Whether the best evaluation so far shows no material beyond the noise:
+// the noise terms alone take the data up to their noise
+// (NoiseTermsTakeUpData), and the distribution lowers chi-square no more
+// than fitting noise would (FallWithinNoise, with the n fitted quantities).
+// Then no fitted quantity of the fit is determined by the data. Data the
+// noise terms cannot take up hold material even when the distribution
+// takes none of it (an s range beside the boundaries, too few points): the
+// fit of such a model ends as any fit of it does. `fall` receives the fall
+// of chi-square the distribution gave.
 bool DataShowNoMaterial(int n, double* fall) {
   const MaterialEvidence& e = gBestEvidence;
   *fall = 0.0;
-  return e.valid && FallWithinNoise(e.noiseOnly, e.sumSquares, e.points, e.noiseParameters, e.amplitudes, n,
-                                    RmsdResolution(), fall);
+  const double resolution = RmsdResolution();
+  return e.valid &&
+         FallWithinNoise(e.noiseOnly, e.sumSquares, e.points, e.noiseParameters, e.amplitudes, n, resolution,
+                         fall) &&
+         NoiseTermsTakeUpData(e, resolution);
 }
 
 float Evaluated(float* p, FitHost* host, float rmsd);
@@ -101,7 +159,6 @@ float Evaluated(float* p, FitHost* host, float rmsd);
 bool ParametersAlone() { return !F().NonidealCSModel && !ZoneGeometry(); }
 
 EvaluatedPoints* gEvaluated = nullptr;
-
 
 void RecordResiduals(const float* p, float rmsd) {
   ResidualMemory& m = *gResiduals;

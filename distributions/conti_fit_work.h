@@ -56,7 +56,7 @@ extern LastEvaluation gLastEvaluation;
 // fit's start.
 struct MaterialEvidence {
   double sumSquares = 0.0, noiseOnly = 0.0, points = 0.0, noiseParameters = 0.0;
-  int amplitudes = 0;
+  int amplitudes = 0, scans = 0;
   bool valid = false;
 };
 extern MaterialEvidence gBestEvidence;

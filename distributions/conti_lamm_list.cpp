@@ -101,14 +101,7 @@ int SolveSpeciesList(const LammListJob& job) {
     // A press reaches the queue only when the window's events are delivered
     // (throttled by the pump): without them a key pressed during the list
     // was taken only by the normal equations, minutes later.
-    for (int k = 1; k <= job.n && !stop.load(); ++k) {
-      platform::PumpEvents();
-      if (platform::TakeKeyDown() || platform::StopDeadlinePassed()) {
-        stop = true;
-        break;
-      }
-      solveOne(k, 0);
-    }
+    for (int k = 1; k <= job.n && !platform::PollStop(); ++k) solveOne(k, 0);
   } else {
     // The first species on this thread: a refusal of the common settings is
     // told once, here, and stops the list before the workers start.
@@ -124,10 +117,7 @@ int SolveSpeciesList(const LammListJob& job) {
     std::function<void(int)> work = [&](int t) {
       for (int q = next++; q < count && !stop.load(); q = next++) solveOne(order[q], t);
     };
-    std::function<void()> poll = [&] {
-      platform::PumpEvents();
-      if (platform::TakeKeyDown() || platform::StopDeadlinePassed()) stop = true;
-    };
+    std::function<void()> poll = [] { platform::PollStop(); };
     NeqThreadPool::Instance().Run(threads, work, poll);
   }
   // Worker errors are told on the user-interface thread, after the join.

@@ -124,7 +124,7 @@ void InterruptedKernels() {
 }  // namespace
 
 bool DlsDataAsFieldAutocorrelation() {
-  platform::StopFlag() = false;
+  ForgetStopLeftByOthers();
   const ScanSet& sc = CurrentScanSet();
   if (sc.dlsRecords.size() < 2 || sc.dlsRecords[1].fieldFlag) return true;
   if (platform::UI().MessageBox("ERROR", "DLS data for this model must be field autocorrelation g(1) - transform?",
@@ -203,7 +203,7 @@ bool ElectrophoresisModel() { return F().ElectrophoresisCVModel || F().Electroph
 // The ls-g*(v) kernels of grid point i (velocity sp.s in um/s); false ends
 // the run after an interrupt.
 bool MigrationStepGridPointKernels(int i, const Species& sp) {
-  platform::StopFlag() = false;
+  ForgetStopLeftByOthers();
   ComputeMigrationStepKernel(i, sp.s);
   return GoOnAfterKernels();
 }
@@ -213,7 +213,7 @@ bool MigrationStepGridPointKernels(int i, const Species& sp) {
 // interrupt). Solver errors are collected in `error` for the one report
 // after the grid.
 bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const double* D, int& error) {
-  platform::StopFlag() = false;
+  ForgetStopLeftByOthers();
   const auto progress = [&](int i) {
     if (gFitEngineState.fitRunning) return;
     char text[120];
@@ -503,7 +503,7 @@ ContiRunTimings& LastContiRunTimings() {
 
 bool ContiNormalEquations(int penColour) {
   Trace("\n RunContiSed starting normal equations");
-  platform::StopFlag() = false;
+  ForgetStopLeftByOthers();
   const bool line = ShowProgressLine(penColour);
   FillRunInputs();
   const bool built = SelectAndBuildNormalEquations();
@@ -766,7 +766,7 @@ void RunContiSedSteps() {
   // the Boltzmann curve of its buoyant mass.
   const bool equilibrium = sc.equilibriumMode && !df.dls;
   if (compute) {
-    if (equilibrium) platform::StopFlag() = false;
+    if (equilibrium) ForgetStopLeftByOthers();
     const float T = df.dls ? gSolutionConditions.temperature - 273.15f : sc.records[sc.count].temperature;
     const bool checkMax = MaximumSCheckApplies();
     std::unique_ptr<CMobilityKernels> mobility;
@@ -805,7 +805,7 @@ void RunContiSedSteps() {
     }
     if (mobility && !MobilityKernels(*mobility, n, sList.data(), dList.data(), kernelError)) return;
     mobility.reset();
-    platform::StopFlag() = false;
+    ForgetStopLeftByOthers();
     if (ElectrophoresisModel()) {
       ls.discretizationError = kernelError == kLammDiscretization ? 1 : 0;
       ls.singularMatrixError = kernelError == kLammSingularMatrix ? 1 : 0;

@@ -955,10 +955,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
   }
 }
 
-bool KeyOrStop() {
-  if (KeyPressed() || platform::StopDeadlinePassed()) platform::StopFlag() = true;
-  return platform::StopFlag().load();
-}
+bool KeyOrStop() { return platform::PollStop(); }
 
 void ProgressLine(double deviation, bool first) {
   const MaxEntState& me = MaxEnt();
@@ -995,7 +992,8 @@ void MaxEntIterate() {
   bool restarted = false;
   for (int it = 0; it < 200; ++it) {
     ++me.iterationTotal;
-    if (KeyPressed() || platform::StopDeadlinePassed()) platform::StopFlag() = true;
+    // A stop ends the iterations: what they leave is not a result.
+    if (platform::PollStop()) break;
     const double qOld = me.objective;
     std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
     MaxEntMarquardtStep(me.alpha, x);
@@ -1348,7 +1346,7 @@ void RegularizeDistribution() {
   me.pinned.assign(n + 1, 0);
   me.pinnedSwitch = false;
   std::copy(b.solution + 1, b.solution + n + 1, me.best.begin() + 1);
-  platform::StopFlag() = false;
+  ForgetStopLeftByOthers();
   me.priorInUse = Priors().use && cs.prior;
   if (me.priorInUse) {
     me.prior.assign(n + 1, 0.0);

@@ -228,6 +228,6 @@ void RunMaxEntTrials(std::vector<MTMaxEntmrqstep>& trials, int threads) {
   NeqThreadPool::Instance().Run(
       std::min(threads, count), job, [&] { return done.load() == count; },
       [] {
-        if (KeyPressed() || platform::StopDeadlinePassed()) platform::StopFlag() = true;
+        platform::PollStop();
       });
 }

@@ -325,7 +325,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   // The calling thread polls the keyboard and shows the progress while the
   // workers sum.
   auto poll = [&] {
-    if (KeyPressed() || platform::StopDeadlinePassed()) stop = true;
+    platform::PollStop();
     ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
   };
 
@@ -343,11 +343,15 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     ++packed;
   };
 
+  // A stop ends every part of the build at its next row or chunk, packing
+  // included: the rows of a large set would otherwise be packed for
+  // seconds after the user asked to stop.
+  const auto over = [&](const std::atomic<int>& count, int all) { return count.load() == all || stop.load(); };
   if (T == 1) {
     std::function<void(int)> pack = [&](int) {
-      for (int i = nextRow++; i <= p.nsys; i = nextRow++) packRow(i);
+      for (int i = nextRow++; i <= p.nsys && !stop.load(); i = nextRow++) packRow(i);
     };
-    pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
+    pool.Run(T, pack, [&] { return over(packed, p.nsys + 1); }, poll);
     // One worker: all row blocks chunk after chunk, so that a chunk of
     // every row is read from memory once.
     std::atomic<int> finished{0};
@@ -360,7 +364,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
       AccumulateProductBlocks(d, blocks.data(), nb, stop, &done);
       ++finished;
     };
-    pool.Run(T, product, [&] { return finished.load() == 1; }, poll);
+    if (!stop.load()) pool.Run(T, product, [&] { return over(finished, 1); }, poll);
   } else {
     // Square regions of the triangle (a few row blocks against a few column
     // tiles) go one at a time to whichever worker is free, in the order in
@@ -388,7 +392,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
       int prefix = 0;  // rows 0..prefix-1 are known to be packed
       for (;;) {
         const int k = nextRegion.load();
-        if (k >= items) break;
+        if (k >= items || stop.load()) break;
         const Region& r = regions[k];
         const int need = std::min(
             p.nsys, std::max(r.b1 * PackedDesign::kBlock, r.c1 * PackedDesign::kColumns) - 1);
@@ -412,8 +416,10 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
         }
       }
     };
-    pool.Run(T, job, [&] { return finished.load() == items; }, poll);
+    pool.Run(T, job, [&] { return over(finished, items); }, poll);
   }
+  // A stopped build leaves no result: its rows are not all packed or summed.
+  if (stop.load()) return false;
   ExtractResults(p);
   if (model == NoiseModel::TIRIFixedComponent) {
     b.fixedComponentValue1 = NeqInputs().bufferValue1;

@@ -25,16 +25,10 @@ bool CLammIdeal::UserAbortRequested() {
   // stop flag, which ends the species under way at its next scan instead
   // of after the whole species (minutes on a fine static grid).
   if (inWorker_) return platform::StopFlag().load(std::memory_order_relaxed);
-  // A fit out of time ends its evaluation here; the raised flag ends the
-  // species list and tells the fit.
-  if (platform::StopDeadlinePassed()) {
-    platform::StopFlag() = true;
-    return true;
-  }
-  // A press reaches the queue only when the window's events are delivered
-  // (the pump is throttled, so a scan's poll stays cheap).
-  platform::PumpEvents();
-  return platform::TakeKeyDown();
+  // On the thread that owns the window a key, a click or a fit out of time
+  // raises the flag, which ends the species list and tells the fit (the
+  // pump is throttled, so a scan's poll stays cheap).
+  return platform::PollStop();
 }
 
 void ShowSolvingLammEquation(int equation, double s, double D, int thread, int x, int y) {

@@ -101,6 +101,12 @@ void RequestStopByUser() {
 }
 
 std::atomic<bool>& StopFlag() { return g_stop; }
+
+bool PollStop() {
+  PumpEvents();
+  if (TakeAnyInput() || StopDeadlinePassed()) g_stop = true;
+  return g_stop.load();
+}
 std::atomic<bool>& InterruptRequest() { return g_interrupt; }
 
 void SetEventPump(std::function<void()> pump) { g_pump = std::move(pump); }

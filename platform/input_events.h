@@ -32,6 +32,13 @@ void ClearInput();
 // The program-wide stop request that worker threads and fits read.
 std::atomic<bool>& StopFlag();
 
+// The one look at the keyboard of every step of a long computation, on
+// the thread that computes (or, while workers compute, the thread that
+// waits for them): the window's events are delivered, a queued press or
+// click or a passed deadline raises the stop flag, and the flag is the
+// answer. Raised, it stays raised: the computation's owner takes it.
+bool PollStop();
+
 // A fit bounded in time arms a deadline (seconds of the program's clock,
 // Clock().TickCountMs() / 1000) for each evaluation it starts: the kernels'
 // polls then end the evaluation under way once it has passed, as a key

@@ -32,37 +32,43 @@ constexpr std::size_t kMostPlaces = 256;
 // Gives back, in `now` (pixels of the window from (left, top)), the pixels
 // under a text where its strokes still stand. A pixel drawn over since (a
 // plot redrawn, a newer line) keeps what was drawn: writing the old text
-// again in white left white strokes across the scans. A text whose strokes
-// are mostly gone was painted over whole (a plot replayed during a fit):
-// the white of its background where the picture is white again would bring
-// back the scans and curves of the picture before, so nothing is given back.
+// again in white left white strokes across the scans. A stroke that still
+// stands was drawn over by nothing, so what was under it when the text was
+// written is what belongs there: every standing stroke is given back, or a
+// line rewritten after part of it was painted over kept the old line's
+// tail ("sec" of a longer line beside the new one). The white an opaque
+// text stood on is given back only while most of its strokes stand: a text
+// whose strokes are mostly gone was painted over whole (a plot replayed
+// during a fit), and the white of its background where the picture is white
+// again would bring back the scans and curves of the picture before.
 bool GiveBackUnder(platform::Bitmap& now, int left, int top, const WrittenText& w) {
   if (w.under.Empty() || w.drawn.Empty()) return false;
   const int dx = w.left - left, dy = w.top - top;
   const platform::COLORREF background = 0xffffff;
+  // The strokes: on its own white every dark pixel of the text, else those
+  // it changed.
+  const auto stroke = [&](platform::COLORREF d, platform::COLORREF u) {
+    return d != background && (w.opaque || d != u);
+  };
+  const auto inside = [&](int nx, int ny) { return nx >= 0 && ny >= 0 && nx < now.Width() && ny < now.Height(); };
   int strokes = 0, standing = 0;
   for (int y = 0; y < w.drawn.Height(); ++y)
     for (int x = 0; x < w.drawn.Width(); ++x) {
       const platform::COLORREF d = w.drawn.GetPixel(x, y);
-      // The strokes: on its own white every dark pixel of the text, else
-      // those it changed.
-      if (d == background || (!w.opaque && d == w.under.GetPixel(x, y))) continue;
-      const int nx = x + dx, ny = y + dy;
-      if (nx < 0 || ny < 0 || nx >= now.Width() || ny >= now.Height()) continue;
+      if (!stroke(d, w.under.GetPixel(x, y)) || !inside(x + dx, y + dy)) continue;
       ++strokes;
-      standing += now.GetPixel(nx, ny) == d;
+      standing += now.GetPixel(x + dx, y + dy) == d;
     }
-  if (strokes > 0 && 2 * standing < strokes) return false;
+  const bool standsWhole = strokes == 0 || 2 * standing >= strokes;
   bool changed = false;
   for (int y = 0; y < w.drawn.Height(); ++y)
     for (int x = 0; x < w.drawn.Width(); ++x) {
       const int nx = x + dx, ny = y + dy;
-      if (nx < 0 || ny < 0 || nx >= now.Width() || ny >= now.Height()) continue;
+      if (!inside(nx, ny)) continue;
       const platform::COLORREF d = w.drawn.GetPixel(x, y), u = w.under.GetPixel(x, y);
-      if (d != u && now.GetPixel(nx, ny) == d) {
-        now.SetPixel(nx, ny, u);
-        changed = true;
-      }
+      if (d == u || now.GetPixel(nx, ny) != d || !(standsWhole || stroke(d, u))) continue;
+      now.SetPixel(nx, ny, u);
+      changed = true;
     }
   return changed;
 }

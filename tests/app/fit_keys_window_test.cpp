@@ -469,7 +469,7 @@ TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
 // A Run of each distribution model stopped by a key at several of its polls
 // of the keyboard (the first, in its kernels, in its normal equations, in
 // its regularisation and NNLS solves, late in it; and by its time bound),
-// then run again: the distribution shown after the stop is the one from
+// with Compute With Multiple Threads on and off, then run again: the distribution shown after the stop is the one from
 // before, bit for bit, and the next Run equals the Run of a new program on
 // the same entries.
 struct StopCase {
@@ -480,6 +480,8 @@ struct StopCase {
   // Polls after the last computation, where no stop is left to take (the
   // time course draws its last window's distribution).
   int pollsAfterResult = 0;
+  // Options > Compute With Multiple Threads.
+  bool threads = true;
 };
 
 class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCase> {
@@ -519,6 +521,7 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
       LoadRun(4);
     }
     gFitEngineState.fitTINoise = 0;
+    Conti().multipleThreads = c.threads;
     ui_->lenient = true;
     Window().Dispatch(c.model);
     forms_.Expect({"", c.entries, {}});
@@ -577,19 +580,27 @@ TEST_P(StoppedRuns, AStopShowsTheDistributionBeforeAndTheNextRunIsAsInANewProgra
   ASSERT_EQ(Conti().lastRunFailed, 0);
   const Shown first = Now();
   ASSERT_FALSE(first.c.empty());
-  // The first poll of each stage, the second of the kernels, and a middle
-  // and a late one of the regularisation and its NNLS solves. The kernels
-  // and the normal equations are polled while their worker threads run
-  // (every 10 ms), so only their first polls are sure to come again; the
-  // regularisation polls on this thread, as often in every Run.
+  // The first poll of each stage, the second of the kernels, and the
+  // second, a middle and a late one of the regularisation and its NNLS
+  // solves. With threads the kernels and the normal equations are polled
+  // while their workers run (every 10 ms), so only their first polls are
+  // sure to come again; on one thread the kernels are polled by species and
+  // by scan, as often in every Run, and a middle and a late poll are taken
+  // there too. The regularisation polls on this thread, as often in every Run.
   std::vector<Moment> moments;
   const int regularization = polls.in[kRegularization] - c.pollsAfterResult;
+  const auto middleAndLate = [&](Stage stage, int count) {
+    for (const int k : {(count + 1) / 2, std::max(1, count * 9 / 10)}) moments.push_back({stage, k});
+  };
   if (polls.in[kKernels] > 0) moments.push_back({kKernels, 1});
   if (polls.in[kKernels] >= 4) moments.push_back({kKernels, 2});
+  if (!c.threads && polls.in[kKernels] > 0) middleAndLate(kKernels, polls.in[kKernels]);
   if (polls.in[kNormalEquations] > 0) moments.push_back({kNormalEquations, 1});
-  if (regularization > 0)
-    for (const int k : {1, (regularization + 1) / 2, std::max(1, regularization * 9 / 10)})
-      moments.push_back({kRegularization, k});
+  if (regularization > 0) {
+    moments.push_back({kRegularization, 1});
+    if (regularization >= 2) moments.push_back({kRegularization, 2});
+    middleAndLate(kRegularization, regularization);
+  }
   std::sort(moments.begin(), moments.end());
   moments.erase(std::unique(moments.begin(), moments.end()), moments.end());
   ASSERT_GE(moments.size(), 2u);
@@ -664,7 +675,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"cM", 235, false, {{405, "30"}}},
                       StopCase{"IRh", 503, true, {{405, "30"}}},
                       StopCase{"ID", 502, true, {{405, "30"}}},
-                      StopCase{"IRht", 522, true, {{405, "30"}}, 1}),
+                      StopCase{"IRht", 522, true, {{405, "30"}}, 1},
+                      StopCase{"csOneThread", 275, false, {{405, "30"}, {406, "1"}, {407, "10"}}, 0, false},
+                      StopCase{"csff0OneThread", 595, false, {{405, "15"}, {406, "1"}, {407, "10"}, {428, "4"}}, 0, false},
+                      StopCase{"cMOneThread", 235, false, {{405, "30"}}, 0, false},
+                      StopCase{"IRhOneThread", 503, true, {{405, "30"}}, 0, false}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
 
 

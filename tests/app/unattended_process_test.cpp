@@ -246,6 +246,17 @@ void MakeFeatureless(const fs::path& d, double level, unsigned seed) {
   ForEachRow(d, [&](double&, double& signal) { signal = level + (seed ? noise(random) : 0.0); });
 }
 
+// A fit over scans full of material ended as a fit of its model (at its
+// minimum or a limit it names), whatever the distribution took of them.
+void MaterialFittedByTheModel(const fs::path& dir) {
+  const std::string log = ReadAll(dir / "out" / "automation.log");
+  EXPECT_EQ(log.find("no sedimenting material"), std::string::npos) << log;
+  const std::string xml = ReadAll(dir / "out" / "ResultParameters.xml");
+  EXPECT_TRUE(xml.find("\n<FitEnd>reached</FitEnd>") != std::string::npos ||
+              xml.find("\n<FitEnd>limit</FitEnd>") != std::string::npos)
+      << xml;
+}
+
 // A fit says all it has to say in one box, the one its end line quotes:
 // what the regularisation of its result had to say included.
 void OneBoxForTheFit(const fs::path& dir) {
@@ -265,7 +276,12 @@ void OneBoxForTheFit(const fs::path& dir) {
 void ExpectWhole(const fs::path& file) {
   const std::string name = file.filename().string(), text = ReadAll(file);
   if (name == "distribution.dat" && !text.empty()) {
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kResolution) << file;
+    // One line per grid point: the case's own resolution where it names one.
+    const std::string params = ReadAll(file.parent_path().parent_path() / "params.xml");
+    std::smatch m;
+    const std::regex element("<Resolution>([0-9]+)</Resolution>");
+    const long points = std::regex_search(params, m, element) ? std::stol(m[1]) : kResolution;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), points) << file;
   } else if (name == "ResultParameters.xml") {
     EXPECT_TRUE(text.size() > 14 && text.compare(text.size() - 14, 14, "</cGMPTarnel>\n") == 0) << file;
   } else if (name == "dfr.dat" || name == "TInoise.dat" || name == "RInoise.dat" ||
@@ -542,6 +558,22 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          MakeFeatureless(d, 0.5, 9);
        },
        0, true, kNoMaterialEnd},
+      // The example's scans, full of material, with a model that takes none
+      // of it: an s range beside their boundaries, or a grid of two points.
+      // The noise terms alone leave an rmsd of about 0.1 for noise of about
+      // 0.005: the fit ends as a fit of that model, never as data showing
+      // no material.
+      {"material beside the s range",
+       "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n<Smax>50</Smax>\n",
+       [](const fs::path& d) {
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+         EditParameters(d, "<Smin>0.5<", "<Smin>20<");
+       },
+       0, true, "Fit ended (", 0, 0, false, MaterialFittedByTheModel},
+      {"material on a grid of two points",
+       "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n<Resolution>2</Resolution>\n",
+       [](const fs::path& d) { EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE"); },
+       0, true, "Fit ended (", 0, 0, false, MaterialFittedByTheModel},
       // The first scan and one 3 hours later, featureless, by the simplex
       // with Tikhonov-Phillips regularisation: its search of alpha mostly
       // ends short of the ratio for the fit's result (the simplex starts from

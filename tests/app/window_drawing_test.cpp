@@ -204,6 +204,26 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
         EXPECT_LE(ink(), blank);
       }
       EXPECT_TRUE(Qt().Canvas().ToBitmap() == picture);
+      // Most of a line painted over since it was written (a picture put
+      // back over its head): the next, shorter line at its place leaves
+      // none of its tail, and its last pixels give back what they covered.
+      const int row = ReportTextRow(Qt().Canvas().Image().height(), 70);
+      const int step = ReportTextStep(Qt().Canvas().Image().height());
+      const auto tail = [&] {
+        std::vector<QRgb> pixels;
+        for (int x = frame + 80; x < 700; ++x)
+          for (int y = row; y < row + step; ++y) pixels.push_back(Pixel(x, y));
+        return pixels;
+      };
+      const std::vector<QRgb> before = tail();
+      write(70, "dt = 117.894737 sec  ");
+      ASSERT_NE(tail(), before) << "the line does not reach past the part painted over";
+      Window().Frame().Surface()->PastePixels(platform::Bitmap(frame + 80, step), 0, row);
+      replace(70, "dt = 7.894737 sec  ");
+      replace(70, "");
+      EXPECT_EQ(tail(), before) << "old characters stay right of the line";
+      ASSERT_FALSE(HasFailure());
+      Window().Frame().Surface()->PastePixels(picture, 0, 0);
     }
   ContiContext().drawingEnabled = drawing;
 }
@@ -415,3 +435,4 @@ TEST_F(WindowDrawing, TheTimeToEquilibriumResultBreaksBeforeTheRightEdge) {
 }
 
 }  // namespace
+

@@ -214,20 +214,39 @@ TEST(NormalEquations, FixedComponentEntersWithUnitAmplitudeAndClearsLastRow) {
   b.fixedComponent = false;
 }
 
+// On one thread and on several: a stop raised before the build ends it
+// before it has packed a row (the data's sums stay as they were), a key
+// queued for its first look at the keyboard ends it too, and it says so;
+// once the stop is taken, the next build is whole and equals one never
+// stopped.
 TEST(NormalEquations, StopFlagAndKeyPressInterrupt) {
   TestScans t(3, 600, 1, 600);
   RandomKernels(20, 3, 600, 8);
   FillData(t, 20, false, false, 0.0, 9);
-  platform::StopFlag() = true;
-  EXPECT_FALSE(BuildNormalEquations(t.s, NoiseModel::TIRI, 4));
-  EXPECT_TRUE(platform::StopFlag().load());
-  platform::StopFlag() = false;
-  platform::ClearInput();
-  platform::PostKeyDown();
-  EXPECT_FALSE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
-  EXPECT_TRUE(platform::StopFlag().load());
-  platform::StopFlag() = false;
-  EXPECT_TRUE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
+  NormalEquationBlock& b = NeqBlock();
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, 0));
+  const double whole = b.normalMatrix[20][7];
+  for (const int threads : {0, 1, 4}) {
+    SCOPED_TRACE(threads);
+    for (const bool key : {false, true}) {
+      b.dataSum = -1.0;
+      platform::ClearInput();
+      if (key)
+        platform::PostKeyDown();
+      else
+        platform::StopFlag() = true;
+      EXPECT_FALSE(BuildNormalEquations(t.s, NoiseModel::TIRI, threads));
+      EXPECT_TRUE(platform::StopFlag().load());
+      // The workers may have begun before the key is looked at.
+      if (!key) {
+        EXPECT_EQ(b.dataSum, -1.0) << "rows were packed after the stop";
+      }
+      platform::StopFlag() = false;
+    }
+    b.normalMatrix[20][7] = 0.0;
+    EXPECT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, threads));
+    EXPECT_EQ(b.normalMatrix[20][7], whole);
+  }
 }
 
 TEST(NormalEquations, FixedBufferNeedsTiAndRiNoise) {

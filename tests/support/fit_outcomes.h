@@ -9,8 +9,19 @@
 #include <vector>
 
 #include "fit/fit_end.h"
+#include "numerics/vector_kernel.h"
 
 namespace fitoutcomes {
+
+// Whether a row of a fit table runs in this process. Every row runs on the
+// kernel the program chooses; under another one (ctest runs the programs
+// once more per kernel, TARNEL_KERNEL set) only the rows marked to. The
+// kernels differ only in the rounding of the dispatched loops, and a row
+// costs minutes of CPU a kernel: the marked rows are those where rounding
+// decides, one of each kind (see the table).
+inline bool RowRunsUnderThisKernel(bool everyKernel) {
+  return everyKernel || ActiveVectorKernel() == BestVectorKernel();
+}
 
 struct Outcome {
   std::string what;  // the method and start
