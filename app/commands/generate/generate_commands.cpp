@@ -313,9 +313,18 @@ void ConnectSyntheticDataToWindow(TXLAWindow& window) {
   h.setBandInverted = [](bool on) { BandInitialDistributionInverted() = on; };
   h.distributionModel = [] { return gModelSelectorFlags.DistributionModel != 0; };
   h.seriesRunning = [] { return SeriesGenerationRunning(); };
-  h.clearNoiseSwitches = [] {
-    gModelParams.riNoiseFit = 0;
-    gModelParams.baselineFit = 0;
+  h.holdFitSwitches = [] {
+    ModelParams& mp = gModelParams;
+    const int baselineFit = mp.baselineFit;
+    const unsigned char baselineLinear = mp.baselineLinear, concentrationsLinear = mp.concentrationsLinear;
+    mp.baselineFit = 0;
+    mp.baselineLinear = mp.concentrationsLinear = 0;
+    return std::function<void()>([=] {
+      ModelParams& m = gModelParams;
+      m.baselineFit = baselineFit;
+      m.baselineLinear = baselineLinear;
+      m.concentrationsLinear = concentrationsLinear;
+    });
   };
   h.simulateModel = [] {
     if (FitHost* host = MainFitHost()) SimulateModel(host);
