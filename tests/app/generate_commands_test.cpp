@@ -599,14 +599,30 @@ TEST_F(Generate, AFolderThatCannotBeMadeSkipsTheRestOfItsMeniscus) {
   EXPECT_FALSE(fs::exists(dir_ / "4"));
 }
 
-TEST_F(Generate, SeriesIsInertOutsideTheDiscreteSpeciesModel) {
-  gModelSelectorFlags.DistributionModel = 1;
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  Window().Dispatch(647);
-  gModelSelectorFlags = ModelSelectorFlags{};
-  Window().Dispatch(647);
+// Outside the discrete species models Series makes nothing and says why:
+// no model, a distribution, a boundary transform.
+TEST_F(Generate, SeriesSaysItMakesNothingOutsideTheDiscreteSpeciesModel) {
+  struct Case {
+    unsigned char ModelSelectorFlags::*model;
+    const char* said;
+  };
+  const char* discreteOnly = "a series is generated with a discrete species model only: choose one first";
+  const Case cases[] = {{nullptr, discreteOnly},
+                        {&ModelSelectorFlags::DistributionModel, discreteOnly},
+                        {&ModelSelectorFlags::SedTransformModel,
+                         "no simulation for van Holde-Weischet boundaries implemented"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    gModelSelectorFlags = ModelSelectorFlags{};
+    if (c.model) gModelSelectorFlags.LammDiscreteModel = gModelSelectorFlags.*c.model = 1;
+    ui_->ExpectBox("GENERATE DATA", c.said);
+    Window().Dispatch(647);
+    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectNoFailures();
+  }
   EXPECT_TRUE(forms_.seen.empty());
-  EXPECT_TRUE(ui_->transcript.empty());
+  EXPECT_FALSE(fs::exists(dir_ / "1"));
+  EXPECT_EQ(CurrentScanSet().count, 0);
 }
 
 TEST_F(Generate, HiddenOptionToggles) {

@@ -406,7 +406,15 @@ bool& GeneratedDataInMemory() {
 
 void TXLAWindow::CmSeries() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.SedTransformModel || m.DistributionModel || !m.LammDiscreteModel) return;
+  if (m.SedTransformModel) {
+    platform::Tell(kCaption, "no simulation for van Holde-Weischet boundaries implemented");
+    return;
+  }
+  if (m.DistributionModel || !m.LammDiscreteModel) {
+    // Its trace concentration is the second discrete species.
+    platform::Tell(kCaption, "a series is generated with a discrete species model only: choose one first");
+    return;
+  }
   CmParameters();
   if (!ParametersBoxAccepted()) return;
   const std::string path = AskScanPath(*this);
