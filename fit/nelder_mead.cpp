@@ -169,6 +169,7 @@ void ReportSimplexEvaluationsExhausted(FitHost* host) {
 
 FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
   FitEngineState& fs = gFitEngineState;
+  BeginFitDraws();
   if (fs.fitScopeDepth++ == 0) {
     fs.fitEvaluations = 0;
     fs.budgetSpent = 0;
@@ -180,6 +181,7 @@ FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
 
 FitBudgetScope::~FitBudgetScope() {
   FitEngineState& fs = gFitEngineState;
+  EndFitDraws();
   if (--fs.fitScopeDepth != 0) return;
   platform::ArmStopDeadline(0);
   if (fs.budgetSpent) ReportFitBudgetSpent(host_);

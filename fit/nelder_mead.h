@@ -80,7 +80,8 @@ void ReportSimplexEvaluationsExhausted(FitHost* host);
 // Marks one Fit for as long as it lives: the outermost scope starts the
 // clock and the count, nested ones (a finishing pass) share them; when the
 // outermost ends after the bound was reached, it tells so
-// (ReportFitBudgetSpent).
+// (ReportFitBudgetSpent). The Fit draws its random numbers from its own
+// stream, started afresh by the outermost scope (BeginFitDraws).
 class FitBudgetScope {
  public:
   explicit FitBudgetScope(FitHost* host);
