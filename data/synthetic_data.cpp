@@ -45,7 +45,7 @@ void FillDefaults(SyntheticDataHooks& h) {
   h.setBandInverted = [](bool) {};
   h.distributionModel = [] { return false; };
   h.seriesRunning = [] { return false; };
-  h.clearNoiseSwitches = [] {};
+  h.holdFitSwitches = [] { return std::function<void()>([] {}); };
   h.simulateModel = [] {};
   h.setSyntheticDistribution = [](bool) {};
   h.loadDistribution = [](const std::string&, bool) { return false; };
@@ -311,10 +311,14 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   s.dataChanged = 1;
   *t.experimentalInitialDistribution = 0;
   *t.initialDistributionCompanion = 1;
+  // The noise terms, the baseline and the loadings the fit solves from the
+  // data would be solved from scans that hold nothing yet: the scans are
+  // the model as entered, and the user's ticks stand again once it is made.
+  const std::uint8_t tiNoise = *t.tiNoiseFitted, riNoise = *t.riNoiseFitted;
   *t.tiNoiseFitted = 0;
   *t.riNoiseFitted = 0;
   *t.fittedBaseline = 0;
-  g_hooks.clearNoiseSwitches();
+  const std::function<void()> restoreFitSwitches = g_hooks.holdFitSwitches();
   TakeDataFolder(run.path);
   if (!run.reuse || s.count < 1) {
     float* grid = vector(1, n);
@@ -348,6 +352,9 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
     g_hooks.simulateModel();
   *t.timesFromW2t = timesFromW2t;
   g_hooks.setRampRotorSpeed(ramp);
+  restoreFitSwitches();
+  *t.tiNoiseFitted = tiNoise;
+  *t.riNoiseFitted = riNoise;
   // Without a distribution the scans would be noise alone: none is written.
   if (!simulated) return SyntheticOutcome::Stopped;
   for (int i = 1; i <= s.count; ++i) {

@@ -33,9 +33,10 @@ struct SyntheticDataHooks {
   std::function<bool()> distributionModel;
   // The Series command is generating (no questions, no repaint).
   std::function<bool()> seriesRunning;
-  // Switches off the TI-noise, RI-noise and fitted-baseline switches of the
-  // model.
-  std::function<void()> clearNoiseSwitches;
+  // Switches off, for the simulation, the model's fits that are solved from
+  // the data (the fitted baseline, the baseline and loadings as linear
+  // amplitudes); what it returns puts the user's switches back.
+  std::function<std::function<void()>()> holdFitSwitches;
   // Fills the model arrays of all scans (SimulateModel).
   std::function<void()> simulateModel;
   // The distribution path: switch of synthetic distributions, load, run.

@@ -5,11 +5,13 @@
 #include "fit/fit_end.h"
 #include "fit/fit_engine_state.h"
 #include "fit/serial_fit_settings.h"
+#include "numerics/random.h"
 #include "platform/clock.h"
 #include "platform/input_events.h"
 
 FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
   FitEngineState& fs = gFitEngineState;
+  BeginFitDraws();
   if (fs.fitScopeDepth++ == 0) {
     fs.fitEvaluations = 0;
     fs.budgetSpent = 0;
@@ -21,6 +23,7 @@ FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
 
 FitBudgetScope::~FitBudgetScope() {
   FitEngineState& fs = gFitEngineState;
+  EndFitDraws();
   if (--fs.fitScopeDepth != 0) return;
   platform::ArmStopDeadline(0);
   if (fs.budgetSpent) ReportFitBudgetSpent(host_);

@@ -92,6 +92,15 @@ struct GaussState {
 CombinedGenerator uniformGenerator;
 GaussState gaussState, gaussState2;
 
+// The fit's own stream (BeginFitDraws). Any fixed number would do: it only
+// has to be the same for every Fit.
+constexpr unsigned kFixedFitSeed = 1u;
+unsigned fitSeed = kFixedFitSeed;
+GaussState fitGaussState;
+int fitDrawDepth = 0;
+
+GaussState& GaussStream() { return fitDrawDepth > 0 ? fitGaussState : gaussState; }
+
 }  // namespace
 
 float ran1(int* seed) {
@@ -118,7 +127,17 @@ double UniformRandom(float lo, float hi) {
   return static_cast<double>(u * (static_cast<long double>(hi) - lo) + lo);
 }
 
-float GaussRandom(float sigma) { return static_cast<float>(gaussState.Next() * sigma); }
+float GaussRandom(float sigma) { return static_cast<float>(GaussStream().Next() * sigma); }
+
+void BeginFitDraws() {
+  if (fitDrawDepth++ > 0) return;
+  fitGaussState = GaussState{};
+  fitGaussState.gen.Seed(fitSeed);
+}
+
+void EndFitDraws() {
+  if (fitDrawDepth > 0) --fitDrawDepth;
+}
 
 double GaussRandom2(double sigma) { return gaussState2.Next() * sigma; }
 
@@ -171,11 +190,13 @@ void ResetRandomGenerators() {
   uniformGenerator.seeded = false;
   gaussState = GaussState{};
   gaussState2 = GaussState{};
+  fitSeed = kFixedFitSeed;
 }
 
 void SeedGaussRandom(unsigned seed) {
   gaussState = GaussState{};
   gaussState.gen.Seed(seed);
+  fitSeed = seed;
 }
 
 void SeedRandomGenerators(unsigned seed) {

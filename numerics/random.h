@@ -27,10 +27,22 @@ bool RandomSelectFraction(int* a, int from, int to, float fraction);
 // floor(to x fraction) values are placed, then the rest in ascending order.
 bool RandomSelectFraction2(int* a, int from, int to, float fraction);
 
-// Makes the clock-seeded generators seed again on their next call (tests).
+// The draws a fit makes for itself (its random simplex, the trials that
+// check its end) come from a Gaussian stream of their own while a Fit runs,
+// started afresh at the beginning of every Fit from the fit seed (a fixed
+// number): the same fit gives the same bits, run after run, whatever was
+// drawn before it. Noise for synthetic data and Monte-Carlo sets drawn
+// outside a Fit keeps the clock-seeded stream. Begin and end nest; the
+// outermost pair counts.
+void BeginFitDraws();
+void EndFitDraws();
+
+// Makes the clock-seeded generators seed again on their next call, and the
+// fit seed the fixed one (tests).
 void ResetRandomGenerators();
-// Restarts GaussRandom from a fixed seed instead of the clock, so that a fit
-// started from a random simplex can be repeated (tests, benchmarks).
+// Restarts GaussRandom from a fixed seed instead of the clock and makes it
+// the fit seed, so that a test chooses the random simplex of the fits it
+// runs (tests, benchmarks).
 void SeedGaussRandom(unsigned seed);
 // Every clock-seeded generator (uniform and both Gaussian states) from fixed
 // seeds derived from seed: a test process then draws the same numbers

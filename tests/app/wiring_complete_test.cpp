@@ -216,7 +216,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     using R = SyntheticDataHooks;
     Check<R>({"SyntheticDataHooks", CurrentSyntheticDataHooks(), syntheticDefaults, {
     H(initialLoading), H(bandLoadingModel), H(setBandInverted), H(distributionModel), H(seriesRunning),
-    H(clearNoiseSwitches), H(simulateModel), H(setSyntheticDistribution), H(loadDistribution),
+    H(holdFitSwitches), H(simulateModel), H(setSyntheticDistribution), H(loadDistribution),
     H(runDistribution), H(rampRotorSpeed), H(setRampRotorSpeed), H(clearDistributionDisplay)}, 0, {}}, faults);
   }
   {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <utility>
 #include <filesystem>
@@ -37,6 +38,7 @@
 #include "tests/support/data_state.h"
 #include "tests/support/fit_outcomes.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
 #include "platform/error_box.h"
@@ -185,6 +187,55 @@ TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmp
   EXPECT_NEAR((1 - P[10]) * P[9], 0.4f, 0.008f);  // first species
   EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
   EXPECT_TRUE(host.boxes.empty());
+}
+
+// The same fit from the same entries ends at the same bits, whatever was
+// drawn from the random numbers before it (the noise of a generated set)
+// and on one thread or two: its random simplex and the trials that check
+// its end are drawn from the fit's own stream.
+TEST_F(DiscreteSpeciesTest, TheSameFitTwiceEndsAtTheSameBits) {
+  LoadExperiment(8, 200);
+  ModelHost host;
+  fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+  SimulateModel(&host);
+  AddNoiseToModel(20261211);
+  struct Run {
+    const char* name;
+    bool simplex;
+    int threads, drawsBefore;
+  };
+  const Run runs[] = {{"Marquardt", false, 1, 0},  {"Marquardt again", false, 1, 7},
+                      {"Marquardt on two threads", false, 2, 3}, {"simplex", true, 1, 0},
+                      {"simplex again", true, 1, 5},  {"simplex on two threads", true, 2, 1}};
+  struct End {
+    std::vector<float> P;
+    float rmsd;
+    int evaluations;
+  };
+  End first[2];
+  const int threads = LammThreadCount();
+  ResetRandomGenerators();
+  for (const Run& r : runs) {
+    SCOPED_TRACE(r.name);
+    for (int k = 0; k < r.drawsBefore; ++k) GaussRandom(0.01f);
+    LammThreadCount() = r.threads;
+    StartSFitByMarquardt(3.6f, 10.0f, 0.5f, 0.3f);
+    gFitEngineState.useSimplex = r.simplex ? 1 : 0;
+    gFitEngineState.useMarquardt = r.simplex ? 0 : 1;
+    host.evaluations = 0;
+    ASSERT_EQ(FitCurrentModel(&host), 1);
+    const float* P = gModelParameterVector.P;
+    End e{std::vector<float>(P + 1, P + kParameterSlots + 1), CalcRmsd(), host.evaluations};
+    End& reference = first[r.simplex];
+    if (reference.P.empty()) {
+      reference = e;
+      continue;
+    }
+    EXPECT_EQ(e.evaluations, reference.evaluations);
+    EXPECT_EQ(std::memcmp(&e.rmsd, &reference.rmsd, sizeof e.rmsd), 0) << e.rmsd << " " << reference.rmsd;
+    EXPECT_EQ(std::memcmp(e.P.data(), reference.P.data(), e.P.size() * sizeof(float)), 0);
+  }
+  LammThreadCount() = threads;
 }
 
 // Two species close together, 2.41 S / 37 kDa and 3.84 S / 50 kDa (amplitudes

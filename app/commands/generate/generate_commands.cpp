@@ -313,9 +313,18 @@ void ConnectSyntheticDataToWindow(TXLAWindow& window) {
   h.setBandInverted = [](bool on) { BandInitialDistributionInverted() = on; };
   h.distributionModel = [] { return gModelSelectorFlags.DistributionModel != 0; };
   h.seriesRunning = [] { return SeriesGenerationRunning(); };
-  h.clearNoiseSwitches = [] {
-    gModelParams.riNoiseFit = 0;
-    gModelParams.baselineFit = 0;
+  h.holdFitSwitches = [] {
+    ModelParams& mp = gModelParams;
+    const int baselineFit = mp.baselineFit;
+    const unsigned char baselineLinear = mp.baselineLinear, concentrationsLinear = mp.concentrationsLinear;
+    mp.baselineFit = 0;
+    mp.baselineLinear = mp.concentrationsLinear = 0;
+    return std::function<void()>([=] {
+      ModelParams& m = gModelParams;
+      m.baselineFit = baselineFit;
+      m.baselineLinear = baselineLinear;
+      m.concentrationsLinear = concentrationsLinear;
+    });
   };
   h.simulateModel = [] {
     if (FitHost* host = MainFitHost()) SimulateModel(host);
@@ -397,7 +406,15 @@ bool& GeneratedDataInMemory() {
 
 void TXLAWindow::CmSeries() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.SedTransformModel || m.DistributionModel || !m.LammDiscreteModel) return;
+  if (m.SedTransformModel) {
+    platform::Tell(kCaption, "no simulation for van Holde-Weischet boundaries implemented");
+    return;
+  }
+  if (m.DistributionModel || !m.LammDiscreteModel) {
+    // Its trace concentration is the second discrete species.
+    platform::Tell(kCaption, "a series is generated with a discrete species model only: choose one first");
+    return;
+  }
   CmParameters();
   if (!ParametersBoxAccepted()) return;
   const std::string path = AskScanPath(*this);
