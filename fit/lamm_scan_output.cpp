@@ -119,6 +119,13 @@ void ShowSimulationProgress(double x) {
     ShowTimeText();
     ShowStepResultText(static_cast<float>(x));
   }
+  // A fit out of time ends the evaluation under way at its next step, even
+  // one that would never reach its next scan.
+  if (platform::StopDeadlinePassed()) {
+    rs.running = 0;
+    platform::StopFlag() = true;
+    return;
+  }
   if (rs.t < rs.nextScanTime) {
     ResetSlices(rs);
     return;

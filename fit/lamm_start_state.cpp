@@ -57,6 +57,10 @@ void SetLammSolverStartState(FitHost* host, bool perSpecies) {
     rs.t = LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
   }
   else if (perSpecies && (mp.startTimeFit || mp.startTime != 0.0f)) rs.t = mp.startTime;
+  // A run that starts after the ramp's end (from a measured scan) starts at
+  // full speed: a ramp still pending would cut every step to its end, behind
+  // the clock, and the solve would stand still.
+  if (rs.accelerating && rs.t >= rs.accelerationEnd) rs.accelerating = 0;
   rs.dt = 1.0;
   rs.scanCounter = gFirstSimulatedScan;
   rs.nextScanTime = ScanTimeAt(gFirstSimulatedScan);

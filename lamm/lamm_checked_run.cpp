@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
@@ -118,6 +119,12 @@ LammOutcome CLammIdeal::CheckAndRun() {
     ShowRefusal("invalid output parameters loaded in CLammIdeal");
     return kLammInvalidSettings;
   }
+  // The scans stay as they are for the whole solve.
+  struct SlowestRpmOfTheSolve {
+    CLammIdeal& L;
+    ~SlowestRpmOfTheSolve() { L.solveSlowestRpm_ = std::numeric_limits<double>::quiet_NaN(); }
+  } slowest{*this};
+  solveSlowestRpm_ = SlowestScanRpm();
   if (!modelSet_) {
     ShowRefusal("model not set properly in CLammIdeal");
     return kLammInvalidSettings;

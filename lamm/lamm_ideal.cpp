@@ -142,6 +142,7 @@ double CLammIdeal::LogEquilibriumShare(double omega2, double r) const {
 }
 
 double CLammIdeal::SlowestScanRpm() const {
+  if (!std::isnan(solveSlowestRpm_)) return solveSlowestRpm_;
   double rpmLow = HUGE_VAL;
   for (int k = 1; k <= scans_.scanCount; ++k) rpmLow = std::min<double>(rpmLow, scans_.records[scans_.indexMap[k]].rpm);
   return rpmLow;

@@ -5,6 +5,7 @@
 // it, so its own declaration lists only what the solver does. All arrays
 // are 1-based.
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,9 @@ struct LammIdealSettings {
   bool parametersValid_ = true;
   int stepLimit_ = kLammDefaultStepLimit;
   bool wideEndLayersStatic_ = false;  // SetWideEndLayersOnStaticGrid
+  // The slowest rotor speed of the scans, taken once a solve (the time
+  // loop asks at every step); NaN outside a solve, where the scans are read.
+  double solveSlowestRpm_ = std::numeric_limits<double>::quiet_NaN();
 
   // ---- solvent, zone loading, rotor ----
   LammSolutionConditions conditions_;

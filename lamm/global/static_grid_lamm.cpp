@@ -1351,7 +1351,7 @@ void SimulateStaticGridLamm() {
     const ScanRecord& last = ss.records[ss.order[ss.count]];
     lastScan = set.rampRotorSpeed && !CurrentDataTypeFlags().dls ? last.time : last.timeRead;
   }
-  int stalled = 0;
+  int stalled = 0, still = 0;
   CQuietSteps quiet;
   while (rs.running) {
     if (set.singularMatrixError || set.discretizationError) break;
@@ -1365,8 +1365,16 @@ void SimulateStaticGridLamm() {
     }
     const double dtPrev = rs.dt == 0 ? 1.0 : rs.dt;
     if (Cosolute() && hooks.setCosoluteTime) hooks.setCosoluteTime(rs.t);
+    const double before = rs.t;
     double progress = StaticGridLammStep();
     if (set.singularMatrixError || set.discretizationError) break;
+    // Nor does a solve whose steps leave the clock where it was.
+    if (rs.t > before) {
+      still = 0;
+    } else if (++still > 1000) {
+      set.discretizationError = 1;
+      break;
+    }
     if (st.startTruncation) {
       AdvanceActiveStart();
       ExtendActiveEnd(rs.t);

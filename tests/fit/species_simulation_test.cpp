@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <vector>
@@ -16,10 +18,12 @@
 #include "fit/fit_driver.h"
 #include "fit/lamm_grid.h"
 #include "fit/rmsd.h"
+#include "lamm/global/global_lamm_hooks.h"
 #include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/signal_shapes.h"
 #include "fit/species_simulation.h"
+#include "fit/stalled_steps.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
@@ -675,6 +679,177 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredStart) {
     gRmsdScanRange.firstScanExcluded = 0;
     TearDown();
   }
+}
+
+// Two and three species from a measured first scan, taken at a tenth of the
+// faster boundary's travel, as a user fits them: the total held at 1 and the
+// shares fitted with s and M (or every loading solved linearly), from s at
+// 0.92 and M at 0.9 of the truth. The scans are finite-volume solutions plus
+// seeded noise. A fit ends, reached or at a limit it names, near the noise,
+// in a bounded number of evaluations and of CPU (from a measured start the
+// static grid once halved its steps towards 1e-15 s at every evaluation:
+// 1 873 s for 2 + 6 S without an end where 0.7 s had done).
+TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
+  constexpr double m = 5.95, b = 7.15, noise = 0.005;
+  constexpr int scans = 20, points = 700;
+  std::vector<float> radii;
+  for (int i = 0; i < points; ++i) radii.push_back(static_cast<float>(m + (b - m) * i / (points - 1)));
+  gSolutionConditions.temperature = 293.15f;
+  gSolutionConditions.vbar = 0.73f;
+  gSolutionConditions.density = 0.99823f;
+  gSolutionConditions.vbarRho = 0.73f * 0.99823f;
+  gSolutionConditions.viscosity = 1.0f;
+  const double RT = 8.31451e7 * 293.15, buoyancy = 1 - 0.73 * 0.99823;
+  struct Species {
+    double s, M, share;
+  };
+  struct Row {
+    const char* name;
+    std::vector<Species> species;
+    bool held;    // the total held at 1, the shares fitted; else loadings linear
+    bool simplex;  // else Marquardt-Levenberg
+  };
+  const std::vector<Species> pair{{2, 22000, 0.6}, {6, 128500, 0.4}};
+  const std::vector<Species> pair39{{3, 36000, 0.6}, {9, 190000, 0.4}};
+  const std::vector<Species> three{{2, 22000, 0.4}, {5, 90000, 0.35}, {10, 250000, 0.25}};
+  const Row rows[] = {
+      {"2 + 6 S, held, Marquardt", pair, true, false},
+      {"2 + 6 S, held, simplex", pair, true, true},
+      {"2 + 6 S, linear, Marquardt", pair, false, false},
+      {"3 + 9 S, held, Marquardt", pair39, true, false},
+      {"3 + 9 S, linear, simplex", pair39, false, true},
+      {"2 + 5 + 10 S, held, Marquardt", three, true, false},
+      {"2 + 5 + 10 S, linear, simplex", three, false, true},
+  };
+  const double rpm = 55000, w2 = std::pow(rpm * 2 * kPi / 60, 2), kRamp = 200;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    double fastest = 0;
+    for (const Species& sp : row.species) fastest = std::max(fastest, sp.s);
+    auto travelTime = [&](double f) { return std::log(1 + f * (b - m) / m) / (fastest * 1e-13 * w2); };
+    const double t0 = std::round(travelTime(0.1)), tEnd = travelTime(0.9);
+    std::vector<double> times;
+    for (int k = 0; k < scans; ++k) times.push_back(t0 + std::round((tEnd - t0) / (scans - 1)) * k);
+    std::vector<lammtest::FvLamm> fv(row.species.size());
+    for (size_t k = 0; k < fv.size(); ++k) {
+      lammtest::FvLamm& f = fv[k];
+      f.rpm = rpm, f.m = m, f.b = b, f.cells = 2400, f.s = row.species[k].s;
+      f.D = f.s * 1e-13 * RT / (buoyancy * row.species[k].M);
+      f.dt = times.back() / 8000;
+      f.rampRate = kRamp;
+      f.Start(row.species[k].share);
+    }
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+    LammSettings().experimentalInitialDistribution = 1;
+    fittest::LoadScansAtTimes(times, rpm, radii);
+    for (int j = 1; j <= CurrentScanSet().count; ++j) {
+      CurrentScanSet().records[j].acceleration = kRamp;
+      CurrentScanSet().records[j].accelerationTime = rpm / kRamp;
+    }
+    PrepareScanGrid();
+    teststate::SetFitLimits(5.98f, 7.05f);
+    ScanSet& ss = CurrentScanSet();
+    std::mt19937 gen(20261210);
+    std::normal_distribution<double> draw(0.0, noise);
+    for (int j = 1; j <= ss.count; ++j) {
+      for (lammtest::FvLamm& f : fv) f.AdvanceTo(times[j - 1]);
+      for (int p = 1; p <= points; ++p) {
+        double c = draw(gen);
+        for (lammtest::FvLamm& f : fv) c += f.At(radii[p - 1]);
+        ss.signals[j][p] = static_cast<float>(c);
+      }
+    }
+    ModelParams& mp = gModelParams;
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gFitEngineState.molarMassParameters = 1;
+    mp.meniscus = static_cast<float>(m);
+    mp.bottom = static_cast<float>(b);
+    mp.componentCount = static_cast<int>(row.species.size());
+    for (size_t k = 1; k <= row.species.size(); ++k) {
+      const Species& sp = row.species[k - 1];
+      mp.included[k] = 1;
+      mp.s[k] = static_cast<float>(0.92 * sp.s);
+      mp.massOrD[k] = static_cast<float>(0.9 * sp.M);
+      mp.sFit[k] = mp.massOrDFit[k] = 1;
+      // The first slot holds the total, the others their shares.
+      mp.concentration[k] = k == 1 ? 1.0f : static_cast<float>(sp.share - 0.05);
+      mp.concentrationFit[k] = row.held && k > 1;
+    }
+    mp.concentrationsLinear = row.held ? 0 : 1;
+    PackModelParameters();
+    gFitEngineState.useSimplex = row.simplex;
+    gFitEngineState.useMarquardt = !row.simplex;
+    Host host;
+    SimulateModel(&host);
+    const float atStart = CalcRmsd();
+    const std::clock_t start = std::clock();
+    EXPECT_EQ(FitCurrentModel(&host), 1);
+    const double cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    const FitEndRecord end = LastFitEnd();
+    const float rmsd = CalcRmsd();
+    std::printf("%s: rmsd %.6f, %d evaluations, %.2f s CPU, %s\n", row.name, rmsd, host.evaluations, cpu,
+                end.text.c_str());
+    EXPECT_TRUE(end.kind == FitEndKind::Reached || end.kind == FitEndKind::Limit) << end.text;
+    EXPECT_TRUE(std::isfinite(rmsd));
+    EXPECT_LT(rmsd, atStart);
+    if (row.held) {
+      EXPECT_EQ(mp.concentration[1], 1.0f);
+    }
+    // Thousands of evaluations of a few ms each (7-40 s); the bounds are
+    // three times that, and far below the half hour of a solve that stood
+    // still.
+    EXPECT_LT(host.evaluations, 30000);
+    EXPECT_LT(cpu, 120.0);
+    TearDown();
+  }
+}
+
+// A fit whose evaluation never ends (a solve whose clock stands still) is
+// ended by the fit's time bound, here shortened to two seconds: at the best
+// point it has evaluated, the end naming the bound.
+TEST_F(SpeciesSimulation, TheTimeBoundEndsAFitWhoseEvaluationRunsOn) {
+  LammSettings() = LammSolverSettings{};
+  LammSettings().experimentalInitialDistribution = 1;
+  fittest::LoadScansAtTimes({1200, 1600, 2000}, 50000, fittest::EvenRadii(300));
+  PrepareScanGrid();
+  teststate::SetFitLimits(6.05f, 7.1f);
+  fittest::SetOneSpecies(5.0f, 5.0f, 1.0f);
+  gModelParams.componentCount = 1;
+  gModelParams.sFit[1] = 1;
+  PackModelParameters();
+  Host host;
+  SimulateModel(&host);
+  ScanSet& ss = CurrentScanSet();
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p];
+  gModelParams.s[1] = 4.0f;
+  PackModelParameters();
+  SimulateModel(&host);
+  const float atStart = CalcRmsd();
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const auto solve = hooks.simulateStaticGridLamm;
+  long stillSteps = 0;
+  hooks.simulateStaticGridLamm = [&] {
+    if (!(gFitEngineState.fitRunning && gFitEngineState.fitEvaluations >= 2)) return solve();
+    // From the fit's second evaluation on the solve steps without moving its
+    // clock; only a poll at its steps ends it (bounded here, so that a fault
+    // fails).
+    LammRunState& rs = CurrentLammRunState();
+    for (long k = 0; k < 2000000000L && rs.running; ++k, ++stillSteps) CurrentGlobalLammHooks().stepDone(0.0);
+    return 0;
+  };
+  gFitEngineState.maxFitSeconds = 2.0;
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  EXPECT_EQ(FitCurrentModel(&host), 1);
+  hooks.simulateStaticGridLamm = solve;
+  EXPECT_LT(stillSteps, 2000000000L);
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit) << LastFitEnd().text;
+  EXPECT_NE(LastFitEnd().text.find("the fit did not settle in 0 minutes"), std::string::npos) << LastFitEnd().text;
+  // The start, the only point the fit evaluated whole, is kept.
+  EXPECT_EQ(gModelParameterVector.P[5], 4.0f);
+  EXPECT_EQ(CalcRmsd(), atStart);
 }
 
 // A static-grid solve whose amount drifts from the measured profile's (here
