@@ -237,6 +237,61 @@ TEST_F(RoadParams, AnInvalidEntryIsNamedByItsLabel) {
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
+// A meniscus outside the cell is refused at the box, naming the bounds the
+// cell and the data give; what the user set stays, the fit range included.
+TEST_F(RoadParams, AMeniscusOutsideTheCellIsRefusedAtTheBox) {
+  Load();
+  Choose(595);  // c(s,ff0)
+  const ScanSet& s = CurrentScanSet();
+  float lastRadius = 0;
+  for (int i = 1; i <= s.count; ++i) lastRadius = std::max(lastRadius, s.radii[i][s.points[i]]);
+  ASSERT_GT(lastRadius, 7.0f);
+  ASSERT_LT(lastRadius, 7.29f);
+  CurrentScanSet().leftFitLimit = 6.05f;
+  CurrentScanSet().rightFitLimit = 7.0f;
+  const float meniscus = gModelParams.meniscus, bottom = gModelParams.bottom;
+  ASSERT_GT(meniscus, 5.5f);
+  char kept[16];
+  std::snprintf(kept, sizeof kept, "%.4f", meniscus);
+  auto bounds = [&](double typedBottom) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "a radius inside the cell: the meniscus lies above 0 cm and below the bottom (%.4f cm) and the last "
+                  "radius of the data (%.4f cm)",
+                  typedBottom, lastRadius);
+    return std::string(text);
+  };
+  struct Row {
+    const char* meniscus;
+    const char* bottom;
+  };
+  const Row rows[] = {{"1e30", "7.2000"}, {"7.2500", "7.2000"}, {"7.2900", "7.3000"}, {"-0.5", "7.2000"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.meniscus);
+    ui_->ExpectBox("Input Error", std::string("Invalid Entry in \"meniscus\": \"") + row.meniscus + "\" is not " +
+                                      bounds(std::atof(row.bottom)) + ".");
+    forms_.Expect({"", {{435, row.meniscus}, {437, row.bottom}}, {}});
+    forms_.Expect({"", {{435, kept}}, {}});
+    const int refusals = forms_.canCloseRefusals;
+    Window().Dispatch(212);
+    EXPECT_EQ(forms_.canCloseRefusals, refusals + 1);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, meniscus);
+    EXPECT_EQ(s.leftFitLimit, 6.05f);
+    EXPECT_EQ(s.rightFitLimit, 7.0f);
+    // The bottom typed beside it was taken with the meniscus set back.
+    gModelParams.bottom = bottom;
+    gModelParameterVector.P[14] = bottom;
+  }
+  // A meniscus moved past the left fit limit moves that limit, and says so.
+  ui_->ExpectBox("PARAMETERS", "The fit range now lies between meniscus and bottom:\nleft fit limit 6.0500 -> 6.0700 cm");
+  forms_.Expect({"", {{435, "6.0600"}}, {}});
+  Window().Dispatch(212);
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 6.07f);
+  EXPECT_EQ(s.rightFitLimit, 7.0f);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+}
+
 class RoadParamsDesktop : public RoadParams {
  protected:
   void SetUp() override {
