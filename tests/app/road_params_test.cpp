@@ -292,6 +292,43 @@ TEST_F(RoadParams, AMeniscusOutsideTheCellIsRefusedAtTheBox) {
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
 }
 
+// A discrete species taken out holds still in a fit, and its fit ticks come
+// back with it: the box shows them meanwhile, and a tick the user changes
+// while it is out is the one it comes back with.
+TEST_F(RoadParams, ASpeciesTakenOutAndPutBackKeepsItsFitTicks) {
+  Load();
+  Choose(198);
+  // Species 2: included (408), c 412 / tick 409, D or M 413 / tick 410, s 414 / tick 411.
+  forms_.Expect({"", {{412, "0.3"}, {413, "40000"}, {414, "3.5"}}, {{408, 1}, {409, 1}, {410, 0}, {411, 1}}});
+  DispatchLenient(212);
+  const ModelParameterVector& v = gModelParameterVector;
+  ASSERT_EQ(v.F[6], 1);
+  struct Row {
+    const char* step;
+    int included, sTick;    // what the user leaves in the box
+    int shownS, shownD;     // the ticks the box showed before
+    int fitS, fitD;         // what the fit floats afterwards
+  };
+  const Row rows[] = {
+      {"taken out", 0, 1, 1, 0, 0, 0},
+      {"shown while out, s unticked", 0, 0, 1, 0, 0, 0},
+      {"put back with s unticked", 1, 0, 0, 0, 0, 0},
+      {"s ticked, taken out again", 0, 1, 0, 0, 0, 0},
+      {"put back", 1, 1, 1, 0, 1, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.step);
+    forms_.Expect({"", {}, {{408, row.included}, {411, row.sTick}}});
+    DispatchLenient(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    EXPECT_EQ(Shown().Find(411)->state, row.shownS);
+    EXPECT_EQ(Shown().Find(410)->state, row.shownD);
+    EXPECT_EQ(gModelParams.included[2], row.included);
+    EXPECT_EQ(v.F[6], row.fitS);
+    EXPECT_EQ(v.F[2], row.fitD);
+  }
+}
+
 class RoadParamsDesktop : public RoadParams {
  protected:
   void SetUp() override {
