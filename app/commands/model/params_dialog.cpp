@@ -924,23 +924,6 @@ KeptKernelInputs KernelInputsNow() {
           l.tolerance, l.maxDcOverC, l.gridSize.inUse};
 }
 
-// The fit limits a new meniscus or bottom moved, from the values before.
-void TellMovedFitLimits(float oldLeft, float oldRight) {
-  const ScanSet& s = CurrentScanSet();
-  std::string moved;
-  char line[160];
-  if (oldLeft != 0.0f && s.leftFitLimit != oldLeft) {
-    std::snprintf(line, sizeof line, "\nleft fit limit %.4f -> %.4f cm", oldLeft, s.leftFitLimit);
-    moved += line;
-  }
-  if (oldRight != 0.0f && s.rightFitLimit != oldRight) {
-    std::snprintf(line, sizeof line, "\nright fit limit %.4f -> %.4f cm", oldRight, s.rightFitLimit);
-    moved += line;
-  }
-  if (!moved.empty())
-    platform::Tell("PARAMETERS", "The fit range now lies between meniscus and bottom:" + moved);
-}
-
 }  // namespace
 
 void TXLAWindow::CmParameters() {
@@ -998,14 +981,10 @@ void TXLAWindow::CmParameters() {
     PackModelParameters();
     if (CurrentScanSet().count > 0 && (gModelParams.meniscus != oldMeniscus || gModelParams.bottom != oldBottom)) {
       // A new meniscus or bottom moves the fit limits that would reach
-      // past it, and the automatic ranges follow the settled limits. The
-      // fit range is the user's: a move is said.
-      const ScanSet& scans = CurrentScanSet();
-      const float oldLeft = scans.leftFitLimit, oldRight = scans.rightFitLimit;
+      // past it, and the automatic ranges follow the settled limits.
       CheckLeftFitLimit();
       CheckRightFitLimit();
       SetDefaultMeniscusBottomLimits();
-      TellMovedFitLimits(oldLeft, oldRight);
     }
     ModelParams& mp = gModelParams;
     if (!mp.parametersEntered && (mp.meniscusFit || mp.bottomFit)) {
