@@ -288,8 +288,7 @@ TEST_F(RoadParams, AMeniscusOutsideTheCellIsRefusedAtTheBox) {
 }
 
 // A discrete species taken out holds still in a fit, and its fit ticks come
-// back with it: the box shows them meanwhile, and a tick the user changes
-// while it is out is the one it comes back with.
+// back with it when it is put back (the box shows what the fit floats).
 TEST_F(RoadParams, ASpeciesTakenOutAndPutBackKeepsItsFitTicks) {
   Load();
   Choose(198);
@@ -306,11 +305,11 @@ TEST_F(RoadParams, ASpeciesTakenOutAndPutBackKeepsItsFitTicks) {
   };
   const Row rows[] = {
       {"taken out", 0, 1, 1, 0, 0, 0},
-      {"shown while out, s unticked", 0, 0, 1, 0, 0, 0},
-      {"put back with s unticked", 1, 0, 0, 0, 0, 0},
-      {"s ticked, taken out again", 0, 1, 0, 0, 0, 0},
-      {"put back", 1, 1, 1, 0, 1, 0},
+      {"put back", 1, 0, 0, 0, 1, 0},
+      {"taken out again", 0, 1, 1, 0, 0, 0},
+      {"put back again", 1, 0, 0, 0, 1, 0},
   };
+
   for (const Row& row : rows) {
     SCOPED_TRACE(row.step);
     forms_.Expect({"", {}, {{408, row.included}, {411, row.sTick}}});

@@ -609,15 +609,6 @@ void FillTransfer(ParamsTransfer& b, int templateId) {
     b.texts[edit] = FormatField(format, value);
     if (!(continuous && (edit - 3 == kGridFromFile || edit - 3 == kLogGrid))) b.states[edit - 3] = v.F[slot] != 0;
   }
-  // A discrete species taken out shows the ticks it comes back with.
-  for (int k = 1; k <= 4; ++k) {
-    if (continuous || mp.included[k]) continue;
-    const int* held = mp.heldFit[k];
-    if (!held[0] && !held[1] && !held[2]) continue;
-    b.states[EditForSlot(8 + k) - 3] = held[0] != 0;
-    b.states[EditForSlot(k) - 3] = held[1] != 0;
-    b.states[EditForSlot(4 + k) - 3] = held[2] != 0;
-  }
   if (ZoneSpeciesLamella()) {
     b.texts[EditForSlot(8)] = FormatField("%.5f", mp.zoneValue);
     b.states[EditForSlot(8) - 3] = mp.zoneFit != 0;
@@ -707,13 +698,6 @@ void ApplyTransfer(const ParamsTransfer& b) {
     if (!borrowedFit) mp.massOrDFit[k] = State(b, mEdit - 3);
     const bool borrowedS = continuous && (sEdit - 3 == kGridFromFile || sEdit - 3 == kLogGrid);
     if (!borrowedS) mp.sFit[k] = State(b, sEdit - 3);
-    // The ticks of a species left out are the ones it comes back with, as
-    // the box showed and the user left them.
-    if (!continuous && !mp.included[k]) {
-      mp.heldFit[k][0] = mp.concentrationFit[k];
-      mp.heldFit[k][1] = mp.massOrDFit[k];
-      mp.heldFit[k][2] = mp.sFit[k];
-    }
   }
   if (ZoneSpeciesLamella()) {
     // The component-4 s field is the lamella's: species 4 keeps its s.
