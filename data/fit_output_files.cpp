@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <vector>
 
 #include "data/data_messages.h"
@@ -25,14 +24,6 @@ std::string Native(const std::string& path) { return platform::ToNative(path); }
 
 bool Exists(const std::string& path) { return platform::FileExists(Native(path)); }
 
-// Two paths naming one file: the same file when both exist, else the same
-// text.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(Native(a), Native(b), ec)) return true;
-  return Native(a) == Native(b);
-}
-
 // The fit range of scan i; a stored 0 stands for no limit.
 
 // "file %s already exists!\nOverwrite..." with the info sound; true for Yes.
@@ -53,7 +44,7 @@ bool SavePerScan(const std::string& chosen, bool residuals, bool convertToAbsorb
   for (int i = 1; i <= s.count; ++i) {
     const std::string target = FitFileNameForScan(chosen, i, residuals ? 'r' : 'f');
     for (int j = 1; j <= s.count; ++j) {
-      if (!SameFile(target, ScanFilePath(j))) continue;
+      if (!platform::SameFile(target, ScanFilePath(j))) continue;
       data_messages::Box("ERROR", Format(residuals ? "residuals would replace the scan %s: residuals not saved"
                                                    : "fitted data would replace the scan %s: fit not saved",
                                          ScanFilePath(j).c_str()));

@@ -741,6 +741,21 @@ bool RemoveLoadedScan(int scan) {
   return true;
 }
 
+namespace {
+
+// The file at path is one of the scans loaded or one named before it in the
+// same selection (entry k).
+bool LoadedAlready(const std::string& path, const ParsedSelection& sel, std::size_t k) {
+  const ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i)
+    if (platform::SameFile(path, ScanFilePath(i))) return true;
+  for (std::size_t j = 0; j < k; ++j)
+    if (platform::SameFile(path, platform::Combine(sel.folder, sel.names[j]))) return true;
+  return false;
+}
+
+}  // namespace
+
 bool AddMoreFiles(const std::string& selection) {
   ScanSet& s = CurrentScanSet();
   if (s.count <= 0) return LoadAllData(selection);
@@ -756,9 +771,17 @@ bool AddMoreFiles(const std::string& selection) {
   }
   const float binWidth = BinWidth();
   // A file that cannot be added is said before anything changes: the scans
-  // loaded stay as they are.
-  for (const std::string& name : sel.names) {
-    const std::string path = platform::Combine(sel.folder, name);
+  // loaded stay as they are. A scan loaded already would count twice in
+  // every Run and Fit.
+  for (std::size_t k = 0; k < sel.names.size(); ++k) {
+    const std::string path = platform::Combine(sel.folder, sel.names[k]);
+    if (LoadedAlready(path, sel, k)) {
+      if (!*t.serialFitRunning)
+        platform::Tell("LOAD ERROR", path + "\nis loaded already: a scan counts once in every Run and Fit.\n"
+                                            "Nothing was added; the data loaded before are kept.",
+                       platform::BoxIcon::Error);
+      return false;
+    }
     if (ReadableScan(path, binWidth)) continue;
     if (!*t.serialFitRunning)
       platform::Tell("LOAD ERROR", ScanReadProblem() + "\nNothing was added; the data loaded before are kept.\n" + path,

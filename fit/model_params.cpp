@@ -293,7 +293,21 @@ void CheckComponentDefaults(ComponentDefaultsContext& context) {
     // a moment the user floats stays floated.
     if (!sel.DlsCumulantModel) {
       for (int k = 1; k <= 3; ++k) {
-        if (mp.included[k]) continue;
+        int* held = mp.heldFit[k];
+        if (mp.included[k]) {
+          if (!mp.concentrationFit[k] && !mp.massOrDFit[k] && !mp.sFit[k]) {
+            mp.concentrationFit[k] = held[0];
+            mp.massOrDFit[k] = held[1];
+            mp.sFit[k] = held[2];
+          }
+          held[0] = held[1] = held[2] = 0;
+          continue;
+        }
+        if (mp.concentrationFit[k] || mp.massOrDFit[k] || mp.sFit[k]) {
+          held[0] = mp.concentrationFit[k];
+          held[1] = mp.massOrDFit[k];
+          held[2] = mp.sFit[k];
+        }
         mp.concentrationFit[k] = 0;
         mp.massOrDFit[k] = 0;
         mp.sFit[k] = 0;

@@ -35,6 +35,9 @@ struct ModelParams {
   int sFit[kComponentSlots + 1] = {};
   float s[kComponentSlots + 1] = {};        // Svedberg
   int extraFit[kComponentSlots + 1] = {};
+  // The fit ticks (concentration, M or D, s) of a discrete species taken
+  // out of the model: they come back with the species.
+  int heldFit[kComponentSlots + 1][3] = {};
   float extra[kComponentSlots + 1] = {};
 
   unsigned char baselineLinear = 0;        // baseline solved as a linear amplitude

@@ -111,6 +111,17 @@ bool DirectoryExists(const std::string& path) {
   return stat(ToNative(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::equivalent(ToNative(a), ToNative(b), ec)) return true;
+  std::error_code e1, e2;
+  const fs::path pa = fs::weakly_canonical(ToNative(a), e1);
+  const fs::path pb = fs::weakly_canonical(ToNative(b), e2);
+  if (e1 || e2) return ToNative(a) == ToNative(b);
+  return pa == pb;
+}
+
 bool CreateDirectory(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directory(ToNative(path), ec);

@@ -33,6 +33,9 @@ std::string SystemTempFolder();
 bool FileExists(const std::string& path);       // a readable regular file
 bool DirectoryExists(const std::string& path);
 bool CreateDirectory(const std::string& path);
+// Two paths naming one file: the same file when both exist (links and "..",
+// "." resolved), else the same resolved text.
+bool SameFile(const std::string& a, const std::string& b);
 
 // Size bounds of the files the program reads whole. A file above its bound is
 // refused rather than read: a sparse or runaway file must not take the memory.

@@ -1,7 +1,6 @@
 #include "data/dls/dls_reader_support.h"
 
 #include <cmath>
-#include <filesystem>
 #include <system_error>
 
 #include "data/data_messages.h"
@@ -11,19 +10,6 @@
 using data_messages::Format;
 
 namespace dls_readers {
-
-namespace {
-
-bool SameFile(const std::string& a, const std::string& b) {
-  namespace fs = std::filesystem;
-  std::error_code e1, e2;
-  const fs::path pa = fs::weakly_canonical(platform::ToNative(a), e1);
-  const fs::path pb = fs::weakly_canonical(platform::ToNative(b), e2);
-  if (e1 || e2) return platform::ToNative(a) == platform::ToNative(b);
-  return pa == pb;
-}
-
-}  // namespace
 
 DlsReadResult Failed(std::string reason) {
   DlsReadResult r;
@@ -35,7 +21,7 @@ DlsReadResult WriteOutputs(const std::string& input, const std::vector<Output>& 
   if (outputs.empty()) return Failed("nothing to write");
   for (const Output& o : outputs) {
     if (o.path.empty()) return Failed("no output file name");
-    if (SameFile(o.path, input)) return Failed(o.path + " would overwrite the export");
+    if (platform::SameFile(o.path, input)) return Failed(o.path + " would overwrite the export");
     const std::string bad = CheckDlsConditions(o.conditions);
     if (!bad.empty()) return Failed(bad);
     if (o.tau.empty()) return Failed("no data rows");

@@ -29,6 +29,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/regularization_scaling.h"
+#include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "fit/rmsd.h"
 #include "platform/fatal_error.h"
@@ -130,6 +131,20 @@ class FitKeys : public DesktopRoadTest {
   }
 
   static double RmsdHere() { return FitLimitRmsd(0.0); }
+
+  // What the data and residual plots draw of a model: every scan's model and
+  // residuals, and the noise taken out.
+  static std::vector<float> ModelCurves() {
+    const ScanSet& s = CurrentScanSet();
+    std::vector<float> v;
+    for (int i = 1; i <= s.count; ++i) {
+      v.insert(v.end(), s.model[i] + 1, s.model[i] + s.points[i] + 1);
+      v.insert(v.end(), s.residuals[i] + 1, s.residuals[i] + s.points[i] + 1);
+    }
+    if (s.tiNoise) v.insert(v.end(), s.tiNoise + 1, s.tiNoise + s.gridLength + 1);
+    if (s.riNoise) v.insert(v.end(), s.riNoise + 1, s.riNoise + s.count + 1);
+    return v;
+  }
 };
 
 class FitKeysTable : public FitKeys, public ::testing::WithParamInterface<KeyRun> {};
@@ -273,6 +288,7 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   const ContiSettings& cs = Conti();
   ASSERT_GT(cs.gridSize, 2);
   const std::vector<float> before(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
+  const std::vector<float> curvesBefore = ModelCurves();
   // The picture as the Run begins (it has taken the report away), before
   // the solver draws; the key comes once it has drawn a while.
   QImage begun;
@@ -312,6 +328,8 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   EXPECT_EQ(said, "user interrupt");
   ASSERT_EQ(cs.gridSize, static_cast<int>(before.size()));
   for (int i = 1; i <= cs.gridSize; ++i) EXPECT_EQ(cs.distribution[i], before[static_cast<size_t>(i - 1)]) << i;
+  // The model curves are those of that distribution.
+  EXPECT_TRUE(ModelCurves() == curvesBefore) << "the data plot shows curves of another distribution";
   // The data plot as the Run found it: no ink where it was white (the
   // progress lines go too).
   ASSERT_FALSE(drawnAtFirstLook);
@@ -366,6 +384,7 @@ TEST_F(FitKeys, TheTimeBoundsEndARunAsAKeyWouldAndAFitAtItsBestState) {
     Drain();
     const int whole = polls;
     const std::vector<float> before(Conti().distribution + 1, Conti().distribution + Conti().gridSize + 1);
+    const std::vector<float> curvesBefore = ModelCurves();
     const double rmsdBefore = RmsdHere();
     teststate::JumpingClock clock;
     bool jumped = false;
@@ -408,6 +427,7 @@ TEST_F(FitKeys, TheTimeBoundsEndARunAsAKeyWouldAndAFitAtItsBestState) {
       ASSERT_EQ(Conti().gridSize, static_cast<int>(before.size()));
       EXPECT_TRUE(std::equal(before.begin(), before.end(), Conti().distribution + 1))
           << "the distribution shown after the stop is not the one before";
+      EXPECT_TRUE(ModelCurves() == curvesBefore) << "the model curves shown are not those of that distribution";
       // The next Run, within its time, is whole again and gives the same.
       Window().Dispatch(213);
       Drain();

@@ -237,6 +237,92 @@ TEST_F(RoadParams, AnInvalidEntryIsNamedByItsLabel) {
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
+// A meniscus outside the cell is refused at the box, naming the bounds the
+// cell and the data give; what the user set stays, the fit range included
+// (a meniscus taken in first would have moved the limits past the cell).
+TEST_F(RoadParams, AMeniscusOutsideTheCellIsRefusedAtTheBox) {
+  Load();
+  Choose(595);  // c(s,ff0)
+  const ScanSet& s = CurrentScanSet();
+  float lastRadius = 0;
+  for (int i = 1; i <= s.count; ++i) lastRadius = std::max(lastRadius, s.radii[i][s.points[i]]);
+  ASSERT_GT(lastRadius, 7.0f);
+  ASSERT_LT(lastRadius, 7.29f);
+  CurrentScanSet().leftFitLimit = 6.05f;
+  CurrentScanSet().rightFitLimit = 7.0f;
+  const float meniscus = gModelParams.meniscus, bottom = gModelParams.bottom;
+  ASSERT_GT(meniscus, 5.5f);
+  char kept[16];
+  std::snprintf(kept, sizeof kept, "%.4f", meniscus);
+  auto bounds = [&](double typedBottom) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "a radius inside the cell: the meniscus lies above 0 cm and below the bottom (%.4f cm) and the last "
+                  "radius of the data (%.4f cm)",
+                  typedBottom, lastRadius);
+    return std::string(text);
+  };
+  struct Row {
+    const char* meniscus;
+    const char* bottom;
+  };
+  const Row rows[] = {{"1e30", "7.2000"}, {"7.2500", "7.2000"}, {"7.2900", "7.3000"}, {"-0.5", "7.2000"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.meniscus);
+    ui_->ExpectBox("Input Error", std::string("Invalid Entry in \"meniscus\": \"") + row.meniscus + "\" is not " +
+                                      bounds(std::atof(row.bottom)) + ".");
+    forms_.Expect({"", {{435, row.meniscus}, {437, row.bottom}}, {}});
+    forms_.Expect({"", {{435, kept}}, {}});
+    const int refusals = forms_.canCloseRefusals;
+    Window().Dispatch(212);
+    EXPECT_EQ(forms_.canCloseRefusals, refusals + 1);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, meniscus);
+    EXPECT_EQ(s.leftFitLimit, 6.05f);
+    EXPECT_EQ(s.rightFitLimit, 7.0f);
+    // The bottom typed beside it was taken with the meniscus set back.
+    gModelParams.bottom = bottom;
+    gModelParameterVector.P[14] = bottom;
+  }
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+}
+
+// A discrete species taken out holds still in a fit, and its fit ticks come
+// back with it when it is put back (the box shows what the fit floats).
+TEST_F(RoadParams, ASpeciesTakenOutAndPutBackKeepsItsFitTicks) {
+  Load();
+  Choose(198);
+  // Species 2: included (408), c 412 / tick 409, D or M 413 / tick 410, s 414 / tick 411.
+  forms_.Expect({"", {{412, "0.3"}, {413, "40000"}, {414, "3.5"}}, {{408, 1}, {409, 1}, {410, 0}, {411, 1}}});
+  DispatchLenient(212);
+  const ModelParameterVector& v = gModelParameterVector;
+  ASSERT_EQ(v.F[6], 1);
+  struct Row {
+    const char* step;
+    int included, sTick;    // what the user leaves in the box
+    int shownS, shownD;     // the ticks the box showed before
+    int fitS, fitD;         // what the fit floats afterwards
+  };
+  const Row rows[] = {
+      {"taken out", 0, 1, 1, 0, 0, 0},
+      {"put back", 1, 0, 0, 0, 1, 0},
+      {"taken out again", 0, 1, 1, 0, 0, 0},
+      {"put back again", 1, 0, 0, 0, 1, 0},
+  };
+
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.step);
+    forms_.Expect({"", {}, {{408, row.included}, {411, row.sTick}}});
+    DispatchLenient(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    EXPECT_EQ(Shown().Find(411)->state, row.shownS);
+    EXPECT_EQ(Shown().Find(410)->state, row.shownD);
+    EXPECT_EQ(gModelParams.included[2], row.included);
+    EXPECT_EQ(v.F[6], row.fitS);
+    EXPECT_EQ(v.F[2], row.fitD);
+  }
+}
+
 class RoadParamsDesktop : public RoadParams {
  protected:
   void SetUp() override {

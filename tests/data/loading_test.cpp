@@ -425,13 +425,31 @@ TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
   EXPECT_FLOAT_EQ(*t.meniscus, 5.95f);
   EXPECT_EQ(CurrentScanSet().gridLength > 0, true);
 
-  // A file that cannot be added leaves the set as it was.
+  // A file that cannot be added, or one loaded already (it would count
+  // twice in every Run and Fit), leaves the set as it was.
   const float lastSignal = CurrentScanSet().signals[4][CurrentScanSet().points[4]];
-  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
-                             "Nothing was added; the data loaded before are kept.\n" + dir / "00077.RA1");
-  EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), {names[2], "00077.RA1"})));
-  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(3), Name(2), Name(4)}));
-  EXPECT_EQ(CurrentScanSet().signals[4][CurrentScanSet().points[4]], lastSignal);
+  WriteScan(dir / Name(5), MakeScan(5.9f, 0.01f, 121, [](float r) { return r - 5.0f; }));
+  // The same file reached through its folder's parent.
+  const std::string roundabout = "../" + std::filesystem::path(dir.path()).filename().string() + "/" + Name(1);
+  const std::string twice = "\nis loaded already: a scan counts once in every Run and Fit.\n"
+                            "Nothing was added; the data loaded before are kept.";
+  const struct {
+    std::vector<std::string> names;
+    std::string message;
+  } refused[] = {
+      {{Name(5), "00077.RA1"},
+       "the file cannot be read (missing, not readable or not a regular file)\n"
+       "Nothing was added; the data loaded before are kept.\n" + dir / "00077.RA1"},
+      {{Name(5), names[2]}, dir / names[2] + twice},
+      {{Name(5), roundabout}, dir / roundabout + twice},
+      {{Name(5), Name(5)}, dir / Name(5) + twice},
+  };
+  for (const auto& row : refused) {
+    ui.ExpectBox("LOAD ERROR", row.message);
+    EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), row.names))) << row.message;
+    EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(3), Name(2), Name(4)}));
+    EXPECT_EQ(CurrentScanSet().signals[4][CurrentScanSet().points[4]], lastSignal);
+  }
   ExpectNoFailures();
 }
 

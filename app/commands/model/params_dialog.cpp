@@ -2,10 +2,12 @@
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "models/nonideal/mean_field/mean_field.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "app/commands/run_fit/fit_limits.h"
 #include "app/window/main_window_flags.h"
@@ -467,6 +469,37 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
   form_.canClose = [this](const FormDialog& entries) { return CanClose(entries); };
 }
 
+namespace {
+
+// Empty when the meniscus lies in the cell; else what it must be.
+std::string MeniscusOutsideTheCell(double meniscus, double bottom) {
+  // 0 is "not set": the Run asks for it.
+  if (meniscus == 0.0) return {};
+  // The solution column lies between meniscus and bottom, and the data were
+  // recorded in it: a meniscus at or past the last radius of the data leaves
+  // nothing that sediments from it in the fit.
+  const ScanSet& s = CurrentScanSet();
+  double lastRadius = 0.0;
+  for (int i = 1; i <= s.count; ++i)
+    if (s.points[i] > 0) lastRadius = std::max(lastRadius, static_cast<double>(s.radii[i][s.points[i]]));
+  const bool belowBottom = !(bottom > 0.0) || meniscus < bottom;
+  const bool belowData = !(lastRadius > 0.0) || meniscus < lastRadius;
+  if (std::isfinite(meniscus) && meniscus > 0.0 && belowBottom && belowData) return {};
+  std::string bounds;
+  char number[64];
+  if (bottom > 0.0) {
+    std::snprintf(number, sizeof number, "the bottom (%.4f cm)", bottom);
+    bounds = number;
+  }
+  if (lastRadius > 0.0) {
+    std::snprintf(number, sizeof number, "the last radius of the data (%.4f cm)", lastRadius);
+    bounds += (bounds.empty() ? "" : " and ") + std::string(number);
+  }
+  return "a radius inside the cell: the meniscus lies above 0 cm" + (bounds.empty() ? "" : " and below " + bounds);
+}
+
+}  // namespace
+
 bool TParamsBox::CanClose(const FormDialog& entries) const {
   auto text = [&](int id) {
     const FormControl* c = entries.Find(id);
@@ -508,6 +541,15 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
     check(426, true);
     check(428, false);
     if (!m.NonidealCSVariant) check(427, false);
+  }
+  std::string outside;
+  if (!bad && !CurrentDataTypeFlags().dls) {
+    outside = MeniscusOutsideTheCell(std::atof(text(435).c_str()),
+                                     m.ElectrophoresisLammModel ? 0.0 : std::atof(text(437).c_str()));
+    if (!outside.empty()) {
+      bad = 435;
+      wanted = outside.c_str();
+    }
   }
   if (bad) {
     const FormControl* c = entries.Find(bad);
