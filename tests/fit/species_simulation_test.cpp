@@ -23,7 +23,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/signal_shapes.h"
 #include "fit/species_simulation.h"
-#include "fit/stalled_steps.h"
+#include "fit/fit_end.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
