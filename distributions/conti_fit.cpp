@@ -361,6 +361,11 @@ float ContiSimplexSim(float* p, FitHost* host) {
   FitEngineState& fs = FS();
   ContiSettings& cs = Conti();
   if (fs.stopRequested || !FitEvaluationAllowed()) return 1e10f;
+  // A trial holding a value that is not finite never reaches the model's
+  // entries (see SimplexSim).
+  if (p)
+    for (int j = 1, m = ContiParametersToFitVector(0, nullptr); j <= m; ++j)
+      if (!std::isfinite(p[j])) return kRejectedTrial;
   Trace("\nEntering ContiSimplexSim");
   ++fs.evaluationsThisRun;
   if (p) ContiFitVectorToParameters(p, host);
