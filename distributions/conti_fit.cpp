@@ -361,6 +361,11 @@ float ContiSimplexSim(float* p, FitHost* host) {
   FitEngineState& fs = FS();
   ContiSettings& cs = Conti();
   if (fs.stopRequested || !FitEvaluationAllowed()) return 1e10f;
+  // A trial holding a value that is not finite never reaches the model's
+  // entries (see SimplexSim).
+  if (p)
+    for (int j = 1, m = ContiParametersToFitVector(0, nullptr); j <= m; ++j)
+      if (!std::isfinite(p[j])) return kRejectedTrial;
   Trace("\nEntering ContiSimplexSim");
   ++fs.evaluationsThisRun;
   if (p) ContiFitVectorToParameters(p, host);
@@ -470,15 +475,86 @@ float Evaluated(float* p, FitHost* host, float rmsd) {
 
 // ---- the drivers ----------------------------------------------------------------
 
+namespace {
+
+// Nested ContiFit calls (annealing's finishing pass is one).
+int gContiFitDepth = 0;
+
+std::vector<float> PackedContiFitVector() {
+  const int n = ContiParametersToFitVector(0, nullptr);
+  std::vector<float> v(static_cast<size_t>(n) + 1, 0.0f);
+  ContiParametersToFitVector(n, v.data());
+  return v;
+}
+
+// Once, where the whole fit ended: which of the fitted quantities the data
+// leave open there, judged by the misfit the fit minimised (the
+// distribution unregularised, as during the iterations); then the end
+// point evaluated again as the fit left it, regularised, and shown.
+void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
+  if (LastFitEnd().kind != FitEndKind::Reached) return;
+  FitEndPoint end;
+  end.value = PackedContiFitVector();
+  const int n = static_cast<int>(end.value.size()) - 1;
+  if (n < 1 || start.size() != end.value.size()) return;
+  end.start = start;
+  end.signalUnits.assign(end.value.size(), 0);
+  for (int k = 1; k <= n; ++k)
+    end.signalUnits[static_cast<size_t>(k)] = NamedInSignalUnits(ContiFitVectorEntryName(k));
+  std::vector<float> at(end.value);
+  Conti().finalEvaluation = 0;
+  end.rmsd = ContiSimplexSim(at.data(), host);
+  end.points = gFittedPoints;
+  if (!(end.rmsd < kRejectedTrial) || FS().stopRequested) end.rmsd = 0.0;
+  bool restored = false;
+  TellWhatTheDataLeaveOpen(host, ContiSimplexSim, end, ContiFitVectorEntryName, [&] {
+    restored = true;
+    std::vector<float> back(end.value);
+    Conti().finalEvaluation = 1;
+    {
+      platform::InputHold hold;
+      ContiSimplexSim(back.data(), host);
+    }
+    FinishDistribution();
+    DisplayBestContiParams(host);
+    host->RequestRepaint();
+  });
+  // Nothing probed: the end's regularised solution, shown, as it was.
+  if (!restored) {
+    std::vector<float> back(end.value);
+    FS().stopRequested = 0;
+    Conti().finalEvaluation = 1;
+    {
+      platform::InputHold hold;
+      ContiSimplexSim(back.data(), host);
+    }
+    FinishDistribution();
+    DisplayBestContiParams(host);
+  }
+}
+
+}  // namespace
+
 int ContiFit(FitHost* host) {
   const FitEngineState& fs = FS();
   OneEndBox oneBox(host);
   FitBudgetScope wholeFit(host);
-  if (fs.useAnnealing && fs.annealTemperature > 0.0f) return ContiSimulatedAnnealingFit(host);
-  if (fs.useMarquardt) return MLContiFit(host);
-  if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f)
-    return MLContiFit(host);
-  return NelderMeadRestarts(host);
+  const bool outermost = gContiFitDepth++ == 0;
+  struct Leave {
+    ~Leave() { --gContiFitDepth; }
+  } leave;
+  const std::vector<float> start = outermost ? PackedContiFitVector() : std::vector<float>{};
+  int result;
+  if (fs.useAnnealing && fs.annealTemperature > 0.0f)
+    result = ContiSimulatedAnnealingFit(host);
+  else if (fs.useMarquardt)
+    result = MLContiFit(host);
+  else if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f)
+    result = MLContiFit(host);
+  else
+    result = NelderMeadRestarts(host);
+  if (outermost && result == 1 && host) JudgeTheContiEnd(host, start);
+  return result;
 }
 
 int ContiSimulatedAnnealingFit(FitHost* host) {

@@ -42,14 +42,119 @@ namespace {
 FitRunEnd FitByChosenMethod(FitHost* host);
 }  // namespace
 
+namespace {
+
+// Nested FitCurrentModel calls (annealing's finishing pass is one).
+int& FitDepth() {
+  static int depth = 0;
+  return depth;
+}
+
+class FitDepthScope {
+ public:
+  FitDepthScope() : outermost_(FitDepth()++ == 0) {}
+  ~FitDepthScope() { --FitDepth(); }
+  FitDepthScope(const FitDepthScope&) = delete;
+  FitDepthScope& operator=(const FitDepthScope&) = delete;
+  bool Outermost() const { return outermost_; }
+
+ private:
+  bool outermost_;
+};
+
+std::vector<float> PackedFitVector() {
+  const int n = ParametersToFitVector(0, nullptr);
+  std::vector<float> v(static_cast<size_t>(n) + 1, 0.0f);
+  PackFitVectorUnclamped(n, v.data());
+  return v;
+}
+
+// The model's curves and noise as an evaluation left them, to be put back
+// to the last bit: an evaluation may start its solves from the previous
+// ones, so that evaluating a point again can differ in the last bits.
+class CurvesKept {
+ public:
+  CurvesKept() {
+    const ScanSet& ss = CurrentScanSet();
+    for (int j = 1; j <= ss.count; ++j) {
+      const size_t u = static_cast<size_t>(j);
+      const int length = u < ss.points.size() ? ss.points[u] + 1 : 0;
+      model_.push_back(Copy(u < ss.model.size() ? ss.model[u] : nullptr, length));
+      residuals_.push_back(Copy(u < ss.residuals.size() ? ss.residuals[u] : nullptr, length));
+    }
+    ti_ = Copy(ss.tiNoise, ss.gridLength + 1);
+    ri_ = Copy(ss.riNoise, ss.count + 1);
+  }
+  void PutBack() const {
+    ScanSet& ss = CurrentScanSet();
+    for (int j = 1; j <= ss.count && static_cast<size_t>(j) <= model_.size(); ++j) {
+      const size_t u = static_cast<size_t>(j);
+      if (u < ss.model.size()) Paste(model_[u - 1], ss.model[u]);
+      if (u < ss.residuals.size()) Paste(residuals_[u - 1], ss.residuals[u]);
+    }
+    Paste(ti_, ss.tiNoise);
+    Paste(ri_, ss.riNoise);
+  }
+
+ private:
+  static std::vector<float> Copy(const float* a, int length) {
+    return a && length > 0 ? std::vector<float>(a, a + length) : std::vector<float>{};
+  }
+  static void Paste(const std::vector<float>& kept, float* a) {
+    if (a && !kept.empty()) std::copy(kept.begin(), kept.end(), a);
+  }
+  std::vector<std::vector<float>> model_, residuals_;
+  std::vector<float> ti_, ri_;
+};
+
+// Once, where the whole fit ended (every method and its finishing pass):
+// which of the fitted quantities the data leave open there. The model, its
+// curves and its entries are then those of the end again, bit for bit.
+void JudgeTheEnd(FitHost* host, const std::vector<float>& start) {
+  FitEndPoint end;
+  end.value = PackedFitVector();
+  const int n = static_cast<int>(end.value.size()) - 1;
+  if (n < 1 || start.size() != end.value.size()) return;
+  end.start = start;
+  end.signalUnits.assign(end.value.size(), 0);
+  for (int k = 1; k <= n; ++k) end.signalUnits[static_cast<size_t>(k)] = NamedInSignalUnits(FitVectorEntryName(k));
+  end.rmsd = CalcRmsd();
+  end.points = gFitEngineState.rmsdPointCount;
+  const ModelParams params = gModelParams;
+  const ModelParameterVector vector = gModelParameterVector;
+  const CurvesKept curves;
+  TellWhatTheDataLeaveOpen(host, SimplexSim, end, FitVectorEntryName, [&] {
+    std::vector<float> at(end.value);
+    {
+      platform::InputHold hold;
+      SimplexSim(at.data(), host);
+    }
+    gModelParams = params;
+    gModelParameterVector = vector;
+    curves.PutBack();
+    CalcRmsd();
+    host->RequestRepaint();
+  });
+}
+
+}  // namespace
+
 int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
   SpeciesFitRangesScope physicalRanges;
-  if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
-  if (gModelSelectorFlags.NonidealMultipleSpeciesModel) return FitNonidealComponents(host, FitByChosenMethod);
-  return FitWithSpeciesEndChecks(host, FitByChosenMethod);
+  FitDepthScope depth;
+  const std::vector<float> start = depth.Outermost() ? PackedFitVector() : std::vector<float>{};
+  int result;
+  if (fs.useAnnealing && fs.annealTemperature > 0.0f)
+    result = SimulatedAnnealingFit(host, FitCurrentModel);
+  else if (gModelSelectorFlags.NonidealMultipleSpeciesModel)
+    result = FitNonidealComponents(host, FitByChosenMethod);
+  else
+    result = FitWithSpeciesEndChecks(host, FitByChosenMethod);
+  if (depth.Outermost() && result == 1 && host) JudgeTheEnd(host, start);
+  return result;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
+#include "fit/fit_target.h"
 #include "fit/nelder_mead.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/statistics.h"
@@ -77,6 +78,66 @@ std::vector<int> StalledSteps::Moved() const {
   for (int j = 1; j <= n_; ++j)
     if (moved_[j]) out.push_back(j);
   return out;
+}
+
+bool NamedInSignalUnits(const std::string& name) {
+  if (name == "baseline" || name == "buffer signal") return true;
+  return name.size() == 2 && name[0] == 'c' && name[1] >= '1' && name[1] <= '4';
+}
+
+std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
+                                         const FitEndPoint& end) {
+  std::vector<int> open;
+  const int n = static_cast<int>(end.value.size()) - 1;
+  const double resolution = RmsdResolution();
+  if (n < 1 || !(end.points > 0.0) || !(end.rmsd > resolution) || !std::isfinite(end.rmsd)) return open;
+  const double sigma2 = end.rmsd * end.rmsd;
+  std::vector<float> trial(end.value);
+  for (int j = 1; j <= n; ++j) {
+    const size_t u = static_cast<size_t>(j);
+    const double value = end.value[u];
+    const double start = u < end.start.size() ? std::fabs(end.start[u]) : 0.0;
+    const double scale = std::max(std::fabs(value), start);
+    double step = scale != 0.0 ? kStalledMove * scale : kStalledMove;
+    if (u < end.signalUnits.size() && end.signalUnits[u]) step = std::max(step, end.rmsd);
+    // Named when some side was computed and none changed chi-square by a
+    // unit.
+    int computed = 0;
+    bool within = true;
+    for (const double side : {1.0, -1.0}) {
+      const float wanted = static_cast<float>(value + side * step);
+      trial = end.value;
+      trial[u] = wanted;
+      const float rmsd = target(trial.data(), host);
+      if (gFitEngineState.stopRequested) return {};
+      // Held at a limit, or not computed: that side tells nothing.
+      if (trial[u] != wanted || !(rmsd < kRejectedTrial)) continue;
+      ++computed;
+      const double change = end.points * (static_cast<double>(rmsd) * rmsd - sigma2) / sigma2;
+      if (!(std::fabs(change) < kStalledChiSquare)) {
+        within = false;
+        break;
+      }
+    }
+    if (computed > 0 && within) open.push_back(j);
+  }
+  return open;
+}
+
+bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host), const FitEndPoint& end,
+                              std::string (*name)(int k), const std::function<void()>& restore) {
+  if (LastFitEnd().kind != FitEndKind::Reached) return false;
+  const int n = static_cast<int>(end.value.size()) - 1;
+  if (n < 1 || !(end.rmsd > RmsdResolution()) || !(end.points > 0.0)) return false;
+  const std::vector<int> open = EntriesTheDataLeaveOpen(host, target, end);
+  // A stop taken during the probes leaves the end as told.
+  gFitEngineState.stopRequested = 0;
+  restore();
+  if (open.empty()) return false;
+  std::vector<std::string> names;
+  for (int k : open) names.push_back(name(k));
+  ReportUndetermined(host, names);
+  return true;
 }
 
 std::string FitEndKindName(FitEndKind kind) {

@@ -29,6 +29,7 @@
 // Two accepted stalled steps in a row end the fit at its best point, and
 // the entries they moved are named as not determined by the data.
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,57 @@ class StalledSteps {
   std::vector<double> start_;      // [1..n], magnitudes
   double resolution_;
 };
+
+// Which fitted quantities the data leave open where a fit ended, by one test
+// for every method (the simplex, Marquardt-Levenberg, annealing and their
+// finishing passes, the continuous distributions' fits alike): each entry
+// of the end point is moved by a tenth of its scale, either way, and named
+// when neither move changes chi-square by a unit, sigma from the end's rmsd
+// (at least RmsdResolution): dchi2 = N (r_moved^2 - r_end^2) / r_end^2.
+// The scale is StalledSteps's: max(|end|, |start|), absolute (a step of a
+// tenth) where both are 0.
+//
+// A quantity in units of the signal (a baseline, a loading) moves by at
+// least the noise, r_end: a baseline b shifts all N points by its move d,
+// so dchi2 = N d^2 / r_end^2, which is N units for d = r_end. A baseline the
+// data determine at 1e-5 has a tenth of its value as its step, 1e-6, and
+// dchi2 = N 1e-12 / 1e-4 < 1 for any N of a user's data: named wrongly
+// without the floor. With it, a determined one moves chi-square by N, and
+// one the data leave open (taken up by the noise terms) still by nothing.
+//
+// A side whose move the model does not take (a fit limit, a physical range
+// holds the entry: the target writes back another value) or cannot compute
+// (the target rejects it, as a species of molar mass 0 or below) tells
+// nothing either way: the other side judges alone, and an entry neither
+// side of which was computed is not named. A quantity the fit pressed
+// against a limit is judged by its inner side: a molar mass walked to 90 Da
+// from a start of 69 kDa, a tenth of which reaches below 0, is open when
+// 7 kDa more change chi-square by less than a unit. After a stop nothing
+// is named.
+struct FitEndPoint {
+  std::vector<float> value;        // [1..n] the end point
+  std::vector<float> start;        // [1..n] where the fit started
+  std::vector<char> signalUnits;   // [1..n] 1 for a quantity in units of the signal
+  double rmsd = 0.0;               // the target's misfit at the end point
+  double points = 0.0;             // the points the rmsd is taken over
+};
+// Whether a quantity the report names so is in units of the signal: the
+// loadings c1..c4, the baseline, a buffer's signal.
+bool NamedInSignalUnits(const std::string& name);
+// The entries (one-based) that the data leave open at `end`, probed through
+// `target` (float(*)(float* v, FitHost*), which writes into v the point the
+// model took): at most 2n evaluations, none for an exact fit (an rmsd below
+// RmsdResolution) or without points. The model is left at the last probe:
+// the caller evaluates the end point again.
+std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
+                                         const FitEndPoint& end);
+// Tells the end Undetermined (ReportUndetermined, the entries' names from
+// `name`) when the fit ended reached and the data leave entries open; an end
+// by a limit, a stop or another test stays as told (its point is no minimum
+// the fit settled on). `restore` evaluates the end point again, as the fit
+// left it, after any probe. True when something was named.
+bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host), const FitEndPoint& end,
+                              std::string (*name)(int k), const std::function<void()>& restore);
 
 // The end of a Fit, told once: recorded in LastFitEnd()
 // for the unattended run's log and result file, and, unless a

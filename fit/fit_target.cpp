@@ -114,6 +114,13 @@ float SimplexSim(float* v, FitHost* host) {
   ModelParams& mp = gModelParams;
   if (host) host->WriteDiagnostics("\nEnter SimplexSim");
   if (fs.stopRequested || !FitEvaluationAllowed()) return 1e10f;
+  // A trial holding a value that is not finite (a step that overflowed
+  // along a quantity the data leave open) never reaches the model's
+  // entries: the model would compute with it, and a misfit that does not
+  // depend on it would keep it.
+  const int n = ParametersToFitVector(0, nullptr);
+  for (int j = 1; j <= n; ++j)
+    if (!std::isfinite(v[j])) return kRejectedTrial;
   if (fs.gridMeniscus == 0.0f) {
     if (host) host->MakeRadialGrid();
     fs.gridMeniscus = gModelParameterVector.P[13];

@@ -819,6 +819,8 @@ struct TableSet {
   // Runs under every vector kernel, not only the program's own (see
   // EveryKernel below).
   bool everyKernel = false;
+  // A quantity the data leave open, which every method's end names.
+  std::string openToEvery = {};
 };
 
 // A drawn set every fit of which reaches the best (a Fit from the truth
@@ -1527,7 +1529,15 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
           }
         SimulateModel(&host);
       }
-      for (int k = 1; k <= 4; ++k) EXPECT_TRUE(std::isfinite(gModelParameterVector.P[k]) && std::isfinite(gModelParameterVector.P[k + 4])) << o.what;
+      if (!set.openToEvery.empty()) {
+        EXPECT_EQ(o.end, FitEndKind::Undetermined) << o.what << ": " << o.text;
+        EXPECT_NE(o.text.substr(0, o.text.find(':')).find(set.openToEvery), std::string::npos) << o.what << ": " << o.text;
+      }
+      // No fit leaves a value that is not finite in the model's entries.
+      for (int k = 1; k <= kParameterSlots; ++k) EXPECT_TRUE(std::isfinite(gModelParameterVector.P[k])) << o.what << ": P" << k;
+      for (int k = 1; k <= 4; ++k)
+        EXPECT_TRUE(std::isfinite(mp.s[k]) && std::isfinite(mp.massOrD[k]) && std::isfinite(mp.concentration[k]))
+            << o.what << ": species " << k;
       // The solvers' boxes once at most, beside the note of the fit's end.
       size_t notes = 0;
       for (const std::string& b : host.boxes) notes += b == "|" + o.text;
@@ -1573,6 +1583,15 @@ INSTANTIATE_TEST_SUITE_P(
           FeaturelessSet("flat", {{5.0f, 23000.0f, 0.5f}}, 0.0f, 14, 1.0f, 0.5f),
           FeaturelessSet("pure noise", {{5.0f, 23000.0f, 0.5f}, {18.0f, 67000.0f, 0.5f}}, 0.01f, 15, 1.0f, 0.0f),
           FeaturelessSet("one species, pure noise", {{5.0f, 23000.0f, 0.5f}}, 0.01f, 19, 1.0f, 0.0f),
+          // One species over noise about 0.5, no noise terms: the simplex
+      // and Marquardt-Levenberg called a level of 70-90 Da at s 0 their
+      // minimum, where 7 kDa more (a tenth of M1's start) change chi-square
+      // by 0.5-0.7: M1 is named by every method.
+      [] {
+        TableSet set = FeaturelessSet("one species, noise about 0.5", {{5.0f, 23000.0f, 0.5f}}, 0.01f, 23, 1.0f, 0.5f);
+        set.openToEvery = "M1";
+        return set;
+      }(),
           FeaturelessSet("half with noise", {{5.0f, 8000.0f, 0.4f}, {10.0f, 23000.0f, 0.4f}, {18.0f, 67000.0f, 0.3f}},
                          0.01f, 16, 0.5f, 0.5f),
           FeaturelessSet("two scans minutes apart", {{5.0f, 23000.0f, 0.5f}, {18.0f, 67000.0f, 0.5f}}, 0.01f, 17, 1.0f,
