@@ -157,6 +157,9 @@ bool AllocNormalEquationBlock(int n, int m, int r) {
   const size_t total = N * (M + 1) + N * (R + 1) + (M + 1) + (R + 1) + squareRows * row;
   auto* data = (n > 0) ? static_cast<double*>(std::calloc(total, sizeof(double))) : nullptr;
   bool ok = data != nullptr;
+  // Large only for two-dimensional grids (thousands of points): then the
+  // same as the kernel block.
+  if (ok) platform::AdviseLargePages(data, static_cast<double>(total) * sizeof(double));
   NormalEquationBlock fresh;
   if (ok) {
     double* p = data;
