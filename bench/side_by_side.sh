@@ -7,8 +7,9 @@
 #      and the same ratio of their CPU s, which the load of the machine
 #      disturbs less)
 #   3  one species at the default settings (ms)
-#   4  the unattended Run of 400 x 1000 (CPU s), against four c(s) Runs of
-#      100 x 1000 at resolution 100 on one thread (CPU s)
+#   4  the unattended Run of 400 x 1000 (CPU s and page faults), against four
+#      c(s) Runs of 100 x 1000 at resolution 100 on one thread (CPU s, and
+#      page faults per Run)
 # usage: bench/side_by_side.sh BEFORE_BUILD [AFTER_BUILD] [REPEATS]
 # BEFORE_BUILD is a build folder of the state to compare with, e.g.
 #   git worktree add /tmp/before <commit> && cmake -S /tmp/before -B /tmp/before/build -G Ninja \
@@ -27,7 +28,7 @@ program() {  # build folder, program name
 }
 # Counters $3 (or the time where one is "time"; several apart by spaces,
 # printed so) of one repetition of benchmark $2 of program $1; counters in
-# milliseconds ("12.3m") as seconds.
+# milliseconds ("12.3m") as seconds, in thousands ("12.3k") as numbers.
 figure() {
   "$1" --benchmark_filter="$2\$" 2>/dev/null |
     awk -v cs="$3" '$1 ~ /^BM_/ {
@@ -37,7 +38,7 @@ figure() {
         for (i = 1; i <= NF; i++)
           if (index($i, c[k] "=") == 1) {
             x = substr($i, length(c[k]) + 2)
-            v[k] = x ~ /m$/ ? substr(x, 1, length(x) - 1) / 1000 : x
+            v[k] = x ~ /m$/ ? substr(x, 1, length(x) - 1) / 1000 : x ~ /k$/ ? substr(x, 1, length(x) - 1) * 1000 : x
           }
       }
     } END { for (k = 1; k <= n; ++k) printf "%s%s", v[k], k < n ? " " : "\n" }'
@@ -59,7 +60,9 @@ for ((k = 0; k < repeats; ++k)); do
   for side in before after; do
     dir=${!side}
     keep "$side.cs" "$(figure "$(program "$dir" bench_conti_run)" "$cs" total_s)"
-    keep "$side.cs1" "$(figure "$(program "$dir" bench_conti_run)" "$cs1" cpu_s)"
+    line=$(figure "$(program "$dir" bench_conti_run)" "$cs1" "cpu_s faults")
+    keep "$side.cs1" "${line% *}"
+    keep "$side.cs1faults" "${line#* }"
     for kind in 0 1; do
       line=$(figure "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" $kind)" "total_s cpu_s")
       keep "$side.e$kind" "${line% *}"
@@ -77,9 +80,10 @@ home=${TMPDIR:-/tmp}/tarnel_bench_serial/home
 mkdir -p "$home"
 for ((k = 0; k < repeats; ++k)); do
   for side in before after; do
-    t=$( (cd "$set400" && TARNEL_HOME=$home /usr/bin/time -f '%U %S' "$(program "${!side}" tarnel)" bench params.xml \
-          >/dev/null 2>"$home/time.$side") ; tail -1 "$home/time.$side" | awk '{ print $1 + $2 }')
-    keep "$side.run" "$t"
+    t=$( (cd "$set400" && TARNEL_HOME=$home /usr/bin/time -f '%U %S %R' "$(program "${!side}" tarnel)" bench params.xml \
+          >/dev/null 2>"$home/time.$side") ; tail -1 "$home/time.$side" | awk '{ print $1 + $2, $3 }')
+    keep "$side.run" "${t% *}"
+    keep "$side.runfaults" "${t#* }"
   done
 done
 for side in before after; do
@@ -99,3 +103,5 @@ row "3 one species, default settings (ms)" "${v[before.one]}" "${v[after.one]}"
 row "4 c(s) res 100, 100 x 1000, 1 thread (CPU s)" "${v[before.cs1]}" "${v[after.cs1]}"
 row "4 unattended Run 400 x 1000 (CPU s)" "${v[before.run]}" "${v[after.run]}"
 row "4 unattended Run / four c(s) Runs" "${v[before.runratio]}" "${v[after.runratio]}"
+row "4 c(s) res 100, 100 x 1000, 1 thread (page faults)" "${v[before.cs1faults]}" "${v[after.cs1faults]}"
+row "4 unattended Run 400 x 1000 (page faults)" "${v[before.runfaults]}" "${v[after.runfaults]}"

@@ -10,6 +10,7 @@
 #include "distributions/neq_threads.h"
 #include "numerics/arrays.h"
 #include "platform/error_box.h"
+#include "platform/machine_memory.h"
 
 DistributionWorkBlock& WorkBlock() {
   static DistributionWorkBlock block;
@@ -79,6 +80,9 @@ bool AllocDistributionWorkArrays(int n, int m, int r) {
   ReleaseBlock(kept);
   auto* data = static_cast<float*>(std::calloc(total, sizeof(float)));
   if (!data) return false;
+  // A block this large comes fresh from the system, zero and untouched: the
+  // solvers' first writes fault it in, in large pages where they can.
+  platform::AdviseLargePages(data, static_cast<double>(total) * sizeof(float));
   auto* top = new (std::nothrow) float**[static_cast<size_t>(n) + 1];
   if (!top) {
     std::free(data);
@@ -153,6 +157,9 @@ bool AllocNormalEquationBlock(int n, int m, int r) {
   const size_t total = N * (M + 1) + N * (R + 1) + (M + 1) + (R + 1) + squareRows * row;
   auto* data = (n > 0) ? static_cast<double*>(std::calloc(total, sizeof(double))) : nullptr;
   bool ok = data != nullptr;
+  // Large only for two-dimensional grids (thousands of points): then the
+  // same as the kernel block.
+  if (ok) platform::AdviseLargePages(data, static_cast<double>(total) * sizeof(double));
   NormalEquationBlock fresh;
   if (ok) {
     double* p = data;

@@ -1,10 +1,12 @@
 #include "platform/machine_memory.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -101,6 +103,21 @@ double MemoryForTheProgram(int computationThreads) {
       bytes = std::min(bytes, std::max(0.0, static_cast<double>(l.rlim_cur) - StatusBytes("VmSize") - threadSpace));
   }
   return bytes;
+}
+
+void AdviseLargePages(void* block, double bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+  if (!block || !(bytes >= 2.0 * kLarge)) return;
+  const auto from = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (from + kLarge - 1) & ~(kLarge - 1);
+  const std::uintptr_t end = (from + static_cast<std::uintptr_t>(bytes)) & ~(kLarge - 1);
+  // A refusal (no such pages here) leaves the block as it is.
+  if (end > first) (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
 }
 
 }  // namespace platform
