@@ -80,30 +80,6 @@ void RecordMaterialEvidence(const ScanSet& sc, double points) {
   gBestEvidence = MaterialEvidence{gSumSquares, b.sumSquaresData, points, noise, b.gridPoints, sc.count, true};
 }
 
-// The noise of the scans as their own points tell it, free of any model:
-// half the mean square of the differences of neighbouring signals inside
-// the fit limits (for independent noise of variance sigma^2 each difference
-// has variance 2 sigma^2). A boundary adds its small rise between
-// neighbours and TI noise its own jaggedness: both only raise the
-// estimate. `differences` receives their count.
-double NoiseFromNeighbours(double* differences) {
-  const ScanSet& ss = CurrentScanSet();
-  double sum = 0.0, count = 0.0;
-  for (int s = 1; s <= ss.count; ++s) {
-    const size_t u = static_cast<size_t>(s);
-    if (u >= ss.signals.size() || u >= ss.firstFitPoint.size() || u >= ss.lastFitPoint.size() || !ss.signals[s])
-      continue;
-    const float* y = ss.signals[s];
-    for (int k = std::max(1, ss.firstFitPoint[s]); k < ss.lastFitPoint[s]; ++k) {
-      const double d = static_cast<double>(y[k + 1]) - y[k];
-      sum += d * d;
-      count += 1.0;
-    }
-  }
-  *differences = count;
-  return count > 0.0 ? sum / (2.0 * count) : 0.0;
-}
-
 // Whether the systematic noise terms alone leave no more of the data than
 // their noise: the sum of squares they leave, in units of the noise of
 // NoiseFromNeighbours, against its degrees of freedom nu (the points less
@@ -498,6 +474,9 @@ void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || start.size() != end.value.size()) return;
   end.start = start;
+  // The shown one-dimensional distribution gave its work arrays back: the
+  // probes need them again, as a fit's start does.
+  if (!SetupContiGrid()) return;
   end.signalUnits.assign(end.value.size(), 0);
   for (int k = 1; k <= n; ++k)
     end.signalUnits[static_cast<size_t>(k)] = NamedInSignalUnits(ContiFitVectorEntryName(k));

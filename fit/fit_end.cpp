@@ -85,13 +85,40 @@ bool NamedInSignalUnits(const std::string& name) {
   return name.size() == 2 && name[0] == 'c' && name[1] >= '1' && name[1] <= '4';
 }
 
+double NoiseFromNeighbours(double* differences) {
+  const ScanSet& ss = CurrentScanSet();
+  double sum = 0.0, count = 0.0;
+  for (int s = 1; s <= ss.count; ++s) {
+    const size_t u = static_cast<size_t>(s);
+    if (u >= ss.signals.size() || u >= ss.firstFitPoint.size() || u >= ss.lastFitPoint.size() || !ss.signals[s])
+      continue;
+    const float* y = ss.signals[s];
+    for (int k = std::max(1, ss.firstFitPoint[s]); k < ss.lastFitPoint[s]; ++k) {
+      const double d = static_cast<double>(y[k + 1]) - y[k];
+      sum += d * d;
+      count += 1.0;
+    }
+  }
+  *differences = count;
+  return count > 0.0 ? sum / (2.0 * count) : 0.0;
+}
+
 std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
                                          const FitEndPoint& end) {
   std::vector<int> open;
   const int n = static_cast<int>(end.value.size()) - 1;
   const double resolution = RmsdResolution();
   if (n < 1 || !(end.points > 0.0) || !(end.rmsd > resolution) || !std::isfinite(end.rmsd)) return open;
-  const double sigma2 = end.rmsd * end.rmsd;
+  // sigma^2: the noise, which the end's rmsd overstates where the model
+  // cannot follow the data (a distribution whose s range lies beside the
+  // boundaries leaves a misfit many times the noise, in units of which a
+  // quantity that shapes the model would seem to change nothing). The
+  // neighbouring signals tell the noise free of any model, and only ever
+  // too high: the smaller of the two.
+  double differences = 0.0;
+  const double neighbours = NoiseFromNeighbours(&differences);
+  double sigma2 = end.rmsd * end.rmsd;
+  if (differences > 0.0 && neighbours > resolution * resolution) sigma2 = std::min(sigma2, neighbours);
   std::vector<float> trial(end.value);
   for (int j = 1; j <= n; ++j) {
     const size_t u = static_cast<size_t>(j);
@@ -113,7 +140,7 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
       // Held at a limit, or not computed: that side tells nothing.
       if (trial[u] != wanted || !(rmsd < kRejectedTrial)) continue;
       ++computed;
-      const double change = end.points * (static_cast<double>(rmsd) * rmsd - sigma2) / sigma2;
+      const double change = end.points * (static_cast<double>(rmsd) * rmsd - end.rmsd * end.rmsd) / sigma2;
       if (!(std::fabs(change) < kStalledChiSquare)) {
         within = false;
         break;

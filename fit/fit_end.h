@@ -157,12 +157,23 @@ class StalledSteps {
   double resolution_;
 };
 
+// The noise of the scans as their own points tell it, free of any model:
+// half the mean square of the differences of neighbouring signals inside
+// the fit limits (for independent noise of variance sigma^2 each difference
+// has variance 2 sigma^2). A boundary adds its small rise between
+// neighbours and TI noise its own jaggedness: both only raise the
+// estimate. `differences` receives their count.
+double NoiseFromNeighbours(double* differences);
+
 // Which fitted quantities the data leave open where a fit ended, by one test
 // for every method (the simplex, Marquardt-Levenberg, annealing and their
 // finishing passes, the continuous distributions' fits alike): each entry
 // of the end point is moved by a tenth of its scale, either way, and named
-// when neither move changes chi-square by a unit, sigma from the end's rmsd
-// (at least RmsdResolution): dchi2 = N (r_moved^2 - r_end^2) / r_end^2.
+// when neither move changes chi-square by a unit: dchi2 = N (r_moved^2 -
+// r_end^2) / sigma^2, sigma the smaller of the end's rmsd (at least
+// RmsdResolution) and the noise of neighbouring signals
+// (NoiseFromNeighbours), as a model that cannot follow the data leaves an
+// rmsd far above the noise.
 // The scale is StalledSteps's: max(|end|, |start|), absolute (a step of a
 // tenth) where both are 0.
 //
