@@ -216,15 +216,14 @@ int MLContiFit(FitHost* host) {
     completed = true;
     fs.stopRequested = 0;
   }
-  ContiMarquardtOutcome outcome;
-  outcome.completed = completed;
-  outcome.started = started;
-  outcome.budget = budget;
-  outcome.noMaterial = noMaterial;
-  outcome.noMaterialFall = noMaterialFall;
-  outcome.undetermined = undetermined;
-  outcome.shrunk = shrunk;
-  outcome.done = done;
-  outcome.named = open.empty() ? stalled.Moved() : open;
+  const ContiMarquardtOutcome outcome{.completed = completed,
+                                      .started = started,
+                                      .budget = budget,
+                                      .noMaterial = noMaterial,
+                                      .undetermined = undetermined,
+                                      .shrunk = shrunk,
+                                      .done = done,
+                                      .noMaterialFall = noMaterialFall,
+                                      .named = open.empty() ? stalled.Moved() : open};
   return EndContiMarquardtFit(host, a, n, chisq, redraw, outcome);
 }
