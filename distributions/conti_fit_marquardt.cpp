@@ -141,6 +141,9 @@ int MLContiFit(FitHost* host) {
   // An evaluation depends on the parameters alone: a rejected trial needs no
   // derivatives.
   w.rejectBeforeDerivatives = ParametersAlone();
+  // Derivative steps of their own: f/f0 and the s of a component by 1e-3 of
+  // the value, meniscus and bottom by 1e-4 (a few microns the data see), in
+  // place of the discrete entries' 5e-4.
   ContiDerivativeSteps();
   ContiParametersToFitVector(n, w.simulation);
   DoubleVec a(1, n);
