@@ -29,6 +29,7 @@
 #include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
+#include "fit/marquardt_loop.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
@@ -56,29 +57,6 @@ void MarquardtEvaluateAt(FitHost* host, const double* a, int n) {
   ContiSimplexSim(w.simulation, host);
 }
 
-// The listing of the fitted parameters: value and standard error in model
-// units, then the covariance row.
-void WriteMarquardtListing(FitHost* host, int n) {
-  const std::string path = host->MarquardtListingPath();
-  const MarquardtWorkArrays& w = FS().mlWork;
-  if (path.empty() || !w.covariance) return;
-  // Whole or not at all: parallel runs may share the program folder.
-  platform::CheckedOutputFile file(path);
-  FILE* f = file.get();
-  if (!f) {
-    if (platform::FirstWriteFailure(path)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
-    return;
-  }
-  for (int i = 1; i <= n; ++i) {
-    const double c = w.covariance[i][i];
-    std::fprintf(f, "%d: %e\t(%e)\t - ", i, w.simulation[i], c > 0.0 ? std::sqrt(c) : 0.0);
-    for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
-    std::fprintf(f, "\n");
-  }
-  if (!file.Commit() && platform::FirstWriteFailure(path))
-    ErrorBox(("\n\aAttention: could not write " + path).c_str());
-}
-
 // How the iterations of a fit came out, for its ending.
 struct ContiMarquardtOutcome {
   bool completed = false, started = false, budget = false, noMaterial = false;
@@ -102,7 +80,7 @@ int EndContiMarquardtFit(FitHost* host, double* a, int n, double chisq, unsigned
     fs.mlLambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
     MarquardtEvaluateAt(host, a, n);
-    WriteMarquardtListing(host, n);
+    WriteMarquardtListing(host->MarquardtListingPath(), MarquardtResultOfWork(n));
     FreeMarquardtArrays();
     host->EraseFitProgressIndicator();
     host->RequestRepaint();
@@ -163,137 +141,75 @@ int MLContiFit(FitHost* host) {
   // An evaluation depends on the parameters alone: a rejected trial needs no
   // derivatives.
   w.rejectBeforeDerivatives = ParametersAlone();
+  // Derivative steps of their own: f/f0 and the s of a component by 1e-3 of
+  // the value, meniscus and bottom by 1e-4 (a few microns the data see), in
+  // place of the discrete entries' 5e-4.
   ContiDerivativeSteps();
   ContiParametersToFitVector(n, w.simulation);
   DoubleVec a(1, n);
-  for (int i = 1; i <= n; ++i) {
-    const float v = w.simulation[i];
-    w.scale[i] = v;
-    a[i] = v != 0.0f ? 1.0 : 0.0;
-    w.fitFlags[i] = 1;
-  }
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  NormaliseMarquardtStart(a, unit, n);
   fs.mlChiSquare = 0.0;
-  fs.mlLambda = -1.0;
-  fs.mlError = 0;
   fs.stopRequested = 0;
   double chisq = 0.0;
-  mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
-  fs.mlChiSquare = chisq;
+  StartMarquardtCurvature(host, a, n, &chisq, &fs.mlLambda, ContiSimplexSim);
   if (fs.saveBestDuringFit) SaveBest(host);
   bool completed = !fs.stopRequested && !fs.mlError;
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = completed;
-  // The normalised entries start at 1, those that started at 0 at 0.
-  FloatVec unit(1, n);
-  for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
-  bool undetermined = false, shrunk = false, done = false;
-  // The quantities the data do not determine where every trial was rejected.
-  std::vector<int> open;
+  MarquardtLoopResult iterations;
   // Data that show no material beyond the noise determine none of the
   // fitted quantities: the fit ends at its last accepted point, from its
   // start on (see NelderMeadRestarts).
   double noMaterialFall = 0.0;
   bool noMaterial = completed && DataShowNoMaterial(n, &noMaterialFall);
   if (completed && !noMaterial) {
-    fs.minimiserRuns = 0;
-    bool pending = false;
-    DoubleVec before(1, n);
-    // An end by small change or by negligible steps rests on derivatives
-    // the misfit's roughness misleads as well: at f/f0 1.304 the linearised
-    // misfit put the minimum 0.004 units of chi-square away while it lay 55
-    // units lower at 1.3015. The misfit itself is asked; a probe a unit or
-    // more lower starts the run again from there (one that cannot be
-    // computed leaves the end as the derivatives found it).
-    auto goesOn = [&]() {
-      if (chisq < fs.mlTinyChiSquare) return false;
-      const bool retry =
-          MarquardtProbeEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim) == MarquardtRejectedEnd::Retry;
-      fs.mlChiSquare = chisq;
-      if (retry) pending = false;
-      return retry;
-    };
-    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations &&
-           !(noMaterial = DataShowNoMaterial(n, &noMaterialFall))) {
-      const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
-      ++fs.minimiserRuns;
-      for (int i = 1; i <= n; ++i) before[i] = a[i];
-      // f/f0 at its ceiling, where every evaluation is slowest: a step the
-      // data ask for (not shortened by rejections, or from a point the
-      // linearised misfit puts within a unit of its minimum) that falls by
-      // less than a unit of chi-square ends the fit there, reached, without
-      // the n evaluations of its derivatives.
+    // The loop of the discrete fit, with the rules of the c(s) family's
+    // misfit. Every evaluation solves the distribution's amplitudes (and the
+    // noise) by a non-negative linear solve whose active set changes with
+    // f/f0 and the meniscus: the misfit is rough where the derivatives
+    // assume it smooth. At f/f0 1.304 the linearised misfit put the minimum
+    // 0.004 units of chi-square away while it lay 55 units lower at 1.3015.
+    // So an end by small change, and one where every trial was rejected and
+    // longer derivative steps found no way on, asks the misfit itself first
+    // (probesEnds). An exact fit is known by the absolute tiny sum alone, and
+    // a rejected step is no sign of one: the rounding of the Lamm solution
+    // that ExactFitChiSquare allows for is not what the solve leaves.
+    MarquardtLoopRules rules;
+    rules.target = ContiSimplexSim;
+    rules.exactFit = [&fs](double c) { return c < fs.mlTinyChiSquare; };
+    rules.exactEndsWithoutFall = false;
+    rules.probesEnds = true;
+    rules.goesOn = [&] { return !(noMaterial = DataShowNoMaterial(n, &noMaterialFall)); };
+    // f/f0 at its ceiling, where every evaluation is slowest: a step the
+    // data ask for (not shortened by rejections, or from a point the
+    // linearised misfit puts within a unit of its minimum) that falls by
+    // less than a unit of chi-square ends the fit there, reached, without
+    // the n evaluations of its derivatives; and so does a rejected step from
+    // a point the linearised misfit puts within a unit of its minimum:
+    // further rejections would only shrink the step for nothing the data
+    // can see.
+    rules.beforeStep = [&] {
       w.endWithinUnit = AtFrictionalRatioCeiling() &&
                         (fs.mlLambda <= kMarquardtStartLambda || MarquardtAtStatisticalMinimum(n));
-      mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
-      w.endWithinUnit = false;
-      fs.mlChiSquare = chisq;
-      if (fs.mlError || fs.stopRequested) break;
-      if (w.endedWithinUnit) {
-        done = true;
-        break;
-      }
-      if (fs.mlStepNegligible) {
-        // A step the rejections before it shrank is no end by small change.
-        if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
-          MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &fs.mlLambda, &open);
-          // The misfit is rough in f/f0 and the meniscus (the solve's active
-          // set changes): every trial can be rejected at its minimum.
-          if (next == MarquardtRejectedEnd::StoppedAway)
-            next = MarquardtProbeEnd(host, a, unit, n, &chisq, &fs.mlLambda, ContiSimplexSim);
-          fs.mlChiSquare = chisq;
-          if (next == MarquardtRejectedEnd::Retry) {
-            pending = false;
-            continue;
-          }
-          undetermined = next == MarquardtRejectedEnd::Undetermined;
-          done = next == MarquardtRejectedEnd::Reached;
-          shrunk = next == MarquardtRejectedEnd::StoppedAway;
-          break;
-        }
-        // Nothing moves any more: a second negligible step would repeat it.
-        if (pending) {
-          if (goesOn()) continue;
-          done = true;
-          break;
-        }
-        pending = true;
-        continue;
-      }
-      // There, a rejected step from a point the linearised misfit puts
-      // within a unit of chi-square of its minimum: it is one as far as the
-      // data tell, and further rejections would only shrink the step for
-      // nothing the data can see.
-      if (fs.mlLambda > oldLambda && AtFrictionalRatioCeiling() && MarquardtAtStatisticalMinimum(n)) {
-        done = true;
-        break;
-      }
-      const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
-      if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
-                                   std::sqrt(oldChisq / std::max(fs.mlPointCount, 1.0)), std::sqrt(chisq / std::max(fs.mlPointCount, 1.0)),
-                                   fs.maxRelativeChange, fs.mlPointCount, MarquardtExpectedFall(n))) {
-        undetermined = true;
-        break;
-      }
-      const bool small =
-          fell && ((oldChisq - chisq) / oldChisq < fs.mlSmallChange || chisq < fs.mlTinyChiSquare);
-      // The two small changes that end the fit come in a row: a clear fall
-      // between them starts the count again (a rejected trial neither counts
-      // nor breaks the row).
-      if (fell && !small) pending = false;
-      if (!small) continue;
-      // A small fall of a step the damping shrank tells nothing of a minimum.
-      if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
-      if (pending) {
-        if (goesOn()) continue;
-        done = true;
-      }
-      pending = true;
+    };
+    rules.afterStep = [&w] { w.endWithinUnit = false; };
+    rules.endsAtRejectedTrial = [n] { return AtFrictionalRatioCeiling() && MarquardtAtStatisticalMinimum(n); };
+    rules.atSmallChange = [&] {
       if (fs.saveBestDuringFit) SaveBest(host, true);
       DisplayBestContiParams(host);
-    }
+    };
+    iterations = IterateMarquardt(host, a, unit, n, &chisq, &fs.mlLambda, stalled, rules);
     completed = !fs.stopRequested && !fs.mlError;
   }
+  const bool undetermined =
+      iterations.end == MarquardtLoopEnd::Stalled || iterations.end == MarquardtLoopEnd::Open;
+  const bool shrunk = iterations.end == MarquardtLoopEnd::RejectedAway;
+  const bool done = iterations.end == MarquardtLoopEnd::Reached;
+  // The quantities the data do not determine where every trial was rejected.
+  const std::vector<int>& open = iterations.open;
   // A stopped fit ends at the best point it has seen.
   if (fs.stopRequested) TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity());
   // A fit ended by its budget ends as a completed one, at its last
@@ -303,15 +219,14 @@ int MLContiFit(FitHost* host) {
     completed = true;
     fs.stopRequested = 0;
   }
-  ContiMarquardtOutcome outcome;
-  outcome.completed = completed;
-  outcome.started = started;
-  outcome.budget = budget;
-  outcome.noMaterial = noMaterial;
-  outcome.noMaterialFall = noMaterialFall;
-  outcome.undetermined = undetermined;
-  outcome.shrunk = shrunk;
-  outcome.done = done;
-  outcome.named = open.empty() ? stalled.Moved() : open;
+  const ContiMarquardtOutcome outcome{.completed = completed,
+                                      .started = started,
+                                      .budget = budget,
+                                      .noMaterial = noMaterial,
+                                      .undetermined = undetermined,
+                                      .shrunk = shrunk,
+                                      .done = done,
+                                      .noMaterialFall = noMaterialFall,
+                                      .named = open.empty() ? stalled.Moved() : open};
   return EndContiMarquardtFit(host, a, n, chisq, redraw, outcome);
 }

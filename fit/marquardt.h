@@ -27,6 +27,14 @@ const MarquardtResult& LastMarquardtResult();
 // earlier end keeps that end's covariance with it.
 void RestoreMarquardtResult(const MarquardtResult& result);
 
+// The result the work arrays hold after the covariance pass, in model
+// units: the values of w.simulation, the covariance and its errors.
+MarquardtResult MarquardtResultOfWork(int n);
+// The parameter listing of a result at `path` (nothing where it is empty):
+// per entry its value, standard error and covariance row. Written whole or
+// not at all; a path that cannot be written is said once.
+void WriteMarquardtListing(const std::string& path, const MarquardtResult& result);
+
 // How a run is asked to behave.
 struct MarquardtOptions {
   // Whether the run writes its parameter listing (the host's

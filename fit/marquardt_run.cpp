@@ -22,105 +22,12 @@
 #include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "platform/paths.h"
+#include "fit/marquardt_loop.h"
 #include "fit/marquardt_work.h"
 
 using namespace marquardt_work;
 
 namespace {
-
-// How the iterations of a run ended: at a minimum by small change (done),
-// stalled on quantities the data do not determine, or with every trial from
-// the accepted point rejected (shrunk); `flat` names the quantities the
-// data do not determine at an end by small change.
-struct MarquardtIterationsEnd {
-  bool done = false, undetermined = false, shrunk = false;
-  std::vector<int> flat;
-  int iterations = 0;
-};
-
-// The iterations from the accepted start a (normalised units, sum of
-// squares chisq, damping lambda) to the run's own end or its
-// mlMaxIterations; each accepted point is added to `trail`. Each iteration
-// is one of the fit's minimiser runs (the progress line's count).
-MarquardtIterationsEnd IterateMarquardt(FitHost* host, double* a, const float* unit, int n, double& chisq,
-                                        double& lambda, std::vector<std::vector<double>>& trail,
-                                        StalledSteps& stalled, bool continuesCounters) {
-  FitEngineState& fs = gFitEngineState;
-  MarquardtWorkArrays& w = Work();
-  MarquardtIterationsEnd out;
-  if (!continuesCounters) fs.minimiserRuns = 0;
-  bool armed = false;
-  DoubleVec before(1, n);
-  while (!fs.stopRequested && !out.done && out.iterations < fs.mlMaxIterations) {
-    ++out.iterations;
-    ++fs.minimiserRuns;
-    const double oldLambda = lambda, oldChisq = chisq;
-    for (int j = 1; j <= n; ++j) before[j] = a[j];
-    mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
-    fs.mlChiSquare = chisq;
-    if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
-    if (fs.mlError) break;
-    // An exact fit is a minimum: no step can lower what rounding is left.
-    const bool exact = ExactFitChiSquare(chisq);
-    if (fs.mlStepNegligible) {
-      // A step the rejections before it shrank is no end by small change:
-      // every trial from here was rejected, the point is no minimum, unless
-      // longer derivative steps find the way on or only quantities the
-      // data do not determine are left to move.
-      if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
-        // Such an end is not probed here (MarquardtProbeEnd, as the c(s)
-        // fits do): where no probe falls, species may still lie in a
-        // minimum of their own arrangement far above the best (two of 5.5
-        // and 3.8 S from twice their s, 1 200 units of chi-square above
-        // it), and the fit driver goes on from a stopped-away end by
-        // placing species in pairs, which it does not try from a reached
-        // one. The driver asks the misfit once that check is out.done.
-        const MarquardtRejectedEnd next = MarquardtAfterRejectedTrials(a, unit, n, chisq, &lambda, &out.flat);
-        if (next == MarquardtRejectedEnd::Retry) {
-          armed = false;
-          continue;
-        }
-        if (next == MarquardtRejectedEnd::Undetermined) {
-          out.done = true;
-          break;
-        }
-        out.shrunk = true;
-        break;
-      }
-      // A negligible step changes nothing, so a second one in a row would
-      // only repeat it: two of them (or one after an armed fall) end the fit.
-      if (armed) out.done = true;
-      armed = true;
-    }
-    if (fs.stopRequested || out.done) break;
-    const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
-    if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
-                                      std::sqrt(oldChisq / std::max(fs.mlPointCount, 1.0)), std::sqrt(chisq / std::max(fs.mlPointCount, 1.0)),
-                                      fs.maxRelativeChange, fs.mlPointCount, MarquardtExpectedFall(n))) {
-      out.undetermined = true;
-      break;
-    }
-    const bool clearFall = oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && !exact;
-    // The two small changes that end the fit come in a row: a clear fall
-    // between them starts the count again (a rejected trial, which moves
-    // nothing, neither counts nor breaks the row).
-    if (clearFall) {
-      armed = false;
-      continue;
-    }
-    // At an exact fit a rejected step is one more sign of the end.
-    if (rejected && !exact) continue;
-    // A small fall of a step the damping shrank tells nothing of a minimum.
-    if (!exact && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
-    if (armed)
-      out.done = true;
-    else
-      armed = true;
-    if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
-    ComposeFitInfoText(host);
-  }
-  return out;
-}
 
 // The entries of species' s or size the last steps pressed against the end
 // of their physical range (blocked there).
@@ -134,36 +41,12 @@ std::vector<int> EntriesPressedAgainstTheirRange(int n) {
   return held;
 }
 
-// The result of a completed run in model units (values, errors, the
-// covariance) kept for LastMarquardtResult, and written to the host's
-// parameter listing where the run writes one.
+// The result of a completed run in model units kept for
+// LastMarquardtResult, and written to the host's parameter listing where
+// the run writes one.
 void StoreResultAndListing(FitHost* host, int n, const MarquardtOptions& options) {
-  const MarquardtWorkArrays& w = Work();
-  MarquardtResult result;
-  for (int i = 1; i <= n; ++i) {
-    result.value.push_back(w.simulation[i]);
-    const double c = w.covariance[i][i];
-    result.error.push_back(c > 0.0 ? std::sqrt(c) : 0.0);
-    std::vector<double> row;
-    for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
-    result.covariance.push_back(row);
-  }
-  const std::string path = options.writesListing ? host->MarquardtListingPath() : std::string();
-  // Whole or not at all: parallel runs may share the program folder.
-  if (!path.empty()) {
-    const bool written = platform::WriteThroughTemporary(path, [n, &result](const std::string& temporary) {
-      FILE* f = std::fopen(temporary.c_str(), "w");
-      if (!f) return false;
-      for (int i = 1; i <= n; ++i) {
-        std::fprintf(f, "%d: %e\t(%e)\t - ", i, result.value[i - 1], result.error[i - 1]);
-        for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", result.covariance[i - 1][j - 1]);
-        std::fprintf(f, "\n");
-      }
-      return std::fclose(f) == 0;
-    });
-    if (!written && platform::FirstWriteFailure(path))
-      ErrorBox(("\n\aAttention: could not write " + path).c_str());
-  }
+  const MarquardtResult result = MarquardtResultOfWork(n);
+  if (options.writesListing) WriteMarquardtListing(host->MarquardtListingPath(), result);
   RestoreMarquardtResult(result);
 }
 
@@ -192,6 +75,36 @@ void TellMarquardtRunEnd(FitHost* host, bool completed, bool budget, bool starte
 }  // namespace
 
 int MLOptimize(FitHost* host) { return RunMarquardt(host).result; }
+
+MarquardtResult MarquardtResultOfWork(int n) {
+  const MarquardtWorkArrays& w = Work();
+  MarquardtResult result;
+  for (int i = 1; i <= n; ++i) {
+    result.value.push_back(w.simulation[i]);
+    const double c = w.covariance[i][i];
+    result.error.push_back(c > 0.0 ? std::sqrt(c) : 0.0);
+    std::vector<double> row;
+    for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
+    result.covariance.push_back(row);
+  }
+  return result;
+}
+
+void WriteMarquardtListing(const std::string& path, const MarquardtResult& result) {
+  if (path.empty()) return;
+  const size_t n = result.value.size();
+  // Whole or not at all: parallel runs may share the program folder.
+  platform::CheckedOutputFile file(path);
+  if (FILE* f = file.get()) {
+    for (size_t i = 0; i < n; ++i) {
+      std::fprintf(f, "%zu: %e\t(%e)\t - ", i + 1, result.value[i], result.error[i]);
+      for (size_t j = 0; j < n; ++j) std::fprintf(f, "%e\t", result.covariance[i][j]);
+      std::fprintf(f, "\n");
+    }
+  }
+  const bool written = file.get() && file.Commit();
+  if (!written && platform::FirstWriteFailure(path)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
+}
 
 FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   FitEngineState& fs = gFitEngineState;
@@ -223,24 +136,18 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   FitVectorDerivativeSteps(n, w.stepFactor, w.absoluteStep);
   ParametersToFitVector(n, w.simulation);
   DoubleVec a(1, n);
-  for (int j = 1; j <= n; ++j) {
-    const float v = w.simulation[j];
-    w.scale[j] = v;
-    a[j] = v != 0.0f ? 1.0 : 0.0;
-    w.fitFlags[j] = 1;
-  }
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  NormaliseMarquardtStart(a, unit, n);
 
   host->ShowFitProgressIndicator();
   fs.fitRunning = 1;
   double chisq = 0.0;
   double& lambda = fs.mlLambda;
-  lambda = -1.0;
-  fs.mlError = 0;
   // The points the steps went through, the start first: the fit ends at the
   // last of them whose model can be computed again.
   std::vector<std::vector<double>> trail(1, std::vector<double>(&a[1], &a[1] + n));
-  mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
-  fs.mlChiSquare = chisq;
+  StartMarquardtCurvature(host, a, n, &chisq, &lambda, nullptr);
   if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
@@ -252,16 +159,31 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   const bool uncomputedStart = !stoppedAtStart && !std::isfinite(chisq);
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = !stoppedAtStart && !fs.mlError && !uncomputedStart;
-  // The normalised entries start at 1, those that started at 0 at 0.
-  FloatVec unit(1, n);
-  for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
-  MarquardtIterationsEnd iterations;
-  if (started)
-    iterations = IterateMarquardt(host, a, unit, n, chisq, lambda, trail, stalled, options.continuesCounters);
-  bool done = iterations.done;
-  const bool undetermined = iterations.undetermined, shrunk = iterations.shrunk;
-  std::vector<int> flat = std::move(iterations.flat);
+  // The discrete fit's rules are the loop's own: an exact fit by the
+  // rounding of the Lamm solution (ExactFitChiSquare), no probes. An end
+  // where every trial was rejected is not probed here (MarquardtProbeEnd, as
+  // the c(s) fits do): where no probe falls, species may still lie in a
+  // minimum of their own arrangement far above the best (two of 5.5 and
+  // 3.8 S from twice their s, 1 200 units of chi-square above it), and the
+  // fit driver goes on from a stopped-away end by placing species in pairs,
+  // which it does not try from a reached one. The driver asks the misfit
+  // once that check is done.
+  MarquardtLoopRules rules;
+  rules.continuesCounters = options.continuesCounters;
+  rules.trail = &trail;
+  rules.atSmallChange = [host, &fs] {
+    if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+    ComposeFitInfoText(host);
+  };
+  MarquardtLoopResult iterations;
+  if (started) iterations = IterateMarquardt(host, a, unit, n, &chisq, &lambda, stalled, rules);
+  // Quantities the data leave open where every trial was rejected end the
+  // run as one by small change that names them.
+  bool done = iterations.end == MarquardtLoopEnd::Reached || iterations.end == MarquardtLoopEnd::Open;
+  const bool undetermined = iterations.end == MarquardtLoopEnd::Stalled;
+  const bool shrunk = iterations.end == MarquardtLoopEnd::RejectedAway;
+  std::vector<int> flat = std::move(iterations.open);
   // The last iteration can come just as the steps arrive: the test by small
   // change needs two more, each rejected trial from the minimum one of them
   // at best. A point whose linearised misfit (at the starting damping, so
