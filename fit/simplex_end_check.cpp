@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -147,7 +148,15 @@ int FitWithSpeciesEndChecks(FitHost* host, FitMethod method) {
   // such an end is checked like any other.
   FitEndNoteHold told(host);
   const int codeBefore = gSerialFitSettings.errorCode;
-  const std::function<EndPlacement(FitHost*)> place = [](FitHost* h) {
+  // An end already judged is not judged again: going on from it led back to
+  // it (a share fitted again after the check held it), and the same check
+  // would find the same point and send the fit round once more.
+  std::set<std::vector<unsigned>> judged;
+  const std::function<EndPlacement(FitHost*)> place = [&judged](FitHost* h) {
+    const int n = ParametersToFitVector(0, nullptr);
+    std::vector<float> end(static_cast<size_t>(n) + 1);
+    PackFitVectorUnclamped(n, end.data());
+    if (!judged.insert(PointKey(n, end.data())).second) return EndPlacement::None;
     return PlaceSpeciesWithoutASay(h, LastFitEnd());
   };
   const FitRunEnd run =

@@ -21,7 +21,10 @@
 // unit for one species moved, by kPairMoveChiSquare (ten) for two moved
 // together or anything that frees every quantity. From a lower point the
 // fit goes on (FitWithEndPlacements, at most kMaxEndPlacements times);
-// otherwise the end stands as it was told.
+// otherwise the end stands as it was told. A point above the end is gone on
+// from only where its rise above the end is no more than the end's whole
+// chi-square (WithinReachOfTheEnd); no point is evaluated twice within one
+// search; and an end already judged is not judged again.
 #include "fit/end_placements.h"
 
 class FitHost;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -230,10 +231,13 @@ float SolveUnderHeldLoadings(int n, float* v, FitHost* host) {
   const double scale = std::fabs(heldTotal);
   for (int i = 0; i < d; ++i) step[i] = kLoadingStep * std::max(std::fabs(start[i]), kLoadingStepFloor * scale);
   double lowest = HUGE_VAL;
+  // The loadings of the last point evaluated: the model holds it.
+  std::vector<double> last;
   // The misfit squared at loadings y, the lowest kept.
   auto misfit = [&](const std::vector<double>& y) {
     const double total = totalFitted ? y[0] : heldTotal;
     if (!(total > 0.0) || gFitEngineState.stopRequested) return HUGE_VAL;
+    last = y;
     pv.P[kLoadingOffset + first] = static_cast<float>(total);
     for (size_t i = 0; i < shares.size(); ++i)
       pv.P[kLoadingOffset + shares[i]] = static_cast<float>(y[offset + i] / total);
@@ -299,7 +303,9 @@ float SolveUnderHeldLoadings(int n, float* v, FitHost* host) {
     }
   }
   if (!std::isfinite(lowest)) return kRejectedTrial;
-  misfit(lowestAt);
+  // The model is left at the lowest point: evaluated anew only where a
+  // later point was evaluated after it.
+  if (last != lowestAt) misfit(lowestAt);
   return static_cast<float>(std::sqrt(lowest));
 }
 
@@ -373,4 +379,18 @@ std::vector<std::pair<int, int>> PlacementsOutOfAMisfit(bool misfit) {
       if (k != a && mp.included[k] && pv.P[k + kSpeciesSlots] > 0.0f) placements.emplace_back(a, k);
   }
   return placements;
+}
+
+bool WithinReachOfTheEnd(float endRmsd, float pointRmsd) {
+  if (!(pointRmsd < kRejectedTrial)) return true;
+  // N (point^2 - end^2) / sigma^2 <= N end^2 / sigma^2.
+  const double end2 = static_cast<double>(endRmsd) * endRmsd, point2 = static_cast<double>(pointRmsd) * pointRmsd;
+  return point2 - end2 <= end2;
+}
+
+std::vector<unsigned> PointKey(int n, const float* v) {
+  static_assert(sizeof(unsigned) == sizeof(float));
+  std::vector<unsigned> key(static_cast<size_t>(n));
+  for (int j = 1; j <= n; ++j) std::memcpy(&key[static_cast<size_t>(j) - 1], &v[j], sizeof(float));
+  return key;
 }

@@ -89,3 +89,27 @@ float FollowedPlacement(int n, std::vector<float>& v, FitHost* host, int allotme
 bool EndLeavesAMisfit();
 // At such an end, (a, k): species a moved by species k, which has positive s.
 std::vector<std::pair<int, int>> PlacementsOutOfAMisfit(bool misfit);
+
+// The rule by which a check of an end goes on from a point that lies above
+// the end, in units of chi-square of the noise (sigma^2): the end's whole
+// chi-square, N rmsd^2 / sigma^2, is what the noise leaves (N units) and
+// what the model leaves beyond it, and no check can lower it by more than
+// that. A point whose rise above the end is larger still has undone more
+// of the data than the end explains short of an exact fit: the fit from it
+// must fall that far before it lies a unit below the end, and going on
+// from it finds nothing a step from the end would not. Ends of displaced
+// species lie tens to thousands of units above the noise with their ways
+// out tens of units above them; where the model itself comes no closer (a
+// measured start the model splits systematically off), the ways out lay
+// thirty times the end's whole chi-square above it. sigma cancels: the
+// rule holds with the noise the data's neighbouring signals tell, which
+// boundaries raise above the fit's own rmsd at a good end. True where
+// going on may lower the end (also for a point not computed: nothing to
+// judge by).
+bool WithinReachOfTheEnd(float endRmsd, float pointRmsd);
+// A point of the fit vector v[1..n] by its bits: one point is evaluated
+// once within a check. Only where the loadings are fitted or held: solved
+// linearly, each evaluation leaves the loadings it solved for the next to
+// start from (a measured start is split by them), so one point need not
+// give one misfit.
+std::vector<unsigned> PointKey(int n, const float* v);

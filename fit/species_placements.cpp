@@ -4,9 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -246,6 +249,9 @@ class SpeciesPlacementSearch {
   const std::vector<float> sizes{std::begin(kSizeFactors), std::end(kSizeFactors)};
   const std::vector<float> wideSizes{std::begin(kWideSizeFactors), std::end(kWideSizeFactors)};
   std::vector<Candidate> candidates;
+  // The misfit of each point tried, by its bits (PointKey): within the
+  // search a point is evaluated once.
+  std::map<std::vector<unsigned>, float> misfitAt;
 };
 
 float SpeciesPlacementSearch::SolveLoadingsLinearly(std::vector<float>& v) {
@@ -372,7 +378,13 @@ void SpeciesPlacementSearch::TryMove(int kind, Move&& move, int apart) {
     }
   }
   PackFitVectorUnclamped(n, trial.data());
-  const float y = SimplexSim(trial.data(), host);
+  // A point already tried (a move that changed nothing, or two moves to one
+  // place) has the misfit it had.
+  const bool keyed = !mp.concentrationsLinear;
+  const std::vector<unsigned> key = keyed ? PointKey(n, trial.data()) : std::vector<unsigned>();
+  const auto tried = keyed ? misfitAt.find(key) : misfitAt.end();
+  const float y = tried != misfitAt.end() ? tried->second : SimplexSim(trial.data(), host);
+  if (keyed && tried == misfitAt.end() && !fs.stopRequested) misfitAt.emplace(key, y);
   const int of = pair ? 1 : 0;
   if (apart == kNotApart && !fittedLoadings && y < lowestMoved[of] &&
       -ChiSquareFall(endRmsd, y, fs.rmsdPointCount, RmsdResolution()) >= kStalledChiSquare) {
@@ -550,6 +562,7 @@ void SpeciesPlacementSearch::SolveCandidatesUnderHeldLoadings() {
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& x, const Candidate& y) { return x.bound < y.bound; });
     int solvedOfKind[kKinds] = {};
+    std::set<std::vector<unsigned>> solvedCandidates;
     for (const Candidate& c : candidates) {
       if (fs.stopRequested) break;
       const double fall = ChiSquareFall(endRmsd, c.bound, fs.rmsdPointCount, RmsdResolution());
@@ -557,6 +570,11 @@ void SpeciesPlacementSearch::SolveCandidatesUnderHeldLoadings() {
       if ((c.pair && fall < kPairMoveChiSquare) || (c.kind != kExchange && solvedOfKind[c.kind] >= kHeldSolvedTrials))
         continue;
       ++solvedOfKind[c.kind];
+      // Two moves can ask for one point (a species moved onto its own
+      // place): solved once, it gives what it gave.
+      std::vector<unsigned> key(c.P.size());
+      std::memcpy(key.data(), c.P.data(), c.P.size() * sizeof(float));
+      if (!solvedCandidates.insert(key).second) continue;
       std::copy(c.P.begin(), c.P.end(), pv.P);
       const float y = SolveUnderHeldLoadings(n, trial.data(), host);
       float& low = c.pair ? lowestPair : lowest;
@@ -702,11 +720,13 @@ EndPlacement SpeciesPlacementSearch::Conclude() {
   const bool pairLower = ChiSquareFall(endRmsd, lowestPair, points, resolution) >= kPairMoveChiSquare;
   if (pairLower && (!singleLower || lowestPair < lowest)) best = bestPair;
   const bool lower = !stopped && (singleLower || pairLower);
-  const bool apart = !stopped && !lower && lowestApart < kRejectedTrial;
+  // A point above the end is gone on from only where that can lower the end
+  // by a unit (WithinReachOfTheEnd); each way out likewise.
+  const bool apart = !stopped && !lower && lowestApart < kRejectedTrial && WithinReachOfTheEnd(endRmsd, lowestApart);
   if (apart && apartPoints) {
     std::vector<int> ways;
     for (int w = kNotApart + 1; w < kWaysOut; ++w)
-      if (lowestOfWay[w] < kRejectedTrial) ways.push_back(w);
+      if (lowestOfWay[w] < kRejectedTrial && WithinReachOfTheEnd(endRmsd, lowestOfWay[w])) ways.push_back(w);
     std::stable_sort(ways.begin(), ways.end(), [&](int x, int y) { return lowestOfWay[x] < lowestOfWay[y]; });
     apartPoints->clear();
     for (int w : ways) apartPoints->push_back(bestOfWay[w]);

@@ -851,11 +851,11 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
     if (row.held) {
       EXPECT_EQ(mp.concentration[1], 1.0f);
     }
-    // Thousands of evaluations of a few ms each (7-40 s); the bounds are
-    // three times that, and far below the half hour of a solve that stood
-    // still.
-    EXPECT_LT(host.evaluations, 30000);
-    EXPECT_LT(cpu, 120.0);
+    // 700-7 200 evaluations of about 5 ms each; the bound is 1.7 times the
+    // most, below the 14 700 the end checks spent when they went on from
+    // points far above the end, and far below the half hour of a solve
+    // that stood still. CPU is printed, not asserted.
+    EXPECT_LT(host.evaluations, 12000);
     TearDown();
   }
 }
