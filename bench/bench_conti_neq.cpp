@@ -26,16 +26,15 @@
 
 namespace {
 
-constexpr int kScans = 50;
-constexpr int kPoints = 500;
 
-// 50 scans x 500 points; kernels are sedimentation boundaries of N species
+// 50 scans x 500 points (or as given); kernels are sedimentation boundaries of N species
 // (s spread over the grid, boundaries spreading with time), data a smooth
 // distribution with TI and RI offsets and noise 0.005.
 struct Problem {
   ScanSet s;
   int n = 0;
-  explicit Problem(int n_) : n(n_) {
+  int kScans = 50, kPoints = 500;
+  explicit Problem(int n_, int scans = 50, int points = 500) : n(n_), kScans(scans), kPoints(points) {
     AllocateScanTables(s, kScans);
     s.gridOwned = 1;
     s.gridLength = kPoints;
@@ -88,7 +87,8 @@ double ProcessCpuSeconds() {
 double PeakPerCpu(int bits);
 
 // The third argument, when given, forces a kernel (0 generic, 1 avx2,
-// 2 avx512) for this benchmark alone: the tile widths side by side.
+// 2 avx512) for this benchmark alone: the tile widths side by side. The
+// fourth, 1, takes the size of a large Run (100 scans x 1000 points).
 void BM_NormalEquationsTIRI(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int threads = static_cast<int>(state.range(1));
@@ -97,12 +97,15 @@ void BM_NormalEquationsTIRI(benchmark::State& state) {
     state.SkipWithError("the processor lacks this kernel");
     return;
   }
-  Problem p(n);
+  const bool large = state.range(3) > 0;
+  Problem p(n, large ? 100 : 50, large ? 1000 : 500);
+  // One build first: a build follows a build, its blocks already in place.
+  BuildNormalEquations(p.s, NoiseModel::TIRI, threads);
   const double cpu0 = ProcessCpuSeconds();
   for (auto _ : state) BuildNormalEquations(p.s, NoiseModel::TIRI, threads);
   const double cpu = ProcessCpuSeconds() - cpu0;
   // Useful work: the lower triangle with the data row, one FMA = 2 flops.
-  const double flops = static_cast<double>(n + 1) * (n + 2) * kScans * kPoints;
+  const double flops = static_cast<double>(n + 1) * (n + 2) * p.kScans * p.kPoints;
   state.counters["GFLOPS"] = benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
   // Per busy thread: the flops over the CPU seconds of every thread, which
   // other work on the machine disturbs far less than the wall time; and
@@ -114,8 +117,9 @@ void BM_NormalEquationsTIRI(benchmark::State& state) {
   SetActiveVectorKernel(active);
 }
 BENCHMARK(BM_NormalEquationsTIRI)
-    ->ArgsProduct({{100, 200, 400}, {1, 8}, {-1}})
-    ->ArgsProduct({{200}, {1, 8}, {0, 1, 2}})
+    ->ArgsProduct({{100, 200, 400}, {1, 8}, {-1}, {0}})
+    ->ArgsProduct({{200}, {1, 8}, {0, 1, 2}, {0}})
+    ->ArgsProduct({{100, 200}, {1, 8}, {-1}, {1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
