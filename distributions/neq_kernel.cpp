@@ -171,6 +171,19 @@ void ReserveDesign(int n, size_t points) {
   }
 }
 
+int ReserveChunkProducts(PackedDesign& d) {
+  const size_t square = static_cast<size_t>(d.rows) * d.rows;
+  const int perPass = static_cast<int>(std::clamp<size_t>(PackedDesign::kChunkProductBytes / (square * sizeof(double)),
+                                                          1, static_cast<size_t>(std::max(1, d.chunks))));
+  const size_t need = square * perPass;
+  if (need > d.chunkCapacity) {
+    std::free(d.chunkProducts);
+    d.chunkProducts = Aligned<double>(need);
+    d.chunkCapacity = need;
+  }
+  return perPass;
+}
+
 void ClearProductBlock(PackedDesign& d, int ib) {
   const int i0 = ib * PackedDesign::kBlock;
   std::memset(d.product + static_cast<size_t>(i0) * d.rows, 0,

@@ -16,11 +16,20 @@ struct PackedDesign {
   static constexpr int kBlock = 6;    // product rows per row block
   static constexpr int kColumns = 4;  // product columns per tile
   static constexpr int kPad = 12;     // rows are padded to a multiple of both
+  // Products of up to this many rows are shared among workers by chunks
+  // (AccumulateChunkBlocks): a chunk of every row, 4 KB each, stays in a
+  // core's 1 MB cache while that core sums the whole triangle of the chunk.
+  static constexpr int kChunkProductRows = 240;
+  // The chunk blocks of one pass at most (bytes, or one block where that
+  // is larger); more chunks are summed in passes.
+  static constexpr size_t kChunkProductBytes = size_t{64} << 20;
 
   float* data = nullptr;       // rows x ld, 64-byte aligned
   size_t capacity = 0;         // floats
   double* product = nullptr;   // rows x rows, row-major; lower triangle used
   size_t productCapacity = 0;
+  double* chunkProducts = nullptr;  // rows x rows per chunk of a pass
+  size_t chunkCapacity = 0;         // doubles
   int used = 0;                // n + 1 rows in use
   int rows = 0;                // used, padded to a multiple of kPad (zero rows)
   size_t ld = 0;               // floats per row
@@ -36,6 +45,10 @@ PackedDesign& Design();
 // Sizes the design for n kernels over `points` fitted points; grows the
 // buffers only when needed. Every row is zeroed over its padding.
 void ReserveDesign(int n, size_t points);
+
+// Chunks whose blocks one pass of the shared product holds, and room for
+// them in chunkProducts (grown only when needed).
+int ReserveChunkProducts(PackedDesign& d);
 
 // Zeroes the product rows of row block ib.
 void ClearProductBlock(PackedDesign& d, int ib);

@@ -301,20 +301,6 @@ std::vector<Region>& ProductRegions() {
   return regions;
 }
 
-// Products of up to this many rows are shared among workers by chunks
-// (AccumulateChunkBlocks): a chunk of every row, 4 KB each, stays in a
-// core's 1 MB cache while that core sums the whole triangle of the chunk.
-constexpr int kChunkProductRows = 240;
-// The chunk blocks of one pass at most (bytes); more chunks are summed in
-// passes, each pass added into the product before the next.
-constexpr size_t kChunkProductBytes = size_t{64} << 20;
-
-// The chunk blocks, kept from build to build.
-std::vector<double>& ChunkProductStore() {
-  static std::vector<double> store;
-  return store;
-}
-
 // Per design row: set once the row is packed.
 std::vector<int>& RowReady() {
   static std::vector<int> ready;
@@ -335,12 +321,9 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
   NeqThreadPool& pool = NeqThreadPool::Instance();
   const int nb = d.Blocks();
   const size_t square = static_cast<size_t>(d.rows) * d.rows;
-  const int perPass = static_cast<int>(
-      std::clamp<size_t>(kChunkProductBytes / (square * sizeof(double)), 1, static_cast<size_t>(d.chunks)));
-  std::vector<double>& store = ChunkProductStore();
-  if (store.size() < square * perPass) store.resize(square * perPass);
-  std::vector<const double*> blocks(perPass);
-  for (int c = 0; c < perPass; ++c) blocks[c] = store.data() + square * c;
+  const int perPass = ReserveChunkProducts(d);
+  std::vector<double*> blocks(perPass);
+  for (int c = 0; c < perPass; ++c) blocks[c] = d.chunkProducts + square * c;
   // Band boundaries in row blocks: [0, split) and [split, nb).
   int split = nb;
   if (d.chunks < 4 * T && nb > 1) {
@@ -369,8 +352,7 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
         if (prefix > need) {
           int expected = k;
           if (!nextItem.compare_exchange_strong(expected, k + 1)) continue;
-          AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band],
-                                const_cast<double*>(blocks[chunk]));
+          AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], blocks[chunk]);
           long tiles = 0;
           for (int ib = bandBegin[band]; ib < bandEnd[band]; ++ib) tiles += ProductBlockTiles(ib);
           done.fetch_add(tiles, std::memory_order_relaxed);
@@ -455,7 +437,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
       ++finished;
     };
     if (!stop.load()) pool.Run(T, product, [&] { return over(finished, 1); }, poll);
-  } else if (d.rows <= kChunkProductRows) {
+  } else if (d.rows <= PackedDesign::kChunkProductRows) {
     ChunkProduct(p, d, T, stop, done, poll, nextRow, packRow);
   } else {
     // Square regions of the triangle (a few row blocks against a few column
