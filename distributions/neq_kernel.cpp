@@ -267,14 +267,15 @@ void AccumulateChunkBlocks(PackedDesign& d, int chunk, int b0, int b1, double* p
   }
 }
 
-void AddChunkProducts(PackedDesign& d, const double* const* chunkProducts, int count, int b0, int b1) {
+void AddChunkProducts(PackedDesign& d, int count, int b0, int b1) {
+  const size_t square = static_cast<size_t>(d.rows) * d.rows;
   for (int ib = b0; ib < b1; ++ib) {
     const int width = PackedDesign::kColumns * ProductBlockTiles(ib);
     for (int ii = 0; ii < PackedDesign::kBlock; ++ii) {
       const size_t at = static_cast<size_t>(ib * PackedDesign::kBlock + ii) * d.rows;
       double* __restrict p = d.product + at;
       for (int c = 0; c < count; ++c) {
-        const double* __restrict q = chunkProducts[c] + at;
+        const double* __restrict q = d.chunkProducts + square * c + at;
         for (int j = 0; j < width; ++j) p[j] += q[j];
       }
     }

@@ -72,14 +72,14 @@ void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
 // tile that reaches the diagonal) into `product`, a rows x rows block of
 // its own whose tiles are cleared first. With one such block per chunk,
 // workers share a product by chunks: a chunk of every row (under 1 MB for
-// up to 256 rows) is read from memory once and serves the whole triangle,
-// where the regions read each row many times.
+// up to kChunkProductRows rows) is read from memory once and serves the
+// whole triangle, where the regions read each row many times.
 void AccumulateChunkBlocks(PackedDesign& d, int chunk, int b0, int b1, double* product);
-// Adds the chunk blocks 0..count-1, in that order, into the product's tiles
-// of row blocks b0..b1-1. Each element is then summed exactly as chunk
-// after chunk into one product: a tile's chunk sum added to zero is itself,
-// and a sum that starts at +0 never becomes -0.
-void AddChunkProducts(PackedDesign& d, const double* const* chunkProducts, int count, int b0, int b1);
+// Adds the chunk blocks 0..count-1 of chunkProducts, in that order, into
+// the product's tiles of row blocks b0..b1-1. Each element is then summed
+// exactly as chunk after chunk into one product: a tile's chunk sum added
+// to zero is itself, and a sum that starts at +0 never becomes -0.
+void AddChunkProducts(PackedDesign& d, int count, int b0, int b1);
 
 // Column tiles of row block ib, and the total tiles of the product.
 int ProductBlockTiles(int ib);

@@ -322,8 +322,6 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
   const int nb = d.Blocks();
   const size_t square = static_cast<size_t>(d.rows) * d.rows;
   const int perPass = ReserveChunkProducts(d);
-  std::vector<double*> blocks(perPass);
-  for (int c = 0; c < perPass; ++c) blocks[c] = d.chunkProducts + square * c;
   // Band boundaries in row blocks: [0, split) and [split, nb).
   int split = nb;
   if (d.chunks < 4 * T && nb > 1) {
@@ -352,7 +350,7 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
         if (prefix > need) {
           int expected = k;
           if (!nextItem.compare_exchange_strong(expected, k + 1)) continue;
-          AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], blocks[chunk]);
+          AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], d.chunkProducts + square * chunk);
           long tiles = 0;
           for (int ib = bandBegin[band]; ib < bandEnd[band]; ++ib) tiles += ProductBlockTiles(ib);
           done.fetch_add(tiles, std::memory_order_relaxed);
@@ -371,7 +369,7 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
     std::atomic<int> nextBlock{0}, added{0};
     std::function<void(int)> add = [&](int) {
       for (int ib = nextBlock++; ib < nb; ib = nextBlock++) {
-        AddChunkProducts(d, blocks.data(), count, ib, ib + 1);
+        AddChunkProducts(d, count, ib, ib + 1);
         ++added;
       }
     };
