@@ -171,6 +171,19 @@ void ReserveDesign(int n, size_t points) {
   }
 }
 
+int ReserveChunkProducts(PackedDesign& d) {
+  const size_t square = static_cast<size_t>(d.rows) * d.rows;
+  const int perPass = static_cast<int>(std::clamp<size_t>(PackedDesign::kChunkProductBytes / (square * sizeof(double)),
+                                                          1, static_cast<size_t>(std::max(1, d.chunks))));
+  const size_t need = square * perPass;
+  if (need > d.chunkCapacity) {
+    std::free(d.chunkProducts);
+    d.chunkProducts = Aligned<double>(need);
+    d.chunkCapacity = need;
+  }
+  return perPass;
+}
+
 void ClearProductBlock(PackedDesign& d, int ib) {
   const int i0 = ib * PackedDesign::kBlock;
   std::memset(d.product + static_cast<size_t>(i0) * d.rows, 0,
@@ -190,8 +203,9 @@ long ProductCost(const PackedDesign& d) {
 namespace {
 
 // Adds chunk `off` of the products of block row ib with column tiles
-// jb0..jb1-1 into the product.
-inline void AccumulateBlockTiles(PackedDesign& d, TileKernel tile, size_t off, int ib, int jb0, int jb1) {
+// jb0..jb1-1 into `product` (rows x rows, the layout of the design's).
+inline void AccumulateBlockTiles(PackedDesign& d, TileKernel tile, size_t off, int ib, int jb0, int jb1,
+                                 double* product) {
   const size_t len = PackedDesign::kChunk;
   const float* xi[PackedDesign::kBlock];
   const float* xj[PackedDesign::kColumns];
@@ -202,7 +216,7 @@ inline void AccumulateBlockTiles(PackedDesign& d, TileKernel tile, size_t off, i
     const int j0 = jb * PackedDesign::kColumns;
     for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
     for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
-      p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
+      p[ii] = product + static_cast<size_t>(i0 + ii) * d.rows + j0;
     tile(xi, xj, len, p);
   }
 }
@@ -218,7 +232,7 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
     for (int n = 0; n < count; ++n) {
       const int ib = blocks[n];
       const int tiles = ProductBlockTiles(ib);
-      AccumulateBlockTiles(d, tile, off, ib, 0, tiles);
+      AccumulateBlockTiles(d, tile, off, ib, 0, tiles, d.product);
       if (done) done->fetch_add(tiles, std::memory_order_relaxed);
     }
   }
@@ -233,9 +247,37 @@ void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
     long count = 0;
     for (int ib = b0; ib < b1; ++ib) {
       const int end = std::min(c1, ProductBlockTiles(ib));
-      AccumulateBlockTiles(d, tile, off, ib, c0, end);
+      AccumulateBlockTiles(d, tile, off, ib, c0, end, d.product);
       if (end > c0) count += end - c0;
     }
     if (done) done->fetch_add(count, std::memory_order_relaxed);
+  }
+}
+
+void AccumulateChunkBlocks(PackedDesign& d, int chunk, int b0, int b1, double* product) {
+  const TileKernel tile = ActiveTile();
+  const size_t off = static_cast<size_t>(chunk) * PackedDesign::kChunk;
+  for (int ib = b0; ib < b1; ++ib) {
+    const int i0 = ib * PackedDesign::kBlock;
+    const int tiles = ProductBlockTiles(ib);
+    for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
+      std::memset(product + static_cast<size_t>(i0 + ii) * d.rows, 0,
+                  sizeof(double) * PackedDesign::kColumns * tiles);
+    AccumulateBlockTiles(d, tile, off, ib, 0, tiles, product);
+  }
+}
+
+void AddChunkProducts(PackedDesign& d, int count, int b0, int b1) {
+  const size_t square = static_cast<size_t>(d.rows) * d.rows;
+  for (int ib = b0; ib < b1; ++ib) {
+    const int width = PackedDesign::kColumns * ProductBlockTiles(ib);
+    for (int ii = 0; ii < PackedDesign::kBlock; ++ii) {
+      const size_t at = static_cast<size_t>(ib * PackedDesign::kBlock + ii) * d.rows;
+      double* __restrict p = d.product + at;
+      for (int c = 0; c < count; ++c) {
+        const double* __restrict q = d.chunkProducts + square * c + at;
+        for (int j = 0; j < width; ++j) p[j] += q[j];
+      }
+    }
   }
 }

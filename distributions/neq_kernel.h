@@ -16,11 +16,20 @@ struct PackedDesign {
   static constexpr int kBlock = 6;    // product rows per row block
   static constexpr int kColumns = 4;  // product columns per tile
   static constexpr int kPad = 12;     // rows are padded to a multiple of both
+  // Products of up to this many rows are shared among workers by chunks
+  // (AccumulateChunkBlocks): a chunk of every row, 4 KB each, stays in a
+  // core's 1 MB cache while that core sums the whole triangle of the chunk.
+  static constexpr int kChunkProductRows = 240;
+  // The chunk blocks of one pass at most (bytes, or one block where that
+  // is larger); more chunks are summed in passes.
+  static constexpr size_t kChunkProductBytes = size_t{64} << 20;
 
   float* data = nullptr;       // rows x ld, 64-byte aligned
   size_t capacity = 0;         // floats
   double* product = nullptr;   // rows x rows, row-major; lower triangle used
   size_t productCapacity = 0;
+  double* chunkProducts = nullptr;  // rows x rows per chunk of a pass
+  size_t chunkCapacity = 0;         // doubles
   int used = 0;                // n + 1 rows in use
   int rows = 0;                // used, padded to a multiple of kPad (zero rows)
   size_t ld = 0;               // floats per row
@@ -36,6 +45,10 @@ PackedDesign& Design();
 // Sizes the design for n kernels over `points` fitted points; grows the
 // buffers only when needed. Every row is zeroed over its padding.
 void ReserveDesign(int n, size_t points);
+
+// Chunks whose blocks one pass of the shared product holds, and room for
+// them in chunkProducts (grown only when needed).
+int ReserveChunkProducts(PackedDesign& d);
 
 // Zeroes the product rows of row block ib.
 void ClearProductBlock(PackedDesign& d, int ib);
@@ -54,6 +67,19 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
 // been cleared.
 void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
                              const std::atomic<bool>& stop, std::atomic<long>* done);
+
+// The tiles of chunk `chunk` alone for row blocks b0..b1-1 (every column
+// tile that reaches the diagonal) into `product`, a rows x rows block of
+// its own whose tiles are cleared first. With one such block per chunk,
+// workers share a product by chunks: a chunk of every row (under 1 MB for
+// up to kChunkProductRows rows) is read from memory once and serves the
+// whole triangle, where the regions read each row many times.
+void AccumulateChunkBlocks(PackedDesign& d, int chunk, int b0, int b1, double* product);
+// Adds the chunk blocks 0..count-1 of chunkProducts, in that order, into
+// the product's tiles of row blocks b0..b1-1. Each element is then summed
+// exactly as chunk after chunk into one product: a tile's chunk sum added
+// to zero is itself, and a sum that starts at +0 never becomes -0.
+void AddChunkProducts(PackedDesign& d, int count, int b0, int b1);
 
 // Column tiles of row block ib, and the total tiles of the product.
 int ProductBlockTiles(int ib);

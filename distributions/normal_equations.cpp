@@ -307,6 +307,76 @@ std::vector<int>& RowReady() {
   return ready;
 }
 
+// The product on T workers, chunk by chunk: every item is one chunk's
+// tiles of one band of row blocks, summed into that chunk's own block; the
+// blocks are then added into the product in the order of the chunks, so
+// that each element is summed as on one thread. With few chunks for the
+// workers the triangle is cut into two bands of about equal cost, the
+// upper one (ready sooner, its rows packed first) handed out first. A
+// worker packs rows while the next item's rows are not all packed.
+template <class PackRow>
+void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>& stop,
+                  std::atomic<long>& done, const std::function<void()>& poll,
+                  std::atomic<int>& nextRow, PackRow& packRow) {
+  NeqThreadPool& pool = NeqThreadPool::Instance();
+  const int nb = d.Blocks();
+  const size_t square = static_cast<size_t>(d.rows) * d.rows;
+  const int perPass = ReserveChunkProducts(d);
+  // Band boundaries in row blocks: [0, split) and [split, nb).
+  int split = nb;
+  if (d.chunks < 4 * T && nb > 1) {
+    const long half = ProductCost(d) / d.chunks / 2;
+    long sum = 0;
+    split = 0;
+    while (split < nb - 1 && sum + ProductBlockTiles(split) <= half) sum += ProductBlockTiles(split++);
+    split = std::max(1, split);
+  }
+  const int bands = split < nb ? 2 : 1;
+  const int bandBegin[2] = {0, split}, bandEnd[2] = {split, nb};
+  std::vector<int>& ready = RowReady();
+  std::memset(d.product, 0, sizeof(double) * square);
+  for (int c0 = 0; c0 < d.chunks && !stop.load(); c0 += perPass) {
+    const int count = std::min(perPass, d.chunks - c0);
+    const int items = bands * count;
+    std::atomic<int> nextItem{0}, finished{0};
+    std::function<void(int)> job = [&](int) {
+      int prefix = 0;  // rows 0..prefix-1 are known to be packed
+      for (;;) {
+        const int k = nextItem.load();
+        if (k >= items || stop.load()) break;
+        const int band = k / count, chunk = k % count;
+        const int need = std::min(p.nsys, bandEnd[band] * PackedDesign::kBlock - 1);
+        while (prefix <= need && std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire)) ++prefix;
+        if (prefix > need) {
+          int expected = k;
+          if (!nextItem.compare_exchange_strong(expected, k + 1)) continue;
+          AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], d.chunkProducts + square * chunk);
+          long tiles = 0;
+          for (int ib = bandBegin[band]; ib < bandEnd[band]; ++ib) tiles += ProductBlockTiles(ib);
+          done.fetch_add(tiles, std::memory_order_relaxed);
+          ++finished;
+        } else if (nextRow.load() <= p.nsys) {
+          const int i = nextRow++;
+          if (i <= p.nsys) packRow(i);
+        } else {
+          std::this_thread::yield();
+        }
+      }
+    };
+    pool.Run(T, job, [&] { return finished.load() == items || stop.load(); }, poll);
+    if (stop.load()) return;
+    // The pass's chunk blocks into the product, row blocks shared out.
+    std::atomic<int> nextBlock{0}, added{0};
+    std::function<void(int)> add = [&](int) {
+      for (int ib = nextBlock++; ib < nb; ib = nextBlock++) {
+        AddChunkProducts(d, count, ib, ib + 1);
+        ++added;
+      }
+    };
+    pool.Run(T, add, [&] { return added.load() == nb; }, nullptr);
+  }
+}
+
 bool Build(ScanSet& s, NoiseModel model, int threads) {
   Plan p;
   if (!MakePlan(p, s, model)) return false;
@@ -365,6 +435,8 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
       ++finished;
     };
     if (!stop.load()) pool.Run(T, product, [&] { return over(finished, 1); }, poll);
+  } else if (d.rows <= PackedDesign::kChunkProductRows) {
+    ChunkProduct(p, d, T, stop, done, poll, nextRow, packRow);
   } else {
     // Square regions of the triangle (a few row blocks against a few column
     // tiles) go one at a time to whichever worker is free, in the order in

@@ -16,6 +16,13 @@ double DistributionWorkStorageBytes(double n, double m, double r, double fitted)
   const double rows = std::ceil((n + 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const double chunks = std::max(1.0, std::ceil(fitted * m / PackedDesign::kChunk));
   const double design = rows * (chunks * PackedDesign::kChunk + 16) * sizeof(float) + rows * rows * sizeof(double);
+  // A product small enough to be shared by chunks takes a block of its own
+  // per chunk of a pass.
+  const double square = rows * rows * sizeof(double);
+  const double chunkBlocks =
+      rows <= PackedDesign::kChunkProductRows
+          ? std::min(chunks * square, std::max(square, std::floor(PackedDesign::kChunkProductBytes / square) * square))
+          : 0.0;
   // The maximum-entropy solution's seven square arrays (the unit and
   // candidate columns and the candidates' orthogonal columns, the held
   // factor and its transpose, the apart system and its factor), and its
@@ -26,7 +33,7 @@ double DistributionWorkStorageBytes(double n, double m, double r, double fitted)
   // its companion as double), and the scans' model and residual values.
   const double distribution = n * (4 * sizeof(float) + 2 * sizeof(double));
   const double scans = 2 * m * (r + 1) * sizeof(float);
-  return DistributionWorkBlockBytes(n, m, r) + design + maxEnt + distribution + scans;
+  return DistributionWorkBlockBytes(n, m, r) + design + chunkBlocks + maxEnt + distribution + scans;
 }
 
 double DistributionWorkStorageHeld() {
@@ -34,7 +41,8 @@ double DistributionWorkStorageHeld() {
   const NormalEquationBlock& b = NeqBlock();
   const PackedDesign& d = Design();
   const MaxEntState& me = MaxEnt();
-  double held = static_cast<double>(d.capacity) * sizeof(float) + static_cast<double>(d.productCapacity) * sizeof(double);
+  double held = static_cast<double>(d.capacity) * sizeof(float) +
+                static_cast<double>(d.productCapacity + d.chunkCapacity) * sizeof(double);
   for (const std::vector<double>* square :
        {&me.unitColumns, &me.candidateColumns, &me.candidateOrthogonal, &me.heldFactor, &me.heldFactorTransposed,
         &me.apartMatrix, &me.apartFactor})
