@@ -387,11 +387,21 @@ int SimulateNonidealMovingFrameLamm() {
   if (F.dt0 >= f.period) F.dt0 = f.period;
   for (int i = 1; i <= F.N; ++i) F.cOld[i] = F.c[i];
   F.dt = rs.dt = Ehi;
+  // Once the fit range is empty nothing the scans show changes any more
+  // (the ideal frame's depletion stop): the frame takes a step per element
+  // its boundary travels, and a species that leaves the fit range early
+  // took as many steps over the rest of the run (at 1000 S over 3.5 hours,
+  // 10 s an evaluation, where a fit over featureless scans walked s).
+  SetupDepletionStopTest();
   CQuietSteps quiet;
   while (rs.running && !Failed()) {
     const double q = NonidealMovingFrameStep();
     CurrentGlobalLammHooks().stepDone(q);
     if (Failed()) break;
+    if (rs.running && IsDepletionStopReached()) {
+      StopAndDeliverRemainingScans();
+      break;
+    }
     // Here any long step that hardly changes the profile counts, however
     // long the run still has to go.
     if (quiet.Count(F.dt >= kQuietStepLength && q / F.dt < st.equilibriumThreshold)) StopAndDeliverRemainingScans();
