@@ -18,6 +18,7 @@
 #include "fit/simulation_switches.h"
 #include "numerics/ccurve.h"
 #include "numerics/matrix_files.h"
+#include "platform/input_events.h"
 #include "platform/user_interface.h"
 #include "numerics/arrays.h"
 
@@ -92,6 +93,9 @@ ScanLimit ScanSide(FitHost* host, const ScannedParameter& sp, float p0, float h,
 
 void ScanParameter(FitHost* host, const ScannedParameter& sp, float step, float c, ScanLimit* lower,
                    ScanLimit* upper) {
+  // A stop ends both sides and the restoring evaluation; it, and the hold of
+  // the keys it brings, end with the scan.
+  const platform::StopStateScope stopState;
   gModelParameterVector.F[sp.slot] = 0;
   *sp.flag = 0;
   const ParameterSnapshot snapshot;
@@ -186,8 +190,8 @@ struct MapParameter {
 };
 
 // The common frame: a tightened convergence threshold and the evaluation's
-// redraw switch off for the duration; both back, and the stop cleared, at
-// the end.
+// redraw switch off for the duration; both back, and the stop cleared (the
+// platform's with it), at the end.
 class MapFrame {
  public:
   MapFrame()
@@ -205,6 +209,7 @@ class MapFrame {
   MapFrame& operator=(const MapFrame&) = delete;
 
  private:
+  platform::StopStateScope stopState_;
   float maxRelativeChange_;
   unsigned char redraw_;
 };

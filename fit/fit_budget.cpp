@@ -13,6 +13,7 @@ FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
   FitEngineState& fs = gFitEngineState;
   BeginFitDraws();
   if (fs.fitScopeDepth++ == 0) {
+    stopState_.emplace();
     fs.fitEvaluations = 0;
     fs.budgetSpent = 0;
     // Reached unless the fit says otherwise on its way out.
@@ -25,7 +26,8 @@ FitBudgetScope::~FitBudgetScope() {
   FitEngineState& fs = gFitEngineState;
   EndFitDraws();
   if (--fs.fitScopeDepth != 0) return;
-  platform::ArmStopDeadline(0);
+  // The stop state goes back as it was before the fit with stopState_.
+  fs.stopRequested = 0;
   if (fs.budgetSpent) ReportFitBudgetSpent(host_);
 }
 
@@ -45,6 +47,7 @@ bool FitEvaluationAllowed() {
 }
 
 bool FitEvaluationOutOfTime(bool cutShort) {
+  if (gFitEngineState.fitScopeDepth == 0) return false;
   const bool passed = platform::StopDeadlinePassed();
   platform::ArmStopDeadline(0);
   if (!passed) return false;
@@ -55,5 +58,5 @@ bool FitEvaluationOutOfTime(bool cutShort) {
   return cutShort;
 }
 
-bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }
+bool FitStoppedByBudget() { return gFitEngineState.fitScopeDepth > 0 && gFitEngineState.budgetSpent != 0; }
 

@@ -1,5 +1,9 @@
 #pragma once
 // The whole Fit's bound in time, shared by every method.
+#include <optional>
+
+#include "platform/input_events.h"
+
 class FitHost;
 
 // Each minimiser keeps to its own cap: a Nelder-Mead run to 5000
@@ -21,7 +25,9 @@ class FitHost;
 // Marks one Fit for as long as it lives: the outermost scope starts the
 // clock and the count, nested ones (a finishing pass) share them; when the
 // outermost ends after the bound was reached, it tells so
-// (ReportFitBudgetSpent).
+// (ReportFitBudgetSpent). The outermost also owns the fit's stop state: the
+// deadline of its evaluations, the hold of the input in its ending and a
+// stop it raised end with it, on every way out.
 class FitBudgetScope {
  public:
   explicit FitBudgetScope(FitHost* host);
@@ -31,6 +37,7 @@ class FitBudgetScope {
 
  private:
   FitHost* host_;
+  std::optional<platform::StopStateScope> stopState_;
 };
 // Asked by a target before it evaluates: true while the fit may evaluate
 // (always outside a Fit and in its ending, when fitRunning is off). The
@@ -38,7 +45,9 @@ class FitBudgetScope {
 bool FitEvaluationAllowed();
 // The stop the drivers see came from the budget, not from the user: the
 // fit ends as a settled one would (its result evaluated, no interruption
-// passed on), only said not to have settled.
+// passed on), only said not to have settled. Only inside a Fit: its record
+// (budgetSpent) stays for whoever asks how the last Fit ended, but an
+// evaluation outside a Fit is not stopped by it.
 bool FitStoppedByBudget();
 // Asked by a target once its model is computed, with whether a poll cut
 // the computation short: when the fit's time ran out during the evaluation
@@ -46,5 +55,6 @@ bool FitStoppedByBudget();
 // true is returned if the evaluation was cut short, so that it counts for
 // nothing. One computed whole keeps its misfit: it may be the best point
 // the fit has seen, which the fit then ends at. Disarms the deadline the
-// evaluation was allowed with.
+// evaluation was allowed with. Outside a Fit it does nothing: a deadline
+// armed there (a Run's) is not the fit's to take.
 bool FitEvaluationOutOfTime(bool cutShort);

@@ -62,6 +62,15 @@ bool StopDeadlinePassed() {
   return deadline > 0 && static_cast<double>(Clock().TickCountMs()) / 1000.0 >= deadline;
 }
 
+StopStateScope::StopStateScope()
+    : deadlineBefore_(ArmedStopDeadline()), heldBefore_(InputHeld()), stopBefore_(g_stop.load()) {}
+
+StopStateScope::~StopStateScope() {
+  ArmStopDeadline(deadlineBefore_);
+  if (!heldBefore_) ReleaseInput();
+  if (!stopBefore_) g_stop = false;
+}
+
 bool TakeKeyDown(int* character) {
   if (!TakeOne(g_keys)) return false;
   std::lock_guard<std::mutex> lock(g_charMutex);

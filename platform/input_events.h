@@ -74,6 +74,27 @@ class InputHold {
   InputHold& operator=(const InputHold&) = delete;
 };
 
+// One computation's stop state for as long as the computation lives: on
+// every way out (a return, a stop, an exception) the deadline armed before
+// it is armed again, a hold of the input it took is released and a stop
+// request it raised and left is lowered. What a stop meant has been passed
+// on by then (the computation's end record, a series' abort request), so
+// none of it reaches the next computation: a raised flag, a held keyboard or
+// a passed deadline would end that one at its first poll, or keep a key
+// from stopping it.
+class StopStateScope {
+ public:
+  StopStateScope();
+  ~StopStateScope();
+  StopStateScope(const StopStateScope&) = delete;
+  StopStateScope& operator=(const StopStateScope&) = delete;
+
+ private:
+  double deadlineBefore_;
+  bool heldBefore_;
+  bool stopBefore_;
+};
+
 // Set by the window's key handler; cleared by whoever acts on it.
 std::atomic<bool>& InterruptRequest();
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "app/window/main_fit_host.h"
 #include "app/window/main_window_flags.h"
@@ -78,12 +79,45 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   // The M* screen has its plots where the report would stand and shows its
   // own results (the buttons' values, the c(M) summary).
   if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
+  // A line of the report placed last stands in its own rows.
+  for (std::size_t k = 1; k < placed_.size(); ++k) {
+    const PlacedLine& line = placed_[k];
+    if (y != 10 + 20 * static_cast<int>(k - 1) || text != line.text) continue;
+    if (line.row == static_cast<int>(k - 1) && line.pieces.size() < 2) break;
+    for (std::size_t i = 0; i < line.pieces.size(); ++i)
+      DrawProgressText(window_, x, 10 + 20 * (line.row + static_cast<int>(i)), line.pieces[i],
+                       i + 1 == line.pieces.size());
+    return;
+  }
   DrawProgressText(window_, x, y, text);
 }
 
 void WindowFitHost::PlaceReport(const std::vector<std::string>& lines) {
+  placed_.clear();
   if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
-  PlaceReportClearOfTheData(window_, lines);
+  platform::DrawSurface* surface = window_.Frame().Surface();
+  if (!surface) return;
+  // Wrapped at the column the report has before it moves clear of the
+  // scans: it moves only where its widest line still fits.
+  const int height = surface->ClientHeight();
+  const int width = surface->ClientWidth() - (ReportTextColumn(window_, 10) - ReportShift()) - 10;
+  std::vector<std::string> rows(1);
+  {
+    auto dc = surface->ClientDC();
+    const auto measure = [&](std::string_view piece) { return ReportTextWidth(*dc, height, std::string(piece)); };
+    placed_.resize(lines.size());
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+      PlacedLine& line = placed_[k];
+      line.text = lines[k];
+      line.row = static_cast<int>(rows.size()) - 1;
+      // The blanks at a line's end only cover a longer line of before.
+      const std::string shown = lines[k].substr(0, lines[k].find_last_not_of(' ') + 1);
+      if (width > 0 && measure(shown) > width) line.pieces = WrapTextToWidth(shown, width, measure);
+      if (line.pieces.size() < 2) line.pieces = {lines[k]};
+      rows.insert(rows.end(), line.pieces.begin(), line.pieces.end());
+    }
+  }
+  PlaceReportClearOfTheData(window_, rows);
 }
 
 void WindowFitHost::RedrawFitProgress() {

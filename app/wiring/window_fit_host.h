@@ -22,6 +22,8 @@ class WindowFitHost : public FitHost {
   void MessageBox(const std::string& caption, const std::string& text,
                   platform::BoxIcon icon = platform::BoxIcon::Information) override;
   // In the rows of the data plot where the report covers the fewest scans.
+  // A line longer than the window is wide goes on in the rows below it, and
+  // the lines after it move down as far.
   void PlaceReport(const std::vector<std::string>& lines) override;
   // The window's diagnostics log.
   void WriteDiagnostics(const std::string& text) override;
@@ -45,6 +47,14 @@ class WindowFitHost : public FitHost {
  private:
   TXLAWindow& window_;
   std::unique_ptr<CProgressLine> mlProgress_;
+  // The report last placed: its line k (index k) as composed, and the rows
+  // it stands in within the window, from row k - 1 of the report on.
+  struct PlacedLine {
+    std::string text;
+    int row = 0;
+    std::vector<std::string> pieces;
+  };
+  std::vector<PlacedLine> placed_;
 };
 
 // A line of progress or report at (x, y) of the window, in the report's font,

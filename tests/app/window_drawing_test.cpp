@@ -367,6 +367,38 @@ TEST_F(WindowDrawing, TheFitReportStandsWhereTheDataAreNot) {
     EXPECT_GT(inColumn, 50);
     EXPECT_EQ(leftOfColumn, 0);
   }
+  // The nonideal components' report in a window narrower than its line of
+  // the coefficients (as wide as 1280 pixels are with the desktop's font):
+  // the line goes on in the row below inside the window, and the lines
+  // after it move down a row.
+  constexpr int kNarrow = 1024;
+  Qt().Resize(kNarrow, 800);
+  ReportShift() = 0;
+  Qt().Invalidate(true);
+  Drain();
+  report.line[11] =
+      "non-ideality with repulsive ks = 1.000e-02 (log10 = -2.000), repulsive kD = 1.000e-02 (log10 = -2.000)/(mg/ml), "
+      "with (mass signal)/(mg/ml) = 1.000 | log10(ks) at its upper fit limit 3.000 | log10(kd) at its upper fit limit "
+      "3.000";
+  report.line[12] = "Runs test Z (#stddev) = 1.25, Residuals Histogram H = 3.1%";
+  auto inkIn = [&](int k, int from, int to) {
+    int n = 0;
+    for (int y = ReportTextRow(800, 10 + 20 * (k - 1)); y < ReportTextRow(800, 10 + 20 * k); ++y)
+      for (int x = from; x < to; ++x) n += Pixel(x, y) == 0;
+    return n;
+  };
+  {
+    auto dc = Qt().Surface()->ClientDC();
+    ASSERT_GT(ReportTextWidth(*dc, 800, report.line[11]), kNarrow - ReportTextColumn(Window(), 10));
+  }
+  DrawFitInfoLines(MainFitHost(), report);
+  const int column = ReportTextColumn(Window(), 10);
+  EXPECT_GT(inkIn(11, column, column + 200), 50);
+  EXPECT_GT(inkIn(12, column, column + 200), 50);   // the coefficients' line goes on
+  EXPECT_GT(inkIn(13, column, column + 200), 50);   // the runs test, a row down
+  EXPECT_EQ(inkIn(11, kNarrow - 10, kNarrow) + inkIn(12, kNarrow - 10, kNarrow), 0);
+  report.line[11].clear();
+  report.line[12].clear();
   ReportShift() = 0;
 }
 

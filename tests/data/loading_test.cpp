@@ -429,8 +429,16 @@ TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
   // twice in every Run and Fit), leaves the set as it was.
   const float lastSignal = CurrentScanSet().signals[4][CurrentScanSet().points[4]];
   WriteScan(dir / Name(5), MakeScan(5.9f, 0.01f, 121, [](float r) { return r - 5.0f; }));
-  // The same file reached through its folder's parent.
+  // The same file reached through its folder's parent, through "." and a
+  // doubled separator, through a symbolic link (beside it, or in another
+  // folder to a link of the folder) and through a second hard link.
   const std::string roundabout = "../" + std::filesystem::path(dir.path()).filename().string() + "/" + Name(1);
+  namespace fs = std::filesystem;
+  const fs::path here(dir.path());
+  fs::create_directory(here / "elsewhere");
+  fs::create_symlink(here / Name(1), here / "link.RA1");
+  fs::create_directory_symlink(here, here / "elsewhere" / "folder");
+  fs::create_hard_link(here / Name(3), here / "elsewhere" / "hard.RA1");
   const std::string twice = "\nis loaded already: a scan counts once in every Run and Fit.\n"
                             "Nothing was added; the data loaded before are kept.";
   const struct {
@@ -443,6 +451,11 @@ TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
       {{Name(5), names[2]}, dir / names[2] + twice},
       {{Name(5), roundabout}, dir / roundabout + twice},
       {{Name(5), Name(5)}, dir / Name(5) + twice},
+      {{"./" + Name(2)}, dir / ("./" + Name(2)) + twice},
+      {{"elsewhere//../" + Name(2)}, dir / ("elsewhere//../" + Name(2)) + twice},
+      {{Name(5), "link.RA1"}, dir / "link.RA1" + twice},
+      {{Name(5), "elsewhere/folder/" + Name(4)}, dir / ("elsewhere/folder/" + Name(4)) + twice},
+      {{"elsewhere/hard.RA1"}, dir / "elsewhere/hard.RA1" + twice},
   };
   for (const auto& row : refused) {
     ui.ExpectBox("LOAD ERROR", row.message);
@@ -450,6 +463,11 @@ TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
     EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(3), Name(2), Name(4)}));
     EXPECT_EQ(CurrentScanSet().signals[4][CurrentScanSet().points[4]], lastSignal);
   }
+  // A copy in another folder is another file, whatever its name and content.
+  fs::create_directory(here / "copies");
+  fs::copy_file(here / Name(1), here / "copies" / Name(1));
+  ASSERT_TRUE(AddMoreFiles(MakeSelection(dir / "copies", {Name(1)})));
+  EXPECT_EQ(CurrentScanSet().count, 5);
   ExpectNoFailures();
 }
 

@@ -15,6 +15,7 @@
 #include "fit_test_support.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
+#include "platform/input_events.h"
 
 namespace {
 
@@ -156,6 +157,8 @@ TEST_F(ErrorSurface, AStopRestoresEveryParameterAndEndsBothSides) {
   EXPECT_EQ(gModelParams.s[1], s1);
   EXPECT_EQ(gFitEngineState.stopRequested, 0);
   EXPECT_NEAR(gFitEngineState.currentRmsd, d.rhat, 1e-6);
+  EXPECT_FALSE(platform::InputHeld());
+  EXPECT_FALSE(platform::StopFlag().load());
 }
 
 TEST_F(ErrorSurface, RefusedFitLimitsReturnZero) {
@@ -274,6 +277,8 @@ TEST_F(ContourMaps, StoppedNodesStayOutOfTheBoundary) {
                         0.5f));
   EXPECT_TRUE(ReadRows(path).empty());
   EXPECT_EQ(gFitEngineState.stopRequested, 0);
+  EXPECT_FALSE(platform::InputHeld());
+  EXPECT_FALSE(platform::StopFlag().load());
 }
 
 TEST_F(ContourMaps, LogKProfileWritesOneRowPerNode) {

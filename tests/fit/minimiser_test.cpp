@@ -1109,6 +1109,8 @@ TEST_F(MinimiserTest, AKeyPressStopsTheFitWithTheBestVertexEvaluated) {
   EXPECT_LT(host.evaluations, 30);
   EXPECT_EQ(gFitEngineState.stopRequested, 0);
   EXPECT_EQ(gSerialFitSettings.abortRequest, 1);
+  EXPECT_FALSE(platform::InputHeld());
+  EXPECT_FALSE(platform::StopFlag().load());
   // The model holds the curves of the parameters left in P.
   const ScanSet& ss = CurrentScanSet();
   EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
