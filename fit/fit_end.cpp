@@ -153,7 +153,8 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
 
 bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host), const FitEndPoint& end,
                               std::string (*name)(int k), const std::function<void()>& restore) {
-  if (LastFitEnd().kind != FitEndKind::Reached) return false;
+  // A fit the time bound ended evaluates nothing more.
+  if (LastFitEnd().kind != FitEndKind::Reached || gFitEngineState.budgetSpent) return false;
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || !(end.rmsd > RmsdResolution()) || !(end.points > 0.0)) return false;
   const std::vector<int> open = EntriesTheDataLeaveOpen(host, target, end);

@@ -193,7 +193,11 @@ bool CheckBufferSedimentationModel() {
       mp.massOrD[n] = mp.s[n] = 0.0f;
     }
     mp.included[n] = 1;
-    mp.concentrationFit[n] = b.FloatBufferSignal ? 1 : 0;
+    // The slot's concentration is the buffer's amplitude only where the
+    // loadings are solved linearly; otherwise the amplitude is a fit
+    // option of its own and the slot's concentration changes no point of
+    // the model: fitted, it would be a quantity no data determine.
+    mp.concentrationFit[n] = b.FloatBufferSignal && mp.concentrationsLinear ? 1 : 0;
     mp.massOrDFit[n] = mp.sFit[n] = 0;
     gModelParameterVector.F[n] = gModelParameterVector.F[2 * n] = 0;
   }
