@@ -503,6 +503,15 @@ std::string FitVectorEntryName(int k) {
       if (slot == 10) return "log10(ks)";
       if (slot == 11) return "log10(kd)";
     }
+    // The single species as the report labels it.
+    if (gModelSelectorFlags.NonidealSingleSpeciesModel) {
+      const bool hardSphere = gModelSelectorFlags.NonidealVariantModel != 0;
+      if (slot == 1) return gFitEngineState.molarMassParameters ? "M" : "D";
+      if (slot == 5) return "s";
+      if (slot == 9) return "c";
+      if (slot == 10) return hardSphere ? "vol.corr." : "log10(ks)";
+      if (slot == 11) return hardSphere ? "Baxter t" : "log10(kd)";
+    }
     if (slot == 13) return "meniscus";
     if (slot == 14) return "bottom";
     if (slot == 15) return "baseline";
