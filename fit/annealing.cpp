@@ -1,6 +1,4 @@
 #include "fit/annealing.h"
-#include <cstdlib>
-#include <ctime>
 
 #include <algorithm>
 #include <cmath>
