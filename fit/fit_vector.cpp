@@ -391,7 +391,8 @@ int Walk(Mode mode, int n, float* v) {
       float low = 0, high = 0;
       if (!dEntry[k] || dEntry[k] > n || !DLimitsUnder(gRangesInForce, k, &low, &high)) continue;
       // The single species' solver takes the magnitude of D as well.
-      const float value = std::clamp(gModelSelectorFlags.NonidealSingleSpeciesModel ? std::fabs(P[k]) : P[k], low, high);
+      const float given = gModelSelectorFlags.NonidealSingleSpeciesModel ? std::fabs(P[k]) : P[k];
+      const float value = std::clamp(given, low, high);
       if (!(value != P[k])) continue;
       P[k] = value;
       v[dEntry[k]] = value;

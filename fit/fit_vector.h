@@ -99,10 +99,12 @@ struct SpeciesFitRanges {
   // |s| (S) that moves a boundary one radial spacing from the meniscus by
   // the last scan: a slower species shows the data no travelling boundary.
   float sStill = 0;
-  // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
-  // by ks c and kd c, c the components' total loading in mg/ml as the model
-  // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most
-  // kNonidealKsLoadMost and kNonidealKdLoadMost.
+  // The nonideal components' (and the single species') log10 ks and log10
+  // kd (slots 10 and 11), held by ks c and kd c, c the total loading in
+  // mg/ml as the model has it at each evaluation: at least ksLoadMin and
+  // kdLoadMin, at most ksLoadMost and kdLoadMost (kNonidealKsLoadMost and
+  // kNonidealKdLoadMost; the single species' repulsive ks
+  // kNonidealSingleKsLoadMost, its attractive kd kNonidealKsLoadMost).
   bool nonidealTerms = false;
   double ksLoadMin = 0, kdLoadMin = 0;
   double ksLoadMost = 0, kdLoadMost = 0;

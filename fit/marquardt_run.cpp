@@ -67,8 +67,8 @@ void TellMarquardtRunEnd(FitHost* host, bool completed, bool budget, bool starte
     // As the finishing pass of annealing it starts where the schedule ended,
     // not at the values the user entered.
     const bool afterAnnealing = fs.useAnnealing && fs.annealStartTemperature > 0.0f && fs.annealTemperature == 0.0f;
-    ReportStoppedAwayFromMinimum(host, std::string("the model could not be computed at ") +
-                                           (afterAnnealing ? "the best point the annealing found" : "the starting values") +
+    const char* where = afterAnnealing ? "the best point the annealing found" : "the starting values";
+    ReportStoppedAwayFromMinimum(host, std::string("the model could not be computed at ") + where +
                                            " (a species of molar mass 0, or one the solver cannot compute), so no "
                                            "step was taken");
   } else if (!completed && !budget && !stoppedAtStart && fs.mlError) {
