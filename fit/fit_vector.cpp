@@ -130,14 +130,6 @@ bool DLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) {
   if (!r.nonidealD || (k != kNonidealDSlots[0] && k != kNonidealDSlots[1] && k != kNonidealDSlots[2])) return false;
   *low = r.dMin;
   *high = r.dMax;
-  // The first component's D0 no larger than a particle's of the least
-  // frictional ratio at its s0, as a discrete species' D: beyond, a fit
-  // over featureless scans sat at s0 140 S with D0 1000 (a flat level, at a
-  // second an evaluation).
-  if (k == kNonidealDSlots[0] && r.ff0Min[1] > 0.0f) {
-    const double dFloor = DAtFrictionalRatio(gModelParameterVector.P[5], r.ff0Min[1]);
-    if (dFloor > 0.0) *high = static_cast<float>(std::clamp(dFloor, static_cast<double>(r.dMin), static_cast<double>(r.dMax)));
-  }
   return true;
 }
 
@@ -698,14 +690,6 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
         for (int k : kNonidealDSlots)
           if (pv.F[k] && (multiple || k == 1)) WidenToD(r, std::fabs(static_cast<double>(pv.P[k])));
         r.nonidealD = r.dMin > 0.0f && r.dMax >= r.dMin;
-        // The least frictional ratio of the first component's D0 at its
-        // s0, never above the ratio it starts from (a fiftieth below it),
-        // as for a discrete species.
-        const double d = std::fabs(static_cast<double>(pv.P[1]));
-        const double dLeast = DAtFrictionalRatio(pv.P[5], kLeastSpeciesFrictionalRatio);
-        double ratio = kLeastSpeciesFrictionalRatio;
-        if (d > 0.0 && dLeast > 0.0) ratio = std::min(ratio, 0.98 * ratio * std::pow(dLeast / d, 2.0 / 3.0));
-        if (pv.F[1]) r.ff0Min[1] = static_cast<float>(ratio);
       }
       if (sFitted) {
         r.sMax = std::max(r.sMax, std::fabs(pv.P[5]));
