@@ -37,9 +37,14 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 // the point taken alone: points asked beyond a limit that the target takes
 // to one point evaluated before are not evaluated again either. Such a
 // simplex asks beyond its limits ever anew.
+// `stallPoints`, where given (the number of points of the misfit, an
+// rmsd), ends the schedule after two steps running that each lowered the
+// best by less than one unit of chi-square, the noise taken from the best
+// rmsd: see SimulatedAnnealingFit for where it applies.
 using FitPointTaker = void (*)(float* v, FitHost* host);
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
-                          FitTarget target, float t0, bool pointAlone = false, FitPointTaker take = nullptr);
+                          FitTarget target, float t0, bool pointAlone = false, FitPointTaker take = nullptr,
+                          double stallPoints = 0.0);
 
 // The vertices ranked by their values with a thermal fluctuation -tt ln(u)
 // added (tt <= 0): lowest ilo, highest ihi, and the fluctuated values

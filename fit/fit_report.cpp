@@ -271,6 +271,17 @@ void DiscreteSpeciesLines(std::string& l4, std::string& l5, std::string& l6, boo
   l6 += "(first is total, next are fractions)";
 }
 
+// The nonideal models' s0 where a fit ended at an end of its range.
+void AppendNonidealSAtLimit(std::string& s) {
+  const float* P = gModelParameterVector.P;
+  float low = 0, high = 0;
+  if (!gModelParameterVector.F[5] || !NonidealSLimits(5, &low, &high)) return;
+  if (P[5] >= high)
+    Appendf(s, " (at its upper fit limit %.5g)", static_cast<double>(high));
+  else if (P[5] <= low)
+    Appendf(s, " (at its lower fit limit %.5g)", static_cast<double>(low));
+}
+
 void NonidealMultipleLines(FitInfoLines& out, const FitReportInputs& in) {
   const float* P = gModelParameterVector.P;
   const bool two = P[27] > 0.0f, three = P[31] > 0.0f;
@@ -289,6 +300,7 @@ void NonidealMultipleLines(FitInfoLines& out, const FitReportInputs& in) {
   if (two) appendD(" | D2 = %.3f", 29);
   if (three) appendD(" | D3 = %.3f", 33);
   Appendf(out.line[5], "s1 = %.3f", P[5]);
+  AppendNonidealSAtLimit(out.line[5]);
   if (two) Appendf(out.line[5], " | s2 = %.3f", P[28]);
   if (three) Appendf(out.line[5], " | s3 = %.3f", P[32]);
   Appendf(out.line[6], "c1 = %.3f", P[9]);
@@ -359,7 +371,17 @@ void NonidealSingleLines(FitInfoLines& out, const FitReportInputs& in) {
   const float* P = gModelParameterVector.P;
   const FitReportInputs::Nonideal& n = in.nonideal;
   for (int k = 4; k <= 6; ++k) out.line[k].clear();
-  Appendf(out.line[4], "s = %.3f, D = %.3f, implies M= %.1f, ff0 = %.3f", P[5], n.D, n.impliedM, n.impliedFf0);
+  Appendf(out.line[4], "s = %.3f", P[5]);
+  AppendNonidealSAtLimit(out.line[4]);
+  Appendf(out.line[4], ", D = %.3f", n.D);
+  float low = 0, high = 0;
+  if (gModelParameterVector.F[1] && NonidealDiffusionLimits(1, &low, &high)) {
+    if (P[1] >= high)
+      Appendf(out.line[4], " (at its upper fit limit %.5g)", static_cast<double>(high));
+    else if (P[1] <= low)
+      Appendf(out.line[4], " (at its lower fit limit %.5g)", static_cast<double>(low));
+  }
+  Appendf(out.line[4], ", implies M= %.1f, ff0 = %.3f", n.impliedM, n.impliedFf0);
   // No particle has less friction than the sphere of its mass: a fit that
   // ended there (stopped, or run into it) is said to be off.
   if (n.impliedFf0 < 1.0f) out.line[4] += " (below 1: not physical)";
@@ -376,6 +398,16 @@ void NonidealSingleLines(FitInfoLines& out, const FitReportInputs& in) {
               P[10], n.ks1, n.ksLoad, n.kd1, n.kdLoad);
   } else {
     Appendf(out.line[5], "log10(ks) = %.3f, log10(kd) = %.3f", P[10], P[11]);
+    // A fitted term that ended at an end of its range (ks c or kd c at the
+    // loading).
+    for (int k : {10, 11}) {
+      if (!gModelParameterVector.F[k] || !NonidealTermLimits(k, &low, &high)) continue;
+      const char* name = k == 10 ? "log10(ks)" : "log10(kd)";
+      if (P[k] >= high)
+        Appendf(out.line[5], " | %s at its upper fit limit %.3f", name, static_cast<double>(high));
+      else if (P[k] <= low)
+        Appendf(out.line[5], " | %s at its lower fit limit %.3f", name, static_cast<double>(low));
+    }
   }
   Appendf(out.line[6], "c=%.3f (vol fract %.2f%%)", P[9], 100.0 * n.volumeFraction);
 }

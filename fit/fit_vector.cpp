@@ -113,7 +113,15 @@ bool TermLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) 
   if (!(c > 0.0) || !std::isfinite(c)) return false;
   const bool ks = k == kLogKsSlot;
   *low = static_cast<float>(std::log10((ks ? r.ksLoadMin : r.kdLoadMin) / c));
-  *high = static_cast<float>(std::log10((ks ? kNonidealKsLoadMost : kNonidealKdLoadMost) / c));
+  *high = static_cast<float>(std::log10((ks ? r.ksLoadMost : r.kdLoadMost) / c));
+  return true;
+}
+
+// The ends of the nonideal models' s0 (k = 5) under the given ranges.
+bool SLimitsUnder(const SpeciesFitRanges& r, int k, float* low, float* high) {
+  if (!r.nonidealS || k != 5) return false;
+  *low = -r.sMax;
+  *high = r.sMax;
   return true;
 }
 
@@ -184,6 +192,7 @@ float EvaluationValue(int k, float v) {
     return v;
   }
   if (k >= 5 && k <= 8 && gRangesInForce.on) return std::clamp(v, -gRangesInForce.sMax, gRangesInForce.sMax);
+  if (k == 5 && gRangesInForce.nonidealS) return std::clamp(v, -gRangesInForce.sMax, gRangesInForce.sMax);
   if (k >= 9 && k <= 12) return (!IsNonidealSpecies() && v < 0.0f) ? 0.0f : v;
   if (k == 13) return v < fs.meniscusMin ? fs.meniscusMin : (v > fs.meniscusMax ? fs.meniscusMax : v);
   if (k == 14 && gModelParams.cellLengthOption) return v;  // a cell length, not a radius
@@ -381,7 +390,9 @@ int Walk(Mode mode, int n, float* v) {
     for (int k : kNonidealDSlots) {
       float low = 0, high = 0;
       if (!dEntry[k] || dEntry[k] > n || !DLimitsUnder(gRangesInForce, k, &low, &high)) continue;
-      const float value = std::clamp(P[k], low, high);
+      // The single species' solver takes the magnitude of D as well.
+      const float given = gModelSelectorFlags.NonidealSingleSpeciesModel ? std::fabs(P[k]) : P[k];
+      const float value = std::clamp(given, low, high);
       if (!(value != P[k])) continue;
       P[k] = value;
       v[dEntry[k]] = value;
@@ -493,6 +504,15 @@ std::string FitVectorEntryName(int k) {
       if (slot == 10) return "log10(ks)";
       if (slot == 11) return "log10(kd)";
     }
+    // The single species as the report labels it.
+    if (gModelSelectorFlags.NonidealSingleSpeciesModel) {
+      const bool hardSphere = gModelSelectorFlags.NonidealVariantModel != 0;
+      if (slot == 1) return gFitEngineState.molarMassParameters ? "M" : "D";
+      if (slot == 5) return "s";
+      if (slot == 9) return "c";
+      if (slot == 10) return hardSphere ? "vol.corr." : "log10(ks)";
+      if (slot == 11) return hardSphere ? "Baxter t" : "log10(kd)";
+    }
     if (slot == 13) return "meniscus";
     if (slot == 14) return "bottom";
     if (slot == 15) return "baseline";
@@ -559,7 +579,8 @@ double NonidealComponentsLoading() {
   const float* P = gModelParameterVector.P;
   const double signal = CurrentScanSet().signalPerConcentration;
   double total = std::fabs(P[kLoadingSlots[0]]);
-  for (int k : {kLoadingSlots[1], kLoadingSlots[2]}) total += std::max(P[k], 0.0f);
+  if (gModelSelectorFlags.NonidealMultipleSpeciesModel)
+    for (int k : {kLoadingSlots[1], kLoadingSlots[2]}) total += std::max(P[k], 0.0f);
   return total / (signal > 0.0 ? signal : 1.0);
 }
 
@@ -588,6 +609,10 @@ bool DataRanges(SpeciesFitRanges& r) {
     const int first = std::max(1, ss.firstFitPoint[1]), last = std::min(ss.points[1], ss.lastFitPoint[1]);
     if (last > first) dr = (static_cast<double>(ss.radii[1][last]) - ss.radii[1][first]) / (last - first);
   }
+  // A scan of a single point in the fit limits has no spacing: it resolves
+  // nothing finer than the fit range itself (over scans of 3 radii a fit
+  // with no range walked s to 4e34 S and M to 1e24 g/mol).
+  if (!(dr > 0.0)) dr = ss.rightFitLimit - ss.leftFitLimit;
   const double meniscus = std::min(mp.meniscus, fs.meniscusMin), bottom = std::max(mp.bottom, fs.bottomMax);
   if (!(w2tFirst > 0.0) || !(tLast > 0.0) || !(dr > 0.0) || !(meniscus > 0.0) || !(bottom > meniscus)) return false;
   // s: twice the s that carries a species across the whole column by the
@@ -623,26 +648,53 @@ void WidenToD(SpeciesFitRanges& r, double d) {
 
 SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
   SpeciesFitRanges r;
-  if (gModelSelectorFlags.NonidealMultipleSpeciesModel && !CurrentScanSet().equilibriumMode) {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const bool multiple = sel.NonidealMultipleSpeciesModel != 0;
+  // The single species in its plain form: s0 and D0 in slots 5 and 1
+  // (not its molar mass), log10 ks and kd in 10 and 11 (not the
+  // hard-sphere variant's terms, nor a cosolute's tables).
+  const AssociationModelParams& as = gAssociationModelParams;
+  const bool single = sel.NonidealSingleSpeciesModel && !multiple;
+  const bool singleTerms = single && !sel.NonidealVariantModel && !as.polynomialSD && !as.csClSD;
+  if ((multiple || single) && !CurrentScanSet().equilibriumMode) {
     const ModelParameterVector& pv = gModelParameterVector;
     const double c = NonidealComponentsLoading();
-    if (c > 0.0 && std::isfinite(c) && (pv.F[kLogKsSlot] || pv.F[kLogKdSlot])) {
+    if ((multiple || singleTerms) && c > 0.0 && std::isfinite(c) && (pv.F[kLogKsSlot] || pv.F[kLogKdSlot])) {
       // Never above where the fit starts: there a term has no effect.
       auto least = [c](float logK) {
         return std::min(kNonidealTermLoadLeast, std::pow(10.0, static_cast<double>(logK)) * c);
       };
       r.ksLoadMin = least(pv.P[kLogKsSlot]);
       r.kdLoadMin = least(pv.P[kLogKdSlot]);
-      r.nonidealTerms = r.ksLoadMin > 0.0 && r.kdLoadMin > 0.0;
+      r.ksLoadMost = kNonidealKsLoadMost;
+      r.kdLoadMost = kNonidealKdLoadMost;
+      if (single && as.repulsive) {
+        // Never below where the fit starts either: the single species
+        // computes any repulsive ks c.
+        r.ksLoadMost = std::max(kNonidealSingleKsLoadMost, std::pow(10.0, static_cast<double>(pv.P[kLogKsSlot])) * c);
+        r.kdLoadMost = std::max(kNonidealKdLoadMost, std::pow(10.0, static_cast<double>(pv.P[kLogKdSlot])) * c);
+      } else if (single) {
+        r.kdLoadMost = kNonidealKsLoadMost;
+      }
+      r.nonidealTerms = r.ksLoadMin > 0.0 && r.kdLoadMin > 0.0 && std::isfinite(r.ksLoadMost) &&
+                        std::isfinite(r.kdLoadMost);
     }
     // The components' D0 as the discrete species' D, never narrower than
-    // where the fit starts.
+    // where the fit starts; the single species' only where slot 1 is a D.
     bool fitted = false;
-    for (int k : kNonidealDSlots) fitted = fitted || pv.F[k] != 0;
-    if (fitted && DataRanges(r)) {
-      for (int k : kNonidealDSlots)
-        if (pv.F[k]) WidenToD(r, std::fabs(static_cast<double>(pv.P[k])));
-      r.nonidealD = r.dMin > 0.0f && r.dMax >= r.dMin;
+    const bool dSlots = multiple || !gFitEngineState.molarMassParameters;
+    for (int k : kNonidealDSlots) fitted = fitted || (dSlots && pv.F[k] != 0 && (multiple || k == 1));
+    const bool sFitted = pv.F[5] != 0;
+    if ((fitted || sFitted) && DataRanges(r)) {
+      if (fitted) {
+        for (int k : kNonidealDSlots)
+          if (pv.F[k] && (multiple || k == 1)) WidenToD(r, std::fabs(static_cast<double>(pv.P[k])));
+        r.nonidealD = r.dMin > 0.0f && r.dMax >= r.dMin;
+      }
+      if (sFitted) {
+        r.sMax = std::max(r.sMax, std::fabs(pv.P[5]));
+        r.nonidealS = r.sMax > 0.0f && std::isfinite(r.sMax);
+      }
     }
     return r;
   }
@@ -679,7 +731,8 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
 }
 
 SpeciesFitRangesScope::SpeciesFitRangesScope() {
-  if (gRangesInForce.on || gRangesInForce.nonidealTerms || gRangesInForce.nonidealD) return;
+  if (gRangesInForce.on || gRangesInForce.nonidealTerms || gRangesInForce.nonidealD || gRangesInForce.nonidealS)
+    return;
   outer_ = true;
   gRangesInForce = gRangesOfLastFit = SpeciesFitRangesForCurrentFit();
 }
@@ -735,6 +788,8 @@ bool NonidealTermLimits(int k, float* low, float* high) { return TermLimitsUnder
 
 bool NonidealDiffusionLimits(int k, float* low, float* high) { return DLimitsUnder(gRangesOfLastFit, k, low, high); }
 
+bool NonidealSLimits(int k, float* low, float* high) { return SLimitsUnder(gRangesOfLastFit, k, low, high); }
+
 void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
   const ModelParams& mp = gModelParams;
   int count = FitOptionCount(CurrentFitOptions());
@@ -748,5 +803,6 @@ void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
     ranged[count] = species > 0 && SpeciesFitLimits(k, mp.s[species], &low, &high) ? 1 : 0;
     if (NonidealTermLimits(k, &low, &high) && gModelParameterVector.P[k] >= high) ranged[count] = 1;
     if (NonidealDiffusionLimits(k, &low, &high)) ranged[count] = 1;
+    if (NonidealSLimits(k, &low, &high)) ranged[count] = 1;
   }
 }

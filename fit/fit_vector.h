@@ -99,17 +99,25 @@ struct SpeciesFitRanges {
   // |s| (S) that moves a boundary one radial spacing from the meniscus by
   // the last scan: a slower species shows the data no travelling boundary.
   float sStill = 0;
-  // The nonideal components' log10 ks and log10 kd (slots 10 and 11), held
-  // by ks c and kd c, c the components' total loading in mg/ml as the model
-  // has it at each evaluation: at least ksLoadMin and kdLoadMin, at most
-  // kNonidealKsLoadMost and kNonidealKdLoadMost.
+  // The nonideal components' (and the single species') log10 ks and log10
+  // kd (slots 10 and 11), held by ks c and kd c, c the total loading in
+  // mg/ml as the model has it at each evaluation: at least ksLoadMin and
+  // kdLoadMin, at most ksLoadMost and kdLoadMost (kNonidealKsLoadMost and
+  // kNonidealKdLoadMost; the single species' repulsive ks
+  // kNonidealSingleKsLoadMost, its attractive kd kNonidealKsLoadMost).
   bool nonidealTerms = false;
   double ksLoadMin = 0, kdLoadMin = 0;
+  double ksLoadMost = 0, kdLoadMost = 0;
   // The nonideal components' D0 (slots 1, 29, 33, 1e-7 cm^2/s) between dMin
   // and dMax, set as for the discrete species: along the valley where D0
   // trades with kd a fit once walked D0 towards 0, where the solver follows
   // ever sharper boundaries.
   bool nonidealD = false;
+  // The nonideal models' s0 (slot 5) within +-sMax, as a discrete species'
+  // s: beyond, the boundary has left the column before the first scan and
+  // the data say nothing more, while the moving frame's work grows with s
+  // (a fit over noise once walked s0 to 40 000 S).
+  bool nonidealS = false;
 };
 // The least ks c and kd c of a fit (or the start's, when lower): below it a
 // term changes s or D by less than the single-precision rounding of the
@@ -124,8 +132,14 @@ constexpr double kNonidealKsLoadMost = 0.99;
 // of a thousand times the component's D, beyond any nonideality of a real
 // solution.
 constexpr double kNonidealKdLoadMost = 1000.0;
+// The single species' s = s0 / (1 + ks c) has no pole for a repulsive ks:
+// at ks c 1000 the plateau sediments at a thousandth of s0, a level the
+// data cannot tell from one standing still. An attractive ks or kd (1 - k c)
+// has its pole at k c = 1, held at kNonidealKsLoadMost as above.
+constexpr double kNonidealSingleKsLoadMost = 1000.0;
 // The components' total loading in mg/ml as the model has it now: the
-// loadings of components 1 to 3 over the signal per mg/ml.
+// loadings of components 1 to 3 over the signal per mg/ml (of the single
+// species, its loading).
 double NonidealComponentsLoading();
 // The ends of log10 ks (k = 10) or log10 kd (k = 11) of the nonideal
 // components under the last fit's ranges at the loading the model has now;
@@ -134,6 +148,9 @@ bool NonidealTermLimits(int k, float* low, float* high);
 // The ends of a nonideal component's D0 (k = 1, 29 or 33) under the last
 // fit's ranges; false where it has none.
 bool NonidealDiffusionLimits(int k, float* low, float* high);
+// The ends of the nonideal models' s0 (k = 5) under the last fit's ranges;
+// false where it has none.
+bool NonidealSLimits(int k, float* low, float* high);
 // The fastest D a species takes in any fit (1e-7 cm^2/s): 1e-4 cm^2/s, above
 // every solute in water (the proton's 9.3e-5 cm^2/s at 25 degrees C; salts
 // and sugars 5e-6 to 2e-5).

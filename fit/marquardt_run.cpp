@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "data/scan_set.h"
@@ -63,8 +64,13 @@ void TellMarquardtRunEnd(FitHost* host, bool completed, bool budget, bool starte
       ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(moved), shrunk, done,
                          FitVectorEntryNames(held));
   } else if (uncomputedStart && !budget) {
-    ReportStoppedAwayFromMinimum(host, "the model could not be computed at the starting values (a species of molar "
-                                       "mass 0, or one the solver cannot compute), so no step was taken");
+    // As the finishing pass of annealing it starts where the schedule ended,
+    // not at the values the user entered.
+    const bool afterAnnealing = fs.useAnnealing && fs.annealStartTemperature > 0.0f && fs.annealTemperature == 0.0f;
+    const char* where = afterAnnealing ? "the best point the annealing found" : "the starting values";
+    ReportStoppedAwayFromMinimum(host, std::string("the model could not be computed at ") + where +
+                                           " (a species of molar mass 0, or one the solver cannot compute), so no "
+                                           "step was taken");
   } else if (!completed && !budget && !stoppedAtStart && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {

@@ -69,6 +69,7 @@ struct StaticGridState {
 struct DepletionStop {
   int node = 0;
   double threshold = 0;
+  bool negative = false;  // the loading there, and so the threshold, below 0
   int activeStart = 1;
   bool stopped = false;
 };
@@ -1161,15 +1162,21 @@ void SetupDepletionStopTest() {
   if (node < 1 || node > N) return;
   const double c = g.Concentration[node];
   // Nothing there yet: a threshold of 0 would stop at the first undershoot.
-  if (!(c > 0)) return;
+  // A negative loading (the nonideal models take the signal's sign as it
+  // is) depletes towards 0 from below: without its own test a fit that
+  // walked the loading negative ran every such solve to the last scan, at
+  // a second each.
+  if (!(c != 0)) return;
   gStop.node = node;
   gStop.threshold = kDepletionFraction * c;
+  gStop.negative = c < 0;
 }
 
 bool IsDepletionStopReached() {
   if (gStop.node == 0 || Solvent() || Hooks().zoneCentrifugation()) return false;
   const double c = G().Concentration[gStop.node];
-  if (c < gStop.threshold || (RS().s > 0 && gStop.activeStart > gStop.node)) gStop.stopped = true;
+  const bool depleted = gStop.negative ? c > gStop.threshold : c < gStop.threshold;
+  if (depleted || (RS().s > 0 && gStop.activeStart > gStop.node)) gStop.stopped = true;
   return gStop.stopped;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <utility>
 #include <filesystem>
@@ -588,6 +589,105 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
     for (const std::string& b : host.boxes) notes += b == "|" + end.text;
     EXPECT_LE(host.boxes.size() - notes, 1u) << testing::PrintToString(host.boxes);
   }
+}
+
+// Featureless scans fitted by the nonideal models (s0, D0, loading, log10
+// ks and kd floated from 4 / 6 / 1 / -1 / -1.7) and one discrete species
+// over scans of 3 radii, one solver thread: pure noise, every value 0.5,
+// two scans hours apart, scans all taken at one time. Every fit ends by
+// itself, finite, never by the whole fit's time bound: s0 walked to 40 000 S
+// (each evaluation then took seconds) where no range held it, and over scans
+// of one point in the fit limits the discrete species' s and M walked to
+// 4e34 S and 1e24 g/mol. s stays within its range, whose end is the s that
+// carries a boundary across the widest column by the first scan, twice
+// over. The CPU each fit took is printed.
+TEST_F(DiscreteSpeciesTest, FeaturelessScansEndEveryNonidealAndThreePointFit) {
+  struct Row {
+    const char* name;
+    int model;  // 227 single nonideal species, 893 nonideal components, 1 discrete species
+    const char* method;
+    float level, noise;
+    int scans = 20, points = 600;
+    double first = 1200.0, interval = 600.0;
+  };
+  const Row rows[] = {
+      {"single species, annealing, pure noise", 227, "annealing", 0.0f, 0.01f},
+      {"components, annealing, pure noise", 893, "annealing", 0.0f, 0.01f},
+      {"single species, simplex, flat", 227, "simplex", 0.5f, 0.0f},
+      {"components, simplex, flat", 893, "simplex", 0.5f, 0.0f},
+      {"single species, simplex, one time", 227, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
+      {"components, simplex, one time", 893, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
+      {"single species, annealing, two scans hours apart", 227, "annealing", 0.5f, 0.01f, 2, 600, 600.0, 10200.0},
+      {"one species, annealing, 3 points a scan", 1, "annealing", 0.5f, 0.01f, 20, 3},
+  };
+  const int threads = LammThreadCount();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fittest::ResetFitState();
+    LoadExperiment(row.scans, row.points, row.first, row.interval);
+    gSolutionConditions.vbarRho = 0.73f;
+    gSolutionConditions.temperature = 293.15f;
+    LammThreadCount() = 1;
+    ScanSet& ss = CurrentScanSet();
+    std::mt19937 engine(15);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    for (int j = 1; j <= ss.count; ++j)
+      for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = row.level + row.noise * noise(engine);
+    ModelParams& mp = gModelParams;
+    for (int k = 1; k <= 4; ++k) mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = mp.concentrationFit[k] = 0;
+    if (row.model == 1) {
+      gModelSelectorFlags.LammDiscreteModel = 1;
+      gFitEngineState.molarMassParameters = 1;
+      mp.included[1] = 1;
+      mp.s[1] = 5.0f;
+      mp.massOrD[1] = 69000.0f;
+      mp.concentration[1] = 0.5f;
+      mp.concentrationsLinear = 1;
+    } else {
+      (row.model == 227 ? gModelSelectorFlags.NonidealSingleSpeciesModel
+                        : gModelSelectorFlags.NonidealMultipleSpeciesModel) = 1;
+      gFitEngineState.molarMassParameters = 0;
+      mp.s[1] = 4.0f;
+      mp.massOrD[1] = 6.0f;
+      mp.concentration[1] = 1.0f;
+      mp.concentration[2] = -1.0f;  // log10 ks
+      mp.concentration[3] = -1.7f;  // log10 kd
+      mp.nonidealTerm[3] = 0.0f;    // no second component
+      mp.concentrationFit[1] = mp.concentrationFit[2] = mp.concentrationFit[3] = 1;
+    }
+    mp.sFit[1] = mp.massOrDFit[1] = 1;
+    PackModelParameters();
+    FitEngineState& fs = gFitEngineState;
+    fs.useSimplex = std::strcmp(row.method, "simplex") == 0;
+    fs.useMarquardt = std::strcmp(row.method, "marquardt") == 0;
+    fs.useAnnealing = std::strcmp(row.method, "annealing") == 0;
+    SeedGaussRandom(15);
+    ModelHost host;
+    SimulateModel(&host);
+    const std::clock_t start = std::clock();
+    EXPECT_EQ(FitCurrentModel(&host), 1);
+    const double cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    const FitEndRecord end = LastFitEnd();
+    std::printf("%s: %.1f s CPU, %d evaluations, rmsd %.6g, %s: %s\n", row.name, cpu, host.evaluations, CalcRmsd(),
+                FitEndKindName(end.kind).c_str(), end.text.c_str());
+    EXPECT_TRUE(std::isfinite(CalcRmsd()));
+    EXPECT_NE(end.kind, FitEndKind::None);
+    EXPECT_NE(end.kind, FitEndKind::Stopped) << end.text;
+    EXPECT_EQ(end.text.find("minutes"), std::string::npos) << end.text;
+    const float* P = gModelParameterVector.P;
+    for (int k : {1, 5, 9, 10, 11}) EXPECT_TRUE(std::isfinite(P[k])) << k;
+    float low = 0.0f, high = 0.0f;
+    if (row.model == 1)
+      ASSERT_TRUE(SpeciesFitLimits(5, P[5], &low, &high));
+    else
+      ASSERT_TRUE(NonidealSLimits(5, &low, &high));
+    EXPECT_GE(P[5], low);
+    EXPECT_LE(P[5], high);
+    const double w2t1 = ss.records[1].w2t;
+    const double widest = std::log(fs.bottomMax / fs.meniscusMin);
+    EXPECT_NEAR(high, std::max(100.0, 2.0 * widest / w2t1 * 1e13), 1e-3 * high);
+  }
+  LammThreadCount() = threads;
 }
 
 // A fluorescence signal that grows by 2 %/h while the run goes on: the drift,

@@ -331,9 +331,21 @@ TEST_F(StaticGridLamm, RefusedGridsAndStopNodesWithoutATest) {
   CurrentScanSet().rightFitLimit = 7.0f;
   SetupDepletionStopTest();
   EXPECT_GT(StaticGridStopNode(), 0);
-  g.Concentration[StaticGridStopNode()] = 0;
+  const int watched = StaticGridStopNode();
+  g.Concentration[watched] = 0;
   SetupDepletionStopTest();
   EXPECT_EQ(StaticGridStopNode(), 0);
+  // A negative loading there is watched as well, depleted once it rises
+  // above a ten-thousandth of its start towards 0 (or past it).
+  for (const auto& [now, depleted] : {std::pair{-0.5, false}, std::pair{-0.99e-4, true}, std::pair{0.01, true}}) {
+    SCOPED_TRACE(now);
+    g.Concentration[watched] = -1.0;
+    SetupDepletionStopTest();
+    EXPECT_EQ(StaticGridStopNode(), watched);
+    g.Concentration[watched] = now;
+    EXPECT_EQ(IsDepletionStopReached(), depleted);
+  }
+  g.Concentration[watched] = 0;
   // Two equal radii: refused before any assembly.
   g.Radius[10] = g.Radius[9];
   SetLammSolverStartState(nullptr, true);
