@@ -503,6 +503,10 @@ void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
     end.signalUnits[static_cast<size_t>(k)] = NamedInSignalUnits(ContiFitVectorEntryName(k));
   std::vector<float> at(end.value);
   Conti().finalEvaluation = 0;
+  // The end's display freed the normal equations: without them the
+  // evaluation that restores the end would show the distribution it finds
+  // in place (already a density) divided by the grid's widths once more.
+  SetupContiGrid();
   end.rmsd = ContiSimplexSim(at.data(), host);
   end.points = gFittedPoints;
   if (!(end.rmsd < kRejectedTrial) || FS().stopRequested) end.rmsd = 0.0;
