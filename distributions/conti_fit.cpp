@@ -492,7 +492,7 @@ std::vector<float> PackedContiFitVector() {
 // distribution unregularised, as during the iterations); then the end
 // point evaluated again as the fit left it, regularised, and shown.
 void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
-  if (LastFitEnd().kind != FitEndKind::Reached) return;
+  if (LastFitEnd().kind != FitEndKind::Reached || FS().budgetSpent) return;
   FitEndPoint end;
   end.value = PackedContiFitVector();
   const int n = static_cast<int>(end.value.size()) - 1;

@@ -981,15 +981,18 @@ TEST_F(FeaturelessRuns, PureNoiseAboutALevelWithoutNoiseTermsEndsAlikeByEveryMet
     const char* name;
     int scans;
     unsigned seed;
+    bool example = false;  // the example's first `scans` scans, every value replaced
   };
-  for (const Row& row : {Row{"six scans", 6, 7}, Row{"twenty scans", 20, 8}}) {
+  for (const Row& row : {Row{"six scans", 6, 7}, Row{"twenty scans", 20, 8}, Row{"the example's twenty scans", 20, 9, true}}) {
     std::vector<std::string> ends;
     for (Method method : {Method::Simplex, Method::Marquardt}) {
       SCOPED_TRACE(std::string(row.name) + (method == Method::Simplex ? " simplex" : " marquardt"));
       StartAgain();
       Conti().multipleThreads = 0;
       Shown();
-      ASSERT_TRUE(LoadAllData(PickedFiles(dir_, WriteFlat(0.5, 0.01, row.scans, 600, row.seed))));
+      const std::filesystem::path folder = row.example ? dir_ / "example" : dir_;
+      ASSERT_TRUE(LoadAllData(PickedFiles(folder, row.example ? FeaturelessExample(folder, row.scans, 0.5, 0.01, row.seed)
+                                                              : WriteFlat(0.5, 0.01, row.scans, 600, row.seed))));
       ui_->lenient = true;
       Window().Dispatch(275);
       forms_.Expect({"", {{405, "15"}, {406, "1"}, {407, "10"}, {435, "5.9000"}}, {{431, 0}, {455, 0}, {432, 0}, {416, 1}, {434, 1}}});
@@ -1005,11 +1008,17 @@ TEST_F(FeaturelessRuns, PureNoiseAboutALevelWithoutNoiseTermsEndsAlikeByEveryMet
         if (++evaluations == 3000) platform::PostKeyDown(' ');
       });
       const auto start = std::clock();
-      Window().Dispatch(215);
+      // An end away from a minimum says that a second Fit continues from
+      // there: so it does, once more at most.
+      for (int fit = 1; fit <= 3; ++fit) {
+        Window().Dispatch(215);
+        Drain();
+        std::printf("%s, fit %d: %.1f s CPU, %s: %s\n", row.name, fit, double(std::clock() - start) / CLOCKS_PER_SEC,
+                    FitEndKindName(LastFitEnd().kind).c_str(), LastFitEnd().text.c_str());
+        if (LastFitEnd().kind != FitEndKind::NotReached) break;
+        EXPECT_LT(fit, 3) << LastFitEnd().text;
+      }
       platform::SetEventPump({});
-      Drain();
-      std::printf("%s: %.1f s CPU, %s: %s\n", row.name, double(std::clock() - start) / CLOCKS_PER_SEC,
-                  FitEndKindName(LastFitEnd().kind).c_str(), LastFitEnd().text.c_str());
       const ContiSettings& cs = Conti();
       EXPECT_NE(LastFitEnd().kind, FitEndKind::Stopped) << LastFitEnd().text;
       EXPECT_NE(LastFitEnd().kind, FitEndKind::Limit) << LastFitEnd().text;
