@@ -468,14 +468,16 @@ std::vector<float> PackedContiFitVector() {
 // distribution unregularised, as during the iterations); then the end
 // point evaluated again as the fit left it, regularised, and shown.
 void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
-  if (LastFitEnd().kind != FitEndKind::Reached) return;
+  if (LastFitEnd().kind != FitEndKind::Reached || FS().budgetSpent) return;
   FitEndPoint end;
   end.value = PackedContiFitVector();
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || start.size() != end.value.size()) return;
   end.start = start;
-  // The shown one-dimensional distribution gave its work arrays back: the
-  // probes need them again, as a fit's start does.
+  // The end's display gave the work arrays and the normal equations back:
+  // the probes need them again, as a fit's start does, and without them the
+  // evaluation that restores the end would show the distribution it finds
+  // in place (already a density) divided by the grid's widths once more.
   if (!SetupContiGrid()) return;
   end.signalUnits.assign(end.value.size(), 0);
   for (int k = 1; k <= n; ++k)

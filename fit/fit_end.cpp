@@ -104,8 +104,9 @@ double NoiseFromNeighbours(double* differences) {
 }
 
 std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
-                                         const FitEndPoint& end) {
+                                         const FitEndPoint& end, FitEndFall* fall) {
   std::vector<int> open;
+  if (fall) *fall = FitEndFall{};
   const int n = static_cast<int>(end.value.size()) - 1;
   const double resolution = RmsdResolution();
   if (n < 1 || !(end.points > 0.0) || !(end.rmsd > resolution) || !std::isfinite(end.rmsd)) return open;
@@ -141,6 +142,7 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
       if (trial[u] != wanted || !(rmsd < kRejectedTrial)) continue;
       ++computed;
       const double change = end.points * (static_cast<double>(rmsd) * rmsd - end.rmsd * end.rmsd) / sigma2;
+      if (fall && change <= -kStalledChiSquare && -change > fall->units) *fall = FitEndFall{j, -change};
       if (!(std::fabs(change) < kStalledChiSquare)) {
         within = false;
         break;
@@ -153,14 +155,24 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
 
 bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host), const FitEndPoint& end,
                               std::string (*name)(int k), const std::function<void()>& restore) {
-  // A fit the time bound ended evaluates nothing more.
+  // The whole fit's time bound tells its end when the fit's scope closes,
+  // after this: until then the record still says reached. A fit the bound
+  // ended evaluates nothing more.
   if (LastFitEnd().kind != FitEndKind::Reached || gFitEngineState.budgetSpent) return false;
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || !(end.rmsd > RmsdResolution()) || !(end.points > 0.0)) return false;
-  const std::vector<int> open = EntriesTheDataLeaveOpen(host, target, end);
+  FitEndFall fall;
+  const std::vector<int> open = EntriesTheDataLeaveOpen(host, target, end, &fall);
   // A stop taken during the probes leaves the end as told.
   gFitEngineState.stopRequested = 0;
   restore();
+  if (fall.entry > 0) {
+    char why[160];
+    std::snprintf(why, sizeof why, "moving %s by a tenth lowers chi-square by %.1f", name(fall.entry).c_str(),
+                  fall.units);
+    ReportStoppedAwayFromMinimum(host, why);
+    return true;
+  }
   if (open.empty()) return false;
   std::vector<std::string> names;
   for (int k : open) names.push_back(name(k));

@@ -204,18 +204,28 @@ struct FitEndPoint {
 // Whether a quantity the report names so is in units of the signal: the
 // loadings c1..c4, the baseline, a buffer's signal.
 bool NamedInSignalUnits(const std::string& name);
+// A move of the probes that lowered chi-square by a unit or more: the end
+// is no minimum along that entry.
+struct FitEndFall {
+  int entry = 0;       // one-based; 0: no probe lowered chi-square that far
+  double units = 0.0;  // the fall, in units of chi-square
+};
 // The entries (one-based) that the data leave open at `end`, probed through
 // `target` (float(*)(float* v, FitHost*), which writes into v the point the
 // model took): at most 2n evaluations, none for an exact fit (an rmsd below
 // RmsdResolution) or without points. The model is left at the last probe:
-// the caller evaluates the end point again.
+// the caller evaluates the end point again. `fall` (optional) receives the
+// largest fall a probe found, which tells nothing of the entry's side.
 std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
-                                         const FitEndPoint& end);
+                                         const FitEndPoint& end, FitEndFall* fall = nullptr);
 // Tells the end Undetermined (ReportUndetermined, the entries' names from
 // `name`) when the fit ended reached and the data leave entries open; an end
 // by a limit, a stop or another test stays as told (its point is no minimum
-// the fit settled on). `restore` evaluates the end point again, as the fit
-// left it, after any probe. True when something was named.
+// the fit settled on). A reached end from which a probe's move lowers
+// chi-square by a unit or more is none either: it is told stopped away from
+// a minimum (ReportStoppedAwayFromMinimum, naming the entry and the fall),
+// whatever else the probes found. `restore` evaluates the end point again,
+// as the fit left it, after any probe. True when the end was told again.
 bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host), const FitEndPoint& end,
                               std::string (*name)(int k), const std::function<void()>& restore);
 

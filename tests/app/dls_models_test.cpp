@@ -87,17 +87,34 @@ TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
     // no say in a DLS model, and the fit names it (it once ended NaN, or at
     // 5e35, told as kept).
     bool annealingWithS = false;
+    // Not the saved sets: one set of 200 lag times holding
+    // 0.5 exp(-2e4 tau) + N(0, 0.001) drawn from this seed.
+    unsigned seed = 0;
   };
   const Case cases[] = {
       {"Stokes radius from 3 nm", false, 3.0f, 5.0},
       {"cumulant mean D from 3e-7 cm^2/s", true, 3.0f, kD5nm * 1e7},
       {"Stokes radius, amplitude and s by annealing", false, 3.0f, 5.0, true},
+      // g(1) = sqrt(0.5) exp(-1e4 tau): D = 1e4 / (1e-4 q^2), a radius of
+      // 5 nm x kD5nm / D.
+      {"Stokes radius, amplitude and s by annealing, seed 1", false, 3.0f, 5.0 * kD5nm * 3.50141e10 / 1e4, true, 1},
+      {"Stokes radius, amplitude and s by annealing, seed 2", false, 3.0f, 5.0 * kD5nm * 3.50141e10 / 1e4, true, 2},
+      {"Stokes radius, amplitude and s by annealing, seed 3", false, 3.0f, 5.0 * kD5nm * 3.50141e10 / 1e4, true, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // The saved sets take the first letter of the chosen name.
-    Load({(dir_ / "ftart1.dlsdat").string(), (dir_ / "ftart2.dlsdat").string()});
-    ASSERT_EQ(CurrentScanSet().count, 2);
+    if (c.seed) {
+      std::mt19937 gen(c.seed);
+      std::normal_distribution<double> noise(0.0, 1e-3);
+      const std::string path = (dir_ / ("drawn" + std::to_string(c.seed) + ".dlsdat")).string();
+      std::ofstream(path) << apptest::DlsSetText(1, 200, [&] { return noise(gen); });
+      Load({path});
+      ASSERT_EQ(CurrentScanSet().count, 1);
+    } else {
+      // The saved sets take the first letter of the chosen name.
+      Load({(dir_ / "ftart1.dlsdat").string(), (dir_ / "ftart2.dlsdat").string()});
+      ASSERT_EQ(CurrentScanSet().count, 2);
+    }
     if (c.cumulants) {
       Window().Dispatch(890);
     } else {

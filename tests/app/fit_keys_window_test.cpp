@@ -970,6 +970,80 @@ TEST_F(FeaturelessRuns, FeaturelessFitsEndByThemselves) {
   }
 }
 
+// Pure noise about 0.5 (N(0, 0.01)) through a Fit of c(s) with f/f0 and
+// the meniscus floated and no noise terms, by the simplex and by
+// Marquardt-Levenberg on one thread: the level is material, f/f0 has no
+// say in it, and both methods end alike, finite, f/f0 within its ceiling.
+// The end is shown as the fit left it: a Run of the end's parameters
+// gives the same distribution, curves and rmsd to the bit.
+TEST_F(FeaturelessRuns, PureNoiseAboutALevelWithoutNoiseTermsEndsAlikeByEveryMethod) {
+  struct Row {
+    const char* name;
+    int scans;
+    unsigned seed;
+    bool example = false;  // the example's first `scans` scans, every value replaced
+  };
+  for (const Row& row : {Row{"six scans", 6, 7}, Row{"twenty scans", 20, 8}, Row{"the example's twenty scans", 20, 9, true}}) {
+    std::vector<std::string> ends;
+    for (Method method : {Method::Simplex, Method::Marquardt}) {
+      SCOPED_TRACE(std::string(row.name) + (method == Method::Simplex ? " simplex" : " marquardt"));
+      StartAgain();
+      Conti().multipleThreads = 0;
+      Shown();
+      const std::filesystem::path folder = row.example ? dir_ / "example" : dir_;
+      ASSERT_TRUE(LoadAllData(PickedFiles(folder, row.example ? FeaturelessExample(folder, row.scans, 0.5, 0.01, row.seed)
+                                                              : WriteFlat(0.5, 0.01, row.scans, 600, row.seed))));
+      ui_->lenient = true;
+      Window().Dispatch(275);
+      forms_.Expect({"", {{405, "15"}, {406, "1"}, {407, "10"}, {435, "5.9000"}}, {{431, 0}, {455, 0}, {432, 0}, {416, 1}, {434, 1}}});
+      Window().Dispatch(212);
+      Window().Dispatch(213);
+      Drain();
+      FitEngineState& fs = gFitEngineState;
+      fs.meniscusMin = 5.8f;
+      fs.meniscusMax = 5.95f;
+      Choose(method);
+      int evaluations = 0;
+      platform::SetEventPump([&] {
+        if (++evaluations == 3000) platform::PostKeyDown(' ');
+      });
+      const auto start = std::clock();
+      // An end away from a minimum says that a second Fit continues from
+      // there: so it does, once more at most.
+      for (int fit = 1; fit <= 3; ++fit) {
+        Window().Dispatch(215);
+        Drain();
+        std::printf("%s, fit %d: %.1f s CPU, %s: %s\n", row.name, fit, double(std::clock() - start) / CLOCKS_PER_SEC,
+                    FitEndKindName(LastFitEnd().kind).c_str(), LastFitEnd().text.c_str());
+        if (LastFitEnd().kind != FitEndKind::NotReached) break;
+        EXPECT_LT(fit, 3) << LastFitEnd().text;
+      }
+      platform::SetEventPump({});
+      const ContiSettings& cs = Conti();
+      EXPECT_NE(LastFitEnd().kind, FitEndKind::Stopped) << LastFitEnd().text;
+      EXPECT_NE(LastFitEnd().kind, FitEndKind::Limit) << LastFitEnd().text;
+      ends.push_back(FitEndKindName(LastFitEnd().kind) + ": " + LastFitEnd().text.substr(0, LastFitEnd().text.find(':')));
+      for (int i = 1; i <= cs.gridSize; ++i) EXPECT_TRUE(std::isfinite(cs.distribution[i])) << i;
+      EXPECT_TRUE(std::isfinite(CalcRmsd()));
+      EXPECT_TRUE(cs.ffValue > 0.0f && cs.ffValue <= ContiFrictionalRatioCeilingInUse()) << cs.ffValue;
+      EXPECT_GE(gModelParams.meniscus, fs.meniscusMin);
+      EXPECT_LE(gModelParams.meniscus, fs.meniscusMax);
+      // The level of 0.5 is the distribution's whole amplitude.
+      EXPECT_NEAR(cs.totalAmplitude, 0.5, 0.02);
+      const std::vector<float> curves = ModelCurves();
+      const std::vector<float> distribution(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
+      const float rmsd = gFitEngineState.currentRmsd, total = cs.totalAmplitude;
+      Window().Dispatch(213);
+      Drain();
+      EXPECT_TRUE(ModelCurves() == curves);
+      EXPECT_TRUE(std::vector<float>(cs.distribution + 1, cs.distribution + cs.gridSize + 1) == distribution);
+      EXPECT_EQ(gFitEngineState.currentRmsd, rmsd);
+      EXPECT_EQ(cs.totalAmplitude, total);
+    }
+    EXPECT_EQ(ends[0], ends[1]);
+  }
+}
+
 // The window's pixels when a box without caption (a fit's end) comes.
 class PictureAtBox : public platform::ScriptedUserInterface {
  public:

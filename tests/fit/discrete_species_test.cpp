@@ -921,6 +921,9 @@ struct TableSet {
   bool everyKernel = false;
   // A quantity the data leave open, which every method's end names.
   std::string openToEvery = {};
+  // The ends that name what the data leave open name the same quantities,
+  // whichever method ended there.
+  bool sameNamesEveryMethod = false;
 };
 
 // A drawn set every fit of which reaches the best (a Fit from the truth
@@ -946,6 +949,17 @@ TableSet FeaturelessSet(const char* name, std::vector<TableSpecies> starts, floa
   set.scans = scans;
   set.first = first;
   set.interval = interval;
+  return set;
+}
+
+// A small featureless set (one species started at 5 S, 23 kDa) of `scans`
+// scans of `points` radii, `interval` s apart; with `sameNames` the ends
+// that name what the data leave open name the same, whichever method.
+TableSet SmallFeaturelessSet(const char* name, float noise, unsigned seed, float level, int scans, int points,
+                             double interval, bool sameNames) {
+  TableSet set = FeaturelessSet(name, {{5.0f, 23000.0f, 0.5f}}, noise, seed, 1.0f, level, scans, 1200.0, interval);
+  set.points = points;
+  set.sameNamesEveryMethod = sameNames;
   return set;
 }
 
@@ -1646,6 +1660,15 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
       outcomes.push_back(o);
       best = std::min(best, o.rmsd);
     }
+  if (set.sameNamesEveryMethod) {
+    const Outcome* first = nullptr;
+    for (const Outcome& o : outcomes) {
+      if (o.end != FitEndKind::Undetermined) continue;
+      if (!first) first = &o;
+      EXPECT_EQ(o.text.substr(0, o.text.find(':')), first->text.substr(0, first->text.find(':')))
+          << o.what << " and " << first->what;
+    }
+  }
   if (set.fromTruth) {
     fitFrom(1.0f);
     for (size_t k = 1; k <= set.species.size(); ++k) mp.massOrD[k] = set.species[k - 1].M;
@@ -1698,7 +1721,18 @@ INSTANTIATE_TEST_SUITE_P(
                          0.5f, 2, 600.0, 300.0),
           FeaturelessSet("two scans hours apart", {{5.0f, 23000.0f, 0.5f}}, 0.01f, 18, 1.0f, 0.5f, 2, 600.0, 10200.0),
           FeaturelessSet("two species, two scans hours apart", {{5.0f, 23000.0f, 0.5f}, {18.0f, 67000.0f, 0.5f}}, 0.01f,
-                         20, 1.0f, 0.5f, 2, 600.0, 10200.0)};
+                         20, 1.0f, 0.5f, 2, 600.0, 10200.0),
+          // Small featureless sets: 4 scans of 80 radii flat about 0.5 and
+          // pure noise, two scans hours apart, four scans at one time, and
+          // 3 points a scan (one of them in the fit limits). On the first
+          // three the methods end at different points, where s1 is open at
+          // some and not at others (a step of a tenth of its start, 0.5 S,
+          // changes chi-square by about a unit there).
+          SmallFeaturelessSet("small, flat about 0.5", 0.01f, 31, 0.5f, 4, 80, 600.0, false),
+          SmallFeaturelessSet("small, pure noise", 0.01f, 32, 0.0f, 4, 80, 600.0, false),
+          SmallFeaturelessSet("small, two scans hours apart", 0.01f, 34, 0.5f, 2, 80, 10800.0, false),
+          SmallFeaturelessSet("small, one time", 0.01f, 35, 0.5f, 4, 80, 0.0, true),
+          SmallFeaturelessSet("small, 3 points a scan", 0.01f, 36, 0.5f, 4, 3, 600.0, true)};
       for (const TableSet& drawn : DrawnSets(20261209)) sets.push_back(drawn);
       // Two species that end displaced together from 2 x s by
       // Levenberg-Marquardt: one between the two boundaries, taking up
@@ -2030,7 +2064,8 @@ INSTANTIATE_TEST_SUITE_P(
       // noise in one scan set and two (ends judged by a unit of chi-square),
       // one species, drawn sets of one and two species, a species walked
       // across 0 S, the TI and RI noise solve, the fitted meniscus at its
-      // limit, and the least frictional ratio.
+      // limit, the least frictional ratio, and the small featureless sets
+      // (a fraction of a second each).
       const std::vector<std::string> everyKernel = {"flat",
                                                     "one species, pure noise",
                                                     "pure noise",
@@ -2041,7 +2076,12 @@ INSTANTIATE_TEST_SUITE_P(
                                                     "two species, one walked below 0 S",
                                                     "one species without a loading, TI and RI noise",
                                                     "one species, TI and RI noise, the meniscus pressed to its limit",
-                                                    "one species below the least frictional ratio"};
+                                                    "one species below the least frictional ratio",
+                                                    "small, flat about 0.5",
+                                                    "small, pure noise",
+                                                    "small, two scans hours apart",
+                                                    "small, one time",
+                                                    "small, 3 points a scan"};
       size_t marked = 0;
       for (TableSet& set : sets)
         if (std::find(everyKernel.begin(), everyKernel.end(), set.name) != everyKernel.end()) {
