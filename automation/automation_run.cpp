@@ -28,6 +28,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/conti_startup.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/neq_kernel.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 #include "distributions/work_storage.h"
@@ -724,6 +725,9 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
 void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
   if (!State().automationFinished) {
     if (State().automationMode && g_record) {
+      // The normal equations' design (as large as the kernels) is only
+      // summed from: what the result files need is the solution.
+      ReleaseDesign();
       const CIniCustomPars& r = *g_record;
       ResultScreenshot shot;
       shot.wanted = !r.AutoExit;

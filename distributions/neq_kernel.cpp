@@ -2,6 +2,7 @@
 #include "distributions/neq_kernel.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <immintrin.h>
@@ -16,6 +17,16 @@ PackedDesign& Design() {
 
 namespace {
 
+// The calloc block the design's rows lie in.
+void*& DesignBlock() {
+  static void* block = nullptr;
+  return block;
+}
+
+}  // namespace
+
+namespace {
+
 template <typename T>
 T* Aligned(size_t n) {
   const size_t bytes = ((n * sizeof(T) + 63) / 64) * 64;
@@ -25,6 +36,20 @@ T* Aligned(size_t n) {
   // system: faulted in 4 KiB at a time it cost more than its packing.
   platform::AdviseLargePages(p, static_cast<double>(bytes));
   return static_cast<T*>(p);
+}
+
+// The design's rows, zero-filled, 64-byte aligned inside a calloc block
+// (whose start goes to *raw, for the release). A block this large comes
+// fresh and zero from the system, so calloc writes nothing: the padding
+// rows, only ever read, are then never faulted in.
+float* AlignedZeroFloats(size_t n, void** raw) {
+  const size_t bytes = n * sizeof(float) + 64;
+  void* p = std::calloc(bytes, 1);
+  if (!p) nrerror("allocation failure in the normal-equation work block");
+  platform::AdviseLargePages(p, static_cast<double>(bytes));
+  *raw = p;
+  const auto at = (reinterpret_cast<uintptr_t>(p) + 63) / 64 * 64;
+  return reinterpret_cast<float*>(at);
 }
 
 // p[ii][0..3] += sum_q xi[ii][q] * xj[jj][q], jj = 0..3, ii = 0..5, over
@@ -150,11 +175,13 @@ void ReserveDesign(int n, size_t points) {
   const size_t chunks = points == 0 ? 1 : (points + PackedDesign::kChunk - 1) / PackedDesign::kChunk;
   // One extra cache line per row keeps rows from sharing cache sets.
   const size_t ld = chunks * PackedDesign::kChunk + 16;
-  const size_t need = static_cast<size_t>(rows) * ld;
+  const size_t need = static_cast<size_t>(used + 1) * ld;
   if (need > d.capacity) {
-    std::free(d.data);
-    d.data = Aligned<float>(need);
+    std::free(DesignBlock());
+    DesignBlock() = nullptr;
+    d.data = AlignedZeroFloats(need, &DesignBlock());
     d.capacity = need;
+    d.dirty = 0;
   }
   const size_t needP = static_cast<size_t>(rows) * rows;
   if (needP > d.productCapacity) {
@@ -167,18 +194,36 @@ void ReserveDesign(int n, size_t points) {
   d.ld = ld;
   d.points = points;
   d.chunks = static_cast<int>(chunks);
-  // Padding beyond the fitted points and the padding rows stay zero.
-  for (int i = 0; i < rows; ++i) {
-    float* r = d.Row(i);
-    const size_t from = i < used ? points : 0;
-    std::memset(r + from, 0, (ld - from) * sizeof(float));
+  // Padding beyond the fitted points and the zero row stay zero: they are
+  // cleared where an earlier use may have written, and left untouched
+  // beyond that.
+  for (int i = 0; i <= used; ++i) {
+    const size_t begin = static_cast<size_t>(i) * ld + (i < used ? points : 0);
+    const size_t end = std::min(static_cast<size_t>(i + 1) * ld, d.dirty);
+    if (begin < end) std::memset(d.data + begin, 0, (end - begin) * sizeof(float));
   }
+  d.dirty = std::max(d.dirty, static_cast<size_t>(used) * ld);
 }
 
-int ReserveChunkProducts(PackedDesign& d) {
+void ReleaseDesign() {
+  PackedDesign& d = Design();
+  std::free(DesignBlock());
+  DesignBlock() = nullptr;
+  std::free(d.product);
+  std::free(d.chunkProducts);
+  d = PackedDesign{};
+}
+
+int ChunkProductsPerPass(int rows, int chunks, int threads) {
+  const size_t square = static_cast<size_t>(rows) * rows * sizeof(double);
+  const size_t byBytes = PackedDesign::kChunkProductBytes / std::max<size_t>(square, 1);
+  const size_t least = static_cast<size_t>(PackedDesign::kChunksPerWorker) * std::max(1, threads);
+  return static_cast<int>(std::clamp<size_t>(std::max(byBytes, least), 1, static_cast<size_t>(std::max(1, chunks))));
+}
+
+int ReserveChunkProducts(PackedDesign& d, int threads) {
   const size_t square = static_cast<size_t>(d.rows) * d.rows;
-  const int perPass = static_cast<int>(std::clamp<size_t>(PackedDesign::kChunkProductBytes / (square * sizeof(double)),
-                                                          1, static_cast<size_t>(std::max(1, d.chunks))));
+  const int perPass = ChunkProductsPerPass(d.rows, d.chunks, threads);
   const size_t need = square * perPass;
   if (need > d.chunkCapacity) {
     std::free(d.chunkProducts);

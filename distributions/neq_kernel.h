@@ -8,6 +8,7 @@
 //   P[0][0] = u'u,  P[k][0] = a_k'u = b_k,  P[k][l] = a_k'a_l = A_kl.
 // Every element is summed chunk by chunk in a fixed order, so the result
 // does not depend on how the row blocks are shared among threads.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 
@@ -20,12 +21,18 @@ struct PackedDesign {
   // (AccumulateChunkBlocks): a chunk of every row, 4 KB each, stays in a
   // core's 1 MB cache while that core sums the whole triangle of the chunk.
   static constexpr int kChunkProductRows = 240;
-  // The chunk blocks of one pass at most (bytes, or one block where that
-  // is larger); more chunks are summed in passes.
-  static constexpr size_t kChunkProductBytes = size_t{64} << 20;
+  // The chunk blocks of one pass: as many as fit in these bytes, but at
+  // least four chunks per worker, so that a worker that starts late still
+  // finds items; more chunks are summed in passes. Every block of a pass is
+  // fresh memory the first time, zeroed by the system page by page: 2 MB
+  // keeps that small beside the design (a pass costs two hand-outs to the
+  // workers, tens of microseconds, against milliseconds of summing).
+  static constexpr size_t kChunkProductBytes = size_t{2} << 20;
+  static constexpr int kChunksPerWorker = 4;
 
-  float* data = nullptr;       // rows x ld, 64-byte aligned
+  float* data = nullptr;       // used + 1 rows of ld floats, 64-byte aligned
   size_t capacity = 0;         // floats
+  size_t dirty = 0;            // floats from data on that may be nonzero (the rest is as the system gave it)
   double* product = nullptr;   // rows x rows, row-major; lower triangle used
   size_t productCapacity = 0;
   double* chunkProducts = nullptr;  // rows x rows per chunk of a pass
@@ -36,7 +43,10 @@ struct PackedDesign {
   size_t points = 0;           // fitted points in use
   int chunks = 0;
 
-  float* Row(int i) { return data + static_cast<size_t>(i) * ld; }
+  // Rows from `used` on (the padding) all read one zero row, stored after
+  // the rows in use: padding rows of their own would be faulted in by the
+  // reads alone.
+  float* Row(int i) { return data + static_cast<size_t>(std::min(i, used)) * ld; }
   int Blocks() const { return rows / kBlock; }
 };
 
@@ -46,9 +56,14 @@ PackedDesign& Design();
 // buffers only when needed. Every row is zeroed over its padding.
 void ReserveDesign(int n, size_t points);
 
-// Chunks whose blocks one pass of the shared product holds, and room for
-// them in chunkProducts (grown only when needed).
-int ReserveChunkProducts(PackedDesign& d);
+// Releases the design's storage (the next ReserveDesign allocates afresh).
+void ReleaseDesign();
+
+// Chunks whose blocks one pass of the shared product on `threads` workers
+// holds, for a product of `rows` rows over `chunks` chunks.
+int ChunkProductsPerPass(int rows, int chunks, int threads);
+// That many, and room for them in chunkProducts (grown only when needed).
+int ReserveChunkProducts(PackedDesign& d, int threads);
 
 // Zeroes the product rows of row block ib.
 void ClearProductBlock(PackedDesign& d, int ib);

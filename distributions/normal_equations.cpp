@@ -307,13 +307,47 @@ std::vector<int>& RowReady() {
   return ready;
 }
 
+// Items 0..items-1 on T workers, handed out in order: a free worker takes
+// the next item (work(k)) as soon as design rows 0..need(k) are packed, and
+// packs the next row otherwise, so that the memory-bound packing runs beside
+// the arithmetic instead of before it. Ends when every item is done or at a
+// stop. Which worker takes an item does not change what the item sums.
+template <class Need, class Work, class PackRow>
+void PackedItems(const Plan& p, int T, int items, Need need, Work work, const std::atomic<bool>& stop,
+                 const std::function<void()>& poll, std::atomic<int>& nextRow, PackRow& packRow) {
+  std::vector<int>& ready = RowReady();
+  std::atomic<int> nextItem{0}, finished{0};
+  std::function<void(int)> job = [&](int) {
+    int prefix = 0;  // rows 0..prefix-1 are known to be packed
+    for (;;) {
+      const int k = nextItem.load();
+      if (k >= items || stop.load()) break;
+      const int last = std::min(p.nsys, need(k));
+      while (prefix <= last && std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire)) ++prefix;
+      if (prefix > last) {
+        // The item's rows are packed: take it, unless another worker just did.
+        int expected = k;
+        if (!nextItem.compare_exchange_strong(expected, k + 1)) continue;
+        work(k);
+        ++finished;
+      } else if (nextRow.load() <= p.nsys) {
+        const int i = nextRow++;
+        if (i <= p.nsys) packRow(i);
+      } else {
+        // Every row is handed out: the workers packing them finish soon.
+        std::this_thread::yield();
+      }
+    }
+  };
+  NeqThreadPool::Instance().Run(T, job, [&] { return finished.load() == items || stop.load(); }, poll);
+}
+
 // The product on T workers, chunk by chunk: every item is one chunk's
 // tiles of one band of row blocks, summed into that chunk's own block; the
 // blocks are then added into the product in the order of the chunks, so
 // that each element is summed as on one thread. With few chunks for the
 // workers the triangle is cut into two bands of about equal cost, the
-// upper one (ready sooner, its rows packed first) handed out first. A
-// worker packs rows while the next item's rows are not all packed.
+// upper one (ready sooner, its rows packed first) handed out first.
 template <class PackRow>
 void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>& stop,
                   std::atomic<long>& done, const std::function<void()>& poll,
@@ -321,7 +355,7 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
   NeqThreadPool& pool = NeqThreadPool::Instance();
   const int nb = d.Blocks();
   const size_t square = static_cast<size_t>(d.rows) * d.rows;
-  const int perPass = ReserveChunkProducts(d);
+  const int perPass = ReserveChunkProducts(d, T);
   // Band boundaries in row blocks: [0, split) and [split, nb).
   int split = nb;
   if (d.chunks < 4 * T && nb > 1) {
@@ -333,37 +367,18 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
   }
   const int bands = split < nb ? 2 : 1;
   const int bandBegin[2] = {0, split}, bandEnd[2] = {split, nb};
-  std::vector<int>& ready = RowReady();
   std::memset(d.product, 0, sizeof(double) * square);
   for (int c0 = 0; c0 < d.chunks && !stop.load(); c0 += perPass) {
     const int count = std::min(perPass, d.chunks - c0);
-    const int items = bands * count;
-    std::atomic<int> nextItem{0}, finished{0};
-    std::function<void(int)> job = [&](int) {
-      int prefix = 0;  // rows 0..prefix-1 are known to be packed
-      for (;;) {
-        const int k = nextItem.load();
-        if (k >= items || stop.load()) break;
-        const int band = k / count, chunk = k % count;
-        const int need = std::min(p.nsys, bandEnd[band] * PackedDesign::kBlock - 1);
-        while (prefix <= need && std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire)) ++prefix;
-        if (prefix > need) {
-          int expected = k;
-          if (!nextItem.compare_exchange_strong(expected, k + 1)) continue;
-          AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], d.chunkProducts + square * chunk);
-          long tiles = 0;
-          for (int ib = bandBegin[band]; ib < bandEnd[band]; ++ib) tiles += ProductBlockTiles(ib);
-          done.fetch_add(tiles, std::memory_order_relaxed);
-          ++finished;
-        } else if (nextRow.load() <= p.nsys) {
-          const int i = nextRow++;
-          if (i <= p.nsys) packRow(i);
-        } else {
-          std::this_thread::yield();
-        }
-      }
+    const auto need = [&](int k) { return bandEnd[k / count] * PackedDesign::kBlock - 1; };
+    const auto work = [&](int k) {
+      const int band = k / count, chunk = k % count;
+      AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], d.chunkProducts + square * chunk);
+      long tiles = 0;
+      for (int ib = bandBegin[band]; ib < bandEnd[band]; ++ib) tiles += ProductBlockTiles(ib);
+      done.fetch_add(tiles, std::memory_order_relaxed);
     };
-    pool.Run(T, job, [&] { return finished.load() == items || stop.load(); }, poll);
+    PackedItems(p, T, bands * count, need, work, stop, poll, nextRow, packRow);
     if (stop.load()) return;
     // The pass's chunk blocks into the product, row blocks shared out.
     std::atomic<int> nextBlock{0}, added{0};
@@ -440,11 +455,9 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   } else {
     // Square regions of the triangle (a few row blocks against a few column
     // tiles) go one at a time to whichever worker is free, in the order in
-    // which their rows get packed. A free worker sums the next region as
-    // soon as its rows are packed and packs a row otherwise, so the
-    // memory-bound packing runs beside the arithmetic instead of before it.
-    // A region is summed chunk after chunk by one worker, every tile
-    // exactly as on one thread, so the sums do not depend on who took it.
+    // which their rows get packed. A region is summed chunk after chunk by
+    // one worker, every tile exactly as on one thread, so the sums do not
+    // depend on who took it.
     std::memset(d.product, 0, sizeof(double) * d.rows * d.rows);
     std::vector<Region>& regions = ProductRegions();
     regions.clear();
@@ -458,37 +471,15 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
         if (r.cost > 0) regions.push_back(r);
       }
     }
-    const int items = static_cast<int>(regions.size());
-    std::atomic<int> finished{0}, nextRegion{0};
-    std::function<void(int)> job = [&](int) {
-      int prefix = 0;  // rows 0..prefix-1 are known to be packed
-      for (;;) {
-        const int k = nextRegion.load();
-        if (k >= items || stop.load()) break;
-        const Region& r = regions[k];
-        const int need = std::min(
-            p.nsys, std::max(r.b1 * PackedDesign::kBlock, r.c1 * PackedDesign::kColumns) - 1);
-        while (prefix <= need &&
-               std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire))
-          ++prefix;
-        if (prefix > need) {
-          // The next region's rows are packed: take it, unless another
-          // worker just did.
-          int expected = k;
-          if (!nextRegion.compare_exchange_strong(expected, k + 1)) continue;
-          AccumulateProductRegion(d, r.b0, r.b1, r.c0, r.c1, stop, &done);
-          ++finished;
-        } else if (nextRow.load() <= p.nsys) {
-          // Otherwise pack a row; once enough workers sum, the packing
-          // (bound by memory) goes on beside them.
-          const int i = nextRow++;
-          if (i <= p.nsys) packRow(i);
-        } else {
-          std::this_thread::yield();
-        }
-      }
+    const auto need = [&](int k) {
+      const Region& r = regions[k];
+      return std::max(r.b1 * PackedDesign::kBlock, r.c1 * PackedDesign::kColumns) - 1;
     };
-    pool.Run(T, job, [&] { return over(finished, items); }, poll);
+    const auto work = [&](int k) {
+      const Region& r = regions[k];
+      AccumulateProductRegion(d, r.b0, r.b1, r.c0, r.c1, stop, &done);
+    };
+    PackedItems(p, T, static_cast<int>(regions.size()), need, work, stop, poll, nextRow, packRow);
   }
   // A stopped build leaves no result: its rows are not all packed or summed.
   if (stop.load()) return false;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
 #include "distributions/neq_kernel.h"
 #include "distributions/work_blocks.h"
@@ -11,18 +12,21 @@
 double DistributionWorkStorageBytes(double n, double m, double r, double fitted) {
   if (!(fitted >= 0) || fitted > r) fitted = r;
   // The centred design the normal equations are summed from: a float row
-  // per kernel and one for the data over every fitted point, padded to
-  // whole chunks and to whole row blocks, and its product of doubles.
+  // per kernel, one for the data and the zero row of the padding, over
+  // every fitted point padded to whole chunks, and its product of doubles
+  // (padded to whole row blocks).
   const double rows = std::ceil((n + 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const double chunks = std::max(1.0, std::ceil(fitted * m / PackedDesign::kChunk));
-  const double design = rows * (chunks * PackedDesign::kChunk + 16) * sizeof(float) + rows * rows * sizeof(double);
+  const double design = (n + 2) * (chunks * PackedDesign::kChunk + 16) * sizeof(float) + rows * rows * sizeof(double);
   // A product small enough to be shared by chunks takes a block of its own
   // per chunk of a pass.
   const double square = rows * rows * sizeof(double);
-  const double chunkBlocks =
-      rows <= PackedDesign::kChunkProductRows
-          ? std::min(chunks * square, std::max(square, std::floor(PackedDesign::kChunkProductBytes / square) * square))
-          : 0.0;
+  const ContiSettings& cs = Conti();
+  const int threads = cs.multipleThreads ? std::max(1, static_cast<int>(cs.normalEquationThreads)) : 1;
+  const double perPass =
+      std::min(chunks, std::max(static_cast<double>(PackedDesign::kChunksPerWorker) * threads,
+                                std::max(1.0, std::floor(PackedDesign::kChunkProductBytes / square))));
+  const double chunkBlocks = rows <= PackedDesign::kChunkProductRows ? perPass * square : 0.0;
   // The maximum-entropy solution's seven square arrays (the unit and
   // candidate columns and the candidates' orthogonal columns, the held
   // factor and its transpose, the apart system and its factor), and its
