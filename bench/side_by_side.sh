@@ -7,9 +7,10 @@
 #      and the same ratio of their CPU s, which the load of the machine
 #      disturbs less)
 #   3  one species at the default settings (ms)
-#   4  the unattended Run of 400 x 1000 (CPU s and page faults), against four
-#      c(s) Runs of 100 x 1000 at resolution 100 on one thread (CPU s, and
-#      page faults per Run)
+#   4  the unattended Run of 400 x 1000 (CPU s, page faults and its peak
+#      resident memory per data point in kB), against four c(s) Runs of
+#      100 x 1000 at resolution 100 on one thread (CPU s, and page faults
+#      per Run)
 # usage: bench/side_by_side.sh BEFORE_BUILD [AFTER_BUILD] [REPEATS]
 # BEFORE_BUILD is a build folder of the state to compare with, e.g.
 #   git worktree add /tmp/before <commit> && cmake -S /tmp/before -B /tmp/before/build -G Ninja \
@@ -80,10 +81,12 @@ home=${TMPDIR:-/tmp}/tarnel_bench_serial/home
 mkdir -p "$home"
 for ((k = 0; k < repeats; ++k)); do
   for side in before after; do
-    t=$( (cd "$set400" && TARNEL_HOME=$home /usr/bin/time -f '%U %S %R' "$(program "${!side}" tarnel)" bench params.xml \
-          >/dev/null 2>"$home/time.$side") ; tail -1 "$home/time.$side" | awk '{ print $1 + $2, $3 }')
-    keep "$side.run" "${t% *}"
-    keep "$side.runfaults" "${t#* }"
+    t=$( (cd "$set400" && TARNEL_HOME=$home /usr/bin/time -f '%U %S %R %M' "$(program "${!side}" tarnel)" bench params.xml \
+          >/dev/null 2>"$home/time.$side") ; tail -1 "$home/time.$side" | awk '{ print $1 + $2, $3, $4 / 400000 }')
+    read -r cpu faults kb <<<"$t"
+    keep "$side.run" "$cpu"
+    keep "$side.runfaults" "$faults"
+    keep "$side.runkb" "$kb"
   done
 done
 for side in before after; do
@@ -105,3 +108,4 @@ row "4 unattended Run 400 x 1000 (CPU s)" "${v[before.run]}" "${v[after.run]}"
 row "4 unattended Run / four c(s) Runs" "${v[before.runratio]}" "${v[after.runratio]}"
 row "4 c(s) res 100, 100 x 1000, 1 thread (page faults)" "${v[before.cs1faults]}" "${v[after.cs1faults]}"
 row "4 unattended Run 400 x 1000 (page faults)" "${v[before.runfaults]}" "${v[after.runfaults]}"
+row "4 unattended Run 400 x 1000 (peak kB per data point)" "${v[before.runkb]}" "${v[after.runkb]}"

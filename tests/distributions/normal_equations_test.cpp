@@ -129,15 +129,39 @@ TEST(NormalEquations, NoiseModelsRecoverAmplitudesAndNoise) {
 }
 
 TEST(NormalEquations, WorkerThreadsGiveIdenticalSums) {
+  struct Case {
+    int n, M, R, last;
+  };
+  // 37 kernels over 40 x 2988 points: 117 chunks, shared in two passes of
+  // chunk blocks by up to 3 workers. The same kernels over fewer points
+  // next reuse that larger design, whose rows and tails it wrote before.
+  // 250 kernels: a product too large to share by chunks, shared by regions.
+  const Case cases[] = {{5, 4, 300, 290}, {37, 40, 3000, 2990}, {37, 4, 300, 290}, {250, 4, 300, 290}};
   for (NoiseModel model : {NoiseModel::Plain, NoiseModel::RI, NoiseModel::TIRI}) {
-    // 250 kernels: a product too large to share by chunks, shared by regions.
-    for (int n : {5, 37, 250}) {
-      const int M = 4, R = 300;
-      TestScans t(M, R, 3, 290);
+    for (const Case& c : cases) {
+      const int n = c.n, M = c.M, R = c.R;
+      SCOPED_TRACE(testing::Message() << n << " kernels, " << M << " x " << R);
+      TestScans t(M, R, 3, c.last);
       RandomKernels(n, M, R, 5 + n);
       FillData(t, n, true, true, 0.1, 6);
       NeqInputs() = NormalEquationInputs{};
       ASSERT_TRUE(BuildNormalEquations(t.s, model, 0));
+      if (model == NoiseModel::Plain) {
+        // The sums themselves, in double from the floats: what the design
+        // held beyond the rows and points in use must not enter them.
+        float*** a = WorkBlock().lammSolutions;
+        for (int k = 1; k <= n; k += 6) {
+          double bk = 0.0, size = 0.0;
+          for (int j = 1; j <= M; ++j)
+            for (int r = 3; r <= c.last; ++r) {
+              const double term = static_cast<double>(a[k][j][r]) * t.s.gridSignals[j][r];
+              bk += term;
+              size += std::fabs(term);
+            }
+          // Float products are exact in double; the sums' orders differ: 1e-13 of the terms' size.
+          EXPECT_NEAR(NeqBlock().rhs[k], bk, 1e-13 * size) << k;
+        }
+      }
       std::vector<double> A, b;
       const double S = NeqBlock().sumSquaresData;
       for (int k = 1; k <= n; ++k) {
