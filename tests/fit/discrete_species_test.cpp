@@ -453,6 +453,10 @@ TEST_F(DiscreteSpeciesTest, NonidealComponentsFitRecoversTheirCommonKs) {
 // rmsd a Fit from the truth reaches, or names the limit that stopped it;
 // by the simplex and by Marquardt-Levenberg.
 TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
+  // Minutes of CPU: run under the processor's own kernel only; the other
+  // kernels' Lamm steps are held to it by the solver tables and the fit
+  // table's marked rows.
+  if (!fitoutcomes::RowRunsUnderThisKernel(false)) GTEST_SKIP() << "a test of the program's own vector kernel only";
   LoadExperiment(10, 300, 1200.0, 600.0);
   ModelHost host;
   ModelParams& mp = gModelParams;
@@ -602,6 +606,10 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
 // carries a boundary across the widest column by the first scan, twice
 // over. The CPU each fit took is printed.
 TEST_F(DiscreteSpeciesTest, FeaturelessScansEndEveryNonidealAndThreePointFit) {
+  // Minutes of CPU: run under the processor's own kernel only; the other
+  // kernels' Lamm steps are held to it by the solver tables and the fit
+  // table's marked rows.
+  if (!fitoutcomes::RowRunsUnderThisKernel(false)) GTEST_SKIP() << "a test of the program's own vector kernel only";
   struct Row {
     const char* name;
     int model;  // 227 single nonideal species, 893 nonideal components, 1 discrete species
