@@ -166,6 +166,9 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = !stoppedAtStart && !fs.mlError && !uncomputedStart;
   StalledSteps stalled(n, unit);
+  // The entries are normalised by their start (w.scale).
+  for (int j = 1; j <= n; ++j)
+    if (w.scale[j] != 0.0f && NamedInSignalUnits(FitVectorEntryName(j))) stalled.InSignalUnits(j, 1.0 / w.scale[j]);
   // The discrete fit's rules are the loop's own: an exact fit by the
   // rounding of the Lamm solution (ExactFitChiSquare), no probes. An end
   // where every trial was rejected is not probed here (MarquardtProbeEnd, as
