@@ -108,9 +108,7 @@ class CurvesKept {
 };
 
 // Once, where the whole fit ended (every method and its finishing pass):
-// which of the fitted quantities the data leave open there, by the points
-// the whole fit saw too; an end its run told undetermined is judged again,
-// the names its own rule gave replaced. The model, its
+// which of the fitted quantities the data leave open there. The model, its
 // curves and its entries are then those of the end again, bit for bit.
 void JudgeTheEnd(FitHost* host, const std::vector<float>& start) {
   FitEndPoint end;
@@ -122,11 +120,6 @@ void JudgeTheEnd(FitHost* host, const std::vector<float>& start) {
   for (int k = 1; k <= n; ++k) end.signalUnits[static_cast<size_t>(k)] = NamedInSignalUnits(FitVectorEntryName(k));
   end.rmsd = CalcRmsd();
   end.points = gFitEngineState.rmsdPointCount;
-  // A copy: the probes are evaluations too, and would be kept beside them.
-  const std::vector<SeenPoint> seen = PointsSeenThisFit().Points();
-  end.seen = &seen;
-  end.grid = host->LammGridSize();
-  end.namedEndsJudgedAgain = true;
   const ModelParams params = gModelParams;
   const ModelParameterVector vector = gModelParameterVector;
   const CurvesKept curves;
@@ -152,9 +145,6 @@ int FitCurrentModel(FitHost* host) {
   FitSolverBoxScope solverBoxes;
   SpeciesFitRangesScope physicalRanges;
   FitDepthScope depth;
-  SeenPointsScope seenPoints;
-  // The end is told once, after it was judged.
-  FitEndNoteHold told(host);
   const std::vector<float> start = depth.Outermost() ? PackedFitVector() : std::vector<float>{};
   int result;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f)

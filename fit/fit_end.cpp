@@ -103,51 +103,6 @@ double NoiseFromNeighbours(double* differences) {
   return count > 0.0 ? sum / (2.0 * count) : 0.0;
 }
 
-namespace {
-int gSeenPointsScopes = 0;
-}  // namespace
-
-SeenPoints& PointsSeenThisFit() {
-  static SeenPoints points;
-  return points;
-}
-
-bool SeenPointsKept() { return gSeenPointsScopes > 0; }
-
-SeenPointsScope::SeenPointsScope() : outermost_(gSeenPointsScopes++ == 0) {
-  if (outermost_) PointsSeenThisFit().Clear();
-}
-
-SeenPointsScope::~SeenPointsScope() {
-  --gSeenPointsScopes;
-  if (outermost_) PointsSeenThisFit().Clear();
-}
-
-void SeenPoints::Clear() {
-  points_.clear();
-  points_.shrink_to_fit();
-  best_ = -1.0;
-}
-
-void SeenPoints::Narrow(double points) {
-  const double limit = best_ * best_ * (1.0 + kSeenBand / points);
-  std::erase_if(points_, [limit](const SeenPoint& p) { return static_cast<double>(p.rmsd) * p.rmsd > limit; });
-}
-
-void SeenPoints::Note(const float* v, int n, float rmsd, int grid, double points) {
-  if (n < 1 || !(points > 0.0) || !std::isfinite(rmsd) || !(rmsd >= 0.0f)) return;
-  const bool lowest = best_ < 0.0 || rmsd < best_;
-  if (lowest) {
-    best_ = rmsd;
-    Narrow(points);
-  } else if (static_cast<double>(rmsd) * rmsd > best_ * best_ * (1.0 + kSeenBand / points)) {
-    return;
-  }
-  if (points_.size() >= kMaxSeenPoints && !lowest) return;
-  if (points_.size() >= kMaxSeenPoints) points_.erase(points_.begin());
-  points_.push_back(SeenPoint{std::vector<float>(v, v + n + 1), rmsd, grid});
-}
-
 std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
                                          const FitEndPoint& end, FitEndFall* fall) {
   std::vector<int> open;
@@ -193,21 +148,7 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
         break;
       }
     }
-    if (computed > 0 && within) {
-      open.push_back(j);
-      continue;
-    }
-    // The points the fit saw within a unit of the end, a step apart in it.
-    if (!end.seen) continue;
-    double low = value, high = value;
-    for (const SeenPoint& p : *end.seen) {
-      if (p.grid != end.grid || p.value.size() != end.value.size()) continue;
-      const double change = end.points * (static_cast<double>(p.rmsd) * p.rmsd - end.rmsd * end.rmsd) / sigma2;
-      if (!(std::fabs(change) < kStalledChiSquare)) continue;
-      low = std::min(low, static_cast<double>(p.value[u]));
-      high = std::max(high, static_cast<double>(p.value[u]));
-    }
-    if (high - low >= step) open.push_back(j);
+    if (computed > 0 && within) open.push_back(j);
   }
   return open;
 }
@@ -217,8 +158,7 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
   // The whole fit's time bound tells its end when the fit's scope closes,
   // after this: until then the record still says reached. A fit the bound
   // ended evaluates nothing more.
-  const bool named = LastFitEnd().kind == FitEndKind::Undetermined && end.namedEndsJudgedAgain;
-  if ((LastFitEnd().kind != FitEndKind::Reached && !named) || gFitEngineState.budgetSpent) return false;
+  if (LastFitEnd().kind != FitEndKind::Reached || gFitEngineState.budgetSpent) return false;
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || !(end.rmsd > RmsdResolution()) || !(end.points > 0.0)) return false;
   FitEndFall fall;
@@ -233,11 +173,7 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
     ReportStoppedAwayFromMinimum(host, why);
     return true;
   }
-  if (open.empty()) {
-    if (!named) return false;
-    RecordFitEnd(host, FitEndKind::Reached, "the fit reached its minimum");
-    return true;
-  }
+  if (open.empty()) return false;
   std::vector<std::string> names;
   for (int k : open) names.push_back(name(k));
   ReportUndetermined(host, names);

@@ -206,72 +206,12 @@ double NoiseFromNeighbours(double* differences);
 // from a start of 69 kDa, a tenth of which reaches below 0, is open when
 // 7 kDa more change chi-square by less than a unit. After a stop nothing
 // is named.
-//
-// The probes see the misfit along each entry with the others held at the
-// end, and ends differ: over scans that show nothing, one method stops at
-// s 0.01 S where M has no say and another at 0.1 S where 7 kDa more raise
-// chi-square by three units, while both lie within a unit of the lowest
-// misfit. What the data determine is the reach of the misfit, not the end
-// a method stopped at: an entry is also named when two points that the fit
-// evaluated (on the end's grid) within a unit of chi-square of the end lie a
-// step apart in it, the other entries wherever the fit had them (`seen`,
-// PointsSeenThisFit). Two such points tell the data apart from neither,
-// so the entry is not determined to its step, whichever end a method took.
-struct SeenPoint {
-  std::vector<float> value;  // [1..n] the point as the model took it
-  float rmsd = 0.0f;
-  int grid = 0;              // the radial grid's size it was evaluated on
-};
 struct FitEndPoint {
   std::vector<float> value;        // [1..n] the end point
   std::vector<float> start;        // [1..n] where the fit started
   std::vector<char> signalUnits;   // [1..n] 1 for a quantity in units of the signal
   double rmsd = 0.0;               // the target's misfit at the end point
   double points = 0.0;             // the points the rmsd is taken over
-  const std::vector<SeenPoint>* seen = nullptr;  // points the fit evaluated (null: none)
-  int grid = 0;                    // the end's radial grid size
-  // An end told undetermined by the run's own rule (stalled steps, the
-  // curvature) is judged again, its names replaced by this test's; none
-  // left open and no probe lower, it is told reached.
-  bool namedEndsJudgedAgain = false;
-};
-// The points the whole Fit evaluated near the lowest misfit it saw, kept
-// while a SeenPointsScope lives (the outermost FitCurrentModel): a point is
-// kept while its rmsd^2 lies within kSeenBand units of chi-square of the
-// lowest, sigma that rmsd (r^2 <= best^2 (1 + kSeenBand / N)). The end test
-// takes those within one unit of the end, sigma at most the end's rmsd: for
-// an end at the lowest misfit they all lie within the band's first unit;
-// the other three leave room for an end above it. At most kMaxSeenPoints
-// (n floats each): beyond, only a new lowest point is taken, after the
-// band has been narrowed to it.
-constexpr double kSeenBand = 4.0;
-constexpr size_t kMaxSeenPoints = 1u << 16;
-class SeenPoints {
- public:
-  void Clear();
-  // v[1..n] as the model took it, its rmsd over `points` points, on a grid
-  // of `grid` radii.
-  void Note(const float* v, int n, float rmsd, int grid, double points);
-  const std::vector<SeenPoint>& Points() const { return points_; }
-
- private:
-  void Narrow(double points);
-  std::vector<SeenPoint> points_;
-  double best_ = -1.0;
-};
-SeenPoints& PointsSeenThisFit();
-// Whether points are being kept (a SeenPointsScope lives).
-bool SeenPointsKept();
-// Keeps the points of one whole Fit (nested scopes share the outermost's).
-class SeenPointsScope {
- public:
-  SeenPointsScope();
-  ~SeenPointsScope();
-  SeenPointsScope(const SeenPointsScope&) = delete;
-  SeenPointsScope& operator=(const SeenPointsScope&) = delete;
-
- private:
-  bool outermost_;
 };
 // Whether a quantity the report names so is in units of the signal: the
 // loadings c1..c4, the baseline, a buffer's signal.
@@ -291,8 +231,7 @@ struct FitEndFall {
 std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
                                          const FitEndPoint& end, FitEndFall* fall = nullptr);
 // Tells the end Undetermined (ReportUndetermined, the entries' names from
-// `name`) when the fit ended reached (or undetermined, with
-// end.namedEndsJudgedAgain) and the data leave entries open; an end
+// `name`) when the fit ended reached and the data leave entries open; an end
 // by a limit, a stop or another test stays as told (its point is no minimum
 // the fit settled on). A reached end from which a probe's move lowers
 // chi-square by a unit or more is none either: it is told stopped away from

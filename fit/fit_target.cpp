@@ -182,7 +182,6 @@ float SimplexSim(float* v, FitHost* host) {
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   // A step the solvers could not compute is a rejected step, never a result.
   if (!computed || !std::isfinite(rmsd) || massless) return kRejectedTrial;
-  if (SeenPointsKept()) PointsSeenThisFit().Note(v, n, rmsd, host ? host->LammGridSize() : 0, fs.rmsdPointCount);
   return rmsd;
 }
 
