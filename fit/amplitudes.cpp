@@ -501,13 +501,13 @@ void AssembleModelFromCurves() {
     const int n = ss.points[j];
     float* model = ss.model[j];
     for (int p = 1; p <= n; ++p) model[p] = 0.0f;
-    InterpolateOntoGrid(n, ss.radii[j], model, ss.gridLength, ss.grid, ss.tiNoise);
+    CurveOntoRadii(n, ss.radii[j], model, ss.gridLength, ss.grid, ss.tiNoise);
     if (!ss.work[j]) ss.work[j] = vector(1, n);
     float* work = ss.work[j];
     for (int k = 1; k <= kComponentSlots; ++k) {
       if (!curves[k]) continue;
       for (int p = 1; p <= n; ++p) work[p] = 0.0f;
-      InterpolateOntoGrid(n, ss.radii[j], work, ss.gridLength, ss.grid, curves[k][j]);
+      CurveOntoRadii(n, ss.radii[j], work, ss.gridLength, ss.grid, curves[k][j]);
       for (int p = 1; p <= n; ++p) model[p] += work[p];
     }
   }

@@ -28,6 +28,7 @@
 // one they do not determine moves that far for less than the noise tells.
 // Two accepted stalled steps in a row end the fit at its best point, and
 // the entries they moved are named as not determined by the data.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -121,7 +122,7 @@ class StalledSteps {
   // themselves are the scale).
   StalledSteps(int n, const float* start)
       : n_(n), moved_(static_cast<size_t>(n) + 1, 0), now_(moved_), start_(moved_.size(), 0.0),
-        resolution_(RmsdResolution()) {
+        perSignal_(moved_.size(), 0.0), resolution_(RmsdResolution()) {
     for (int j = 1; j <= n && start; ++j) start_[static_cast<size_t>(j)] = std::fabs(start[j]);
   }
   // After an accepted step (or a restart) from before[1..n] to after[1..n]
@@ -141,9 +142,19 @@ class StalledSteps {
       const size_t u = static_cast<size_t>(j);
       const double b = before[j], a = after[j];
       const double scale = std::fabs(b) > start_[u] ? std::fabs(b) : start_[u];
-      now_[u] = (scale != 0.0 ? std::fabs(a - b) / scale : std::fabs(a)) > move;
+      const double least = std::max(scale != 0.0 ? move * scale : move, perSignal_[u] * newRmsd);
+      now_[u] = std::fabs(a - b) > least;
     }
     return Judge(oldRmsd, newRmsd, points, expected);
+  }
+  // Entry j (one-based) is in units of the signal (NamedInSignalUnits),
+  // `perSignal` units of the vectors passed making one of the signal: as
+  // in the end test's probes, a move of it counts only beyond the noise (the
+  // rmsd after the step). A baseline the data determine at 1e-5 moves by
+  // more than a tenth of itself for almost no fall; by the rmsd it would
+  // raise chi-square by N units.
+  void InSignalUnits(int j, double perSignal) {
+    if (j >= 1 && j <= n_) perSignal_[static_cast<size_t>(j)] = std::fabs(perSignal);
   }
   // The entries (one-based) that the stalled steps moved.
   std::vector<int> Moved() const;
@@ -154,6 +165,7 @@ class StalledSteps {
   int inRow_ = 0;
   std::vector<char> moved_, now_;  // [1..n]
   std::vector<double> start_;      // [1..n], magnitudes
+  std::vector<double> perSignal_;  // [1..n], 0 for an entry not in units of the signal
   double resolution_;
 };
 

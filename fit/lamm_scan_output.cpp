@@ -207,7 +207,7 @@ void ShowSimulationProgress(double x) {
   const int k = rs.species;
   if (rs.gridOutput) {
     float* curve = rs.gridOutput[j];
-    InterpolateCellProfile(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
+    CellProfileOntoRadii(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(ss.gridLength, ss.grid, curve);
   } else if (!CurvesOnCommonGrid()) {
     if (static_cast<int>(ss.work.size()) < ss.count + 1) ss.work.resize(ss.count + 1, nullptr);
@@ -215,7 +215,7 @@ void ShowSimulationProgress(double x) {
     if (!ss.work[j]) ss.work[j] = vector(1, n);
     float* work = ss.work[j];
     for (int p = 1; p <= n; ++p) work[p] = 0.0f;
-    InterpolateCellProfile(n, ss.radii[j], work, N, g.Radius, g.DisplayProfile);
+    CellProfileOntoRadii(n, ss.radii[j], work, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(n, ss.radii[j], work);
     float* model = ss.model[j];
     for (int p = 1; p <= n; ++p) model[p] += work[p];
@@ -223,7 +223,7 @@ void ShowSimulationProgress(double x) {
   } else if (k >= 1 && k <= kComponentSlots) {
     EnsureSpeciesCurves(k);
     float* curve = ss.species[k].onGridPerScan[j];
-    InterpolateCellProfile(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
+    CellProfileOntoRadii(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(ss.gridLength, ss.grid, curve);
   }
 

@@ -30,8 +30,11 @@ namespace marquardt_work {
 
 // The entries whose own curvature at `a` (alpha of the last accepted point,
 // normalised units) puts chi-square, sigma from the rmsd, less than
-// kStalledChiSquare above its value a move of kStalledMove away.
-std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* unit, int n, double chisq) {
+// kStalledChiSquare above its value a move of kStalledMove away (for an
+// entry in units of the signal, at least the noise: perSignal[j] normalised
+// units make one of the signal, 0 for other entries; null: none).
+std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* unit, int n, double chisq,
+                                               const std::vector<double>* perSignal) {
   const FitEngineState& fs = gFitEngineState;
   MarquardtWorkArrays& w = Work();
   std::vector<int> open;
@@ -46,6 +49,10 @@ std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* uni
     if (!std::isfinite(curvature) || !(curvature > 0.0)) continue;
     double move = kStalledMove * std::max(std::fabs(a[j]), static_cast<double>(std::fabs(unit[j])));
     if (move == 0.0) move = kStalledMove;
+    // A quantity in units of the signal moves by at least the noise, as in
+    // the end test's probes.
+    if (perSignal && static_cast<size_t>(j) < perSignal->size())
+      move = std::max(move, (*perSignal)[static_cast<size_t>(j)] * std::sqrt(sigma2));
     if (move * move * curvature / sigma2 < kStalledChiSquare) open.push_back(j);
   }
   return open;

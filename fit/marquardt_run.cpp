@@ -166,6 +166,14 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = !stoppedAtStart && !fs.mlError && !uncomputedStart;
   StalledSteps stalled(n, unit);
+  // The entries are normalised by their start (w.scale): 1 / |scale| of them
+  // make one unit of the signal.
+  std::vector<double> perSignal(static_cast<size_t>(n) + 1, 0.0);
+  for (int j = 1; j <= n; ++j)
+    if (w.scale[j] != 0.0f && NamedInSignalUnits(FitVectorEntryName(j))) {
+      perSignal[static_cast<size_t>(j)] = 1.0 / std::fabs(w.scale[j]);
+      stalled.InSignalUnits(j, perSignal[static_cast<size_t>(j)]);
+    }
   // The discrete fit's rules are the loop's own: an exact fit by the
   // rounding of the Lamm solution (ExactFitChiSquare), no probes. An end
   // where every trial was rejected is not probed here (MarquardtProbeEnd, as
@@ -205,7 +213,7 @@ FitRunEnd RunMarquardt(FitHost* host, const MarquardtOptions& options) {
   // determine it there, and "reached" would pass an arbitrary value as a
   // result (a species of 1 Da beside a flat level over featureless scans).
   if (done && flat.empty() && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError)
-    flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
+    flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq, &perSignal);
   // A species' s or size the last steps pressed against the end of its
   // physical range: a minimum found there lies beyond the range, where the
   // species leaves the cell before the first scan or spreads no boundary

@@ -41,6 +41,7 @@ double ModelSumOfSquares();
 void NoteEvaluatedPoint(const double* point, int n);
 // The entries whose own curvature puts chi-square less than
 // kStalledChiSquare above its value a move of kStalledMove away.
-std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* unit, int n, double chisq);
+std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* unit, int n, double chisq,
+                                               const std::vector<double>* perSignal = nullptr);
 
 }  // namespace marquardt_work

@@ -263,6 +263,8 @@ SimplexRestartsEnd MinimizeWithRestarts(FitHost* host, int n, float** p, float* 
   int confirmations = 0;
   bool settled = false;
   StalledSteps stalled(n, start);
+  for (int j = 1; j <= n; ++j)
+    if (NamedInSignalUnits(FitVectorEntryName(j))) stalled.InSignalUnits(j, 1.0);
   const double resolution = RmsdResolution();
   FloatVec judged(1, n);
   std::vector<int> undetermined;

@@ -148,8 +148,8 @@ void CLammIdeal::EachIterationOutput(double change) {
 // looked up once. Moving nodes differ at every scan.
 void CLammIdeal::InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
                                  const double* profile) {
-  if (opt_.movingFrame && !opt_.staticGrid) {
-    InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
+  if ((opt_.movingFrame && !opt_.staticGrid) || n < kRegridLeastPoints || radii[kRegridLeastPoints] > nodeRadii[N_ - 4]) {
+    CellProfileOntoRadii(n, radii, row, N_, nodeRadii, profile);
     return;
   }
   outputPlan_.Prepare(n, radii, N_, nodeRadii);

@@ -178,6 +178,48 @@ void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOl
   CellProfile<true>(nNew, xNew, yNew, nOld, xOld, yOld);
 }
 
+namespace {
+
+// Linear interpolation of c(x) at radius v, the end values beyond the ends.
+template <typename X, typename C>
+double LinearAt(double v, int m, const X* x, const C* c) {
+  if (m == 1 || v <= static_cast<double>(x[1])) return static_cast<double>(c[1]);
+  if (v >= static_cast<double>(x[m])) return static_cast<double>(c[m]);
+  int j = 2;
+  while (j < m && static_cast<double>(x[j]) < v) ++j;
+  const double x0 = x[j - 1], x1 = x[j];
+  const double t = x1 > x0 ? (v - x0) / (x1 - x0) : 1.0;
+  return static_cast<double>(c[j - 1]) + t * (static_cast<double>(c[j]) - static_cast<double>(c[j - 1]));
+}
+
+// Whether the rules of the InterpolateOntoGrid family write the new grid.
+template <typename XO>
+bool RegridWrites(int n, const float* r, int m, const XO* x) {
+  if (n < kRegridLeastPoints || m < kRegridLeastPoints) return false;
+  return !(r[n] < x[1] || x[m] < r[1] || r[5] > x[m - 4]);
+}
+
+}  // namespace
+
+void CellProfileOntoRadii(int n, const float* r, float* y, int nodes, const double* x, const double* c) {
+  if (n < 1 || nodes < 1) return;
+  if (RegridWrites(n, r, nodes, x)) {
+    InterpolateCellProfile(n, r, y, nodes, x, c);
+    return;
+  }
+  const float meniscus = static_cast<float>(x[1]);
+  for (int i = 1; i <= n; ++i) y[i] = r[i] < meniscus ? 0.0f : static_cast<float>(LinearAt(r[i], nodes, x, c));
+}
+
+void CurveOntoRadii(int n, const float* r, float* y, int m, const float* x, const float* c) {
+  if (n < 1 || m < 1) return;
+  if (RegridWrites(n, r, m, x)) {
+    InterpolateOntoGrid(n, r, y, m, x, c);
+    return;
+  }
+  for (int i = 1; i <= n; ++i) y[i] = static_cast<float>(LinearAt(r[i], m, x, c));
+}
+
 bool CCellProfilePlan::MadeFor(int nNew, const float* xNew, int nOld, const double* xOld) const {
   if (nNew != nNew_ || nOld != nOld_) return false;
   if (nNew < 1 || nOld < 1) return true;

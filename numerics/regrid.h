@@ -43,6 +43,20 @@ void InterpolateCellProfile(int nNew, const float* xNew, float* yNew, int nOld,
 void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOld,
                                const double* xOld, const double* yOld);
 
+// The fewest points on either side for which the rules above write anything.
+constexpr int kRegridLeastPoints = 5;
+// A profile on the solver's nodes x[1..nodes] (the meniscus first) onto
+// radii r[1..n], any n >= 1: InterpolateCellProfile where both have five
+// points or more; its rule writes nothing below that, and a scan of fewer
+// radii would take a model of zeros. There each radius takes the same
+// linear interpolation, 0 in the air above the meniscus and the last
+// node's value beyond the bottom.
+void CellProfileOntoRadii(int n, const float* r, float* y, int nodes, const double* x, const double* c);
+// A curve on the common grid x[1..m] onto a scan's radii r[1..n], any
+// n, m >= 1: InterpolateOntoGrid where both have five points or more;
+// below that linear, the end value beyond either end.
+void CurveOntoRadii(int n, const float* r, float* y, int m, const float* x, const float* c);
+
 // InterpolateCellProfile from one set of nodes onto one set of radii, made
 // once and applied to every profile on those nodes: the segment and weight
 // of each radius are found when the plan is made, so that a solver writing

@@ -100,6 +100,13 @@ TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
       {"Stokes radius, amplitude and s by annealing, seed 1", false, 3.0f, 5.0 * kD5nm * 3.50141e10 / 1e4, true, 1},
       {"Stokes radius, amplitude and s by annealing, seed 2", false, 3.0f, 5.0 * kD5nm * 3.50141e10 / 1e4, true, 2},
       {"Stokes radius, amplitude and s by annealing, seed 3", false, 3.0f, 5.0 * kD5nm * 3.50141e10 / 1e4, true, 3},
+      // The cumulants likewise, their mean D 1e4 / (1e-4 q^2): s walked to
+      // some 9 700 S, and the steps that stalled on it named the baseline
+      // too, moved by a tenth of its small value for no fall.
+      {"cumulant mean D, amplitude and s by annealing, seed 1", true, 3.0f, 1e4 / 3.50141e10 * 1e7, true, 1},
+      {"cumulant mean D, amplitude and s by annealing, seed 2", true, 3.0f, 1e4 / 3.50141e10 * 1e7, true, 2},
+      {"cumulant mean D, amplitude and s by annealing, seed 3", true, 3.0f, 1e4 / 3.50141e10 * 1e7, true, 3},
+      {"cumulant mean D, amplitude and s by annealing, seed 4", true, 3.0f, 1e4 / 3.50141e10 * 1e7, true, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
