@@ -7,7 +7,11 @@
 #      peak, and the wall time (the least of the repeats)
 #   2  maximum entropy on those normal equations (n 200, 1 and 8 threads)
 #   3  the c(s) Run at resolution 200, 100 x 1000, 8 threads: whole Run,
-#      normal equations and regularised solve (wall s, least of the repeats)
+#      normal equations and regularised solve, and the Run's serial part:
+#      what is left of it beside the Lamm solutions and the normal
+#      equations (the regularised solve, the set-up, the model curves of
+#      the solution and the ending), and that part without the solve (wall
+#      s, least of the repeats; each repeat's parts from its own line)
 # The CPU figure is what a busy machine disturbs least: other work takes
 # processors away from the workers but hardly changes what a worker does
 # in a CPU second. Nothing is asserted.
@@ -65,6 +69,10 @@ for ((k = 0; k < repeats; ++k)); do
     while read -r name rest; do
       [ -n "$name" ] || continue
       for c in total_s neq_s reg_s; do keep "$side.run.$c" min "$(field "$rest" $c)"; done
+      serial=$(awk -v t="$(field "$rest" total_s)" -v l="$(field "$rest" lamm_s)" -v q="$(field "$rest" neq_s)" \
+        -v g="$(field "$rest" reg_s)" 'BEGIN { if (t != "") printf "%.6f %.6f", t - l - q, t - l - q - g }')
+      keep "$side.run.serial" min "${serial% *}"
+      keep "$side.run.rest" min "${serial#* }"
     done < <(lines "$(program "$dir" bench_conti_run)" "$run")
   done
 done
@@ -86,3 +94,5 @@ done
 row "3 c(s) res 200, 100 x 1000, 8 thr: Run (s)" "${v[before.run.total_s]:-}" "${v[after.run.total_s]:-}"
 row "3   normal equations (s)" "${v[before.run.neq_s]:-}" "${v[after.run.neq_s]:-}"
 row "3   regularised solve, maximum entropy (s)" "${v[before.run.reg_s]:-}" "${v[after.run.reg_s]:-}"
+row "3   serial part: Run less Lamm and normal equations (s)" "${v[before.run.serial]:-}" "${v[after.run.serial]:-}"
+row "3   serial part less the regularised solve (s)" "${v[before.run.rest]:-}" "${v[after.run.rest]:-}"

@@ -577,26 +577,89 @@ float* EnsureArray(float*& a, int n) {
   return a;
 }
 
-// The work rows of one thread that forms scan models.
+// The work rows of one thread that forms scan models: the sums, their float
+// values, and the kernels' rows of the scan with their amplitudes.
 struct ModelRows {
   std::vector<double> sum;
   std::vector<float> value;
+  std::vector<const float*> kernelRows;
+  std::vector<double> amplitudes;
 };
 
-// Model of scan j on the common grid: noise(r) + sum_k c_k a_k(j, r).
-void GridModel(const ScanSet& s, int j, const float* ti, double ri, double constant,
-               std::vector<double>& out) {
+// out[r] += sum_q c[q] rows[q][r] (r = 1..R), the terms of each element
+// added one after the other in the order of q, as a plain loop over q adds
+// them. The kernels go eight at a time, so that each sum is loaded and
+// stored once per eight of them instead of once per kernel (the models of a
+// Run read every kernel value once, and that pass waited on the sums).
+// Each element is formed by the same operations in the same order for every
+// kernel: products and sums are rounded apart (no fused multiply-add).
+constexpr int kModelRowsAtOnce = 8;
+__attribute__((always_inline)) inline void AddKernelRowsBody(double* __restrict out,
+                                                            const float* const* rows,
+                                                            const double* c, int count, int R) {
+  int q = 0;
+  for (; q + kModelRowsAtOnce <= count; q += kModelRowsAtOnce) {
+    const float* __restrict r0 = rows[q];
+    const float* __restrict r1 = rows[q + 1];
+    const float* __restrict r2 = rows[q + 2];
+    const float* __restrict r3 = rows[q + 3];
+    const float* __restrict r4 = rows[q + 4];
+    const float* __restrict r5 = rows[q + 5];
+    const float* __restrict r6 = rows[q + 6];
+    const float* __restrict r7 = rows[q + 7];
+    const double c0 = c[q], c1 = c[q + 1], c2 = c[q + 2], c3 = c[q + 3];
+    const double c4 = c[q + 4], c5 = c[q + 5], c6 = c[q + 6], c7 = c[q + 7];
+    for (int r = 1; r <= R; ++r) {
+      double v = out[r];
+      v += c0 * r0[r];
+      v += c1 * r1[r];
+      v += c2 * r2[r];
+      v += c3 * r3[r];
+      v += c4 * r4[r];
+      v += c5 * r5[r];
+      v += c6 * r6[r];
+      v += c7 * r7[r];
+      out[r] = v;
+    }
+  }
+  for (; q < count; ++q) {
+    const float* __restrict row = rows[q];
+    const double cq = c[q];
+    for (int r = 1; r <= R; ++r) out[r] += cq * row[r];
+  }
+}
+__attribute__((optimize("O3", "fp-contract=off"))) void AddKernelRowsGeneric(
+    double* out, const float* const* rows, const double* c, int count, int R) {
+  AddKernelRowsBody(out, rows, c, count, R);
+}
+__attribute__((optimize("O3", "fp-contract=off"))) TARNEL_TARGET_AVX2 void AddKernelRowsAvx2(
+    double* out, const float* const* rows, const double* c, int count, int R) {
+  AddKernelRowsBody(out, rows, c, count, R);
+}
+__attribute__((optimize("O3", "fp-contract=off"))) TARNEL_TARGET_AVX512 void AddKernelRowsAvx512(
+    double* out, const float* const* rows, const double* c, int count, int R) {
+  AddKernelRowsBody(out, rows, c, count, R);
+}
+
+// Model of scan j on the common grid: noise(r) + sum_k c_k a_k(j, r), the
+// kernels of amplitude 0 left out.
+void GridModel(const ScanSet& s, int j, const float* ti, double ri, double constant, ModelRows& work) {
   const NormalEquationBlock& b = NeqBlock();
   float*** a = WorkBlock().lammSolutions;
   const int R = s.gridLength;
+  std::vector<double>& out = work.sum;
   out.assign(static_cast<size_t>(R) + 1, 0.0);
   for (int r = 1; r <= R; ++r) out[r] = constant + ri + (ti ? ti[r] : 0.0);
+  work.kernelRows.clear();
+  work.amplitudes.clear();
   for (int k = 1; k <= b.gridPoints; ++k) {
     const double c = Amplitude(b, k);
     if (c == 0.0) continue;
-    const float* row = a[k][j];
-    for (int r = 1; r <= R; ++r) out[r] += c * row[r];
+    work.kernelRows.push_back(a[k][j]);
+    work.amplitudes.push_back(c);
   }
+  ForActiveKernel(AddKernelRowsGeneric, AddKernelRowsAvx2, AddKernelRowsAvx512)(
+      out.data(), work.kernelRows.data(), work.amplitudes.data(), static_cast<int>(work.amplitudes.size()), R);
 }
 
 void StoreScanModel(ScanSet& s, int j, ModelRows& rows) {
@@ -612,7 +675,7 @@ void StoreScanModel(ScanSet& s, int j, ModelRows& rows) {
 
 // Scan j's model (GridModel) stored into the scan.
 void FillScanModel(ScanSet& s, int j, const float* ti, double ri, double constant, ModelRows& rows) {
-  GridModel(s, j, ti, ri, constant, rows.sum);
+  GridModel(s, j, ti, ri, constant, rows);
   StoreScanModel(s, j, rows);
 }
 

@@ -45,6 +45,34 @@ Truth FillData(TestScans& t, int n, bool ti, bool ri, double baseline, unsigned 
   return truth;
 }
 
+// Scan j's model at grid point r as the plain sum: the noise terms, then
+// c_k a_k(j, r) for k = 1..n in order, each product rounded apart, the
+// amplitudes of 0 left out.
+__attribute__((optimize("fp-contract=off"))) float PlainModel(const ScanSet& s, NoiseModel model,
+                                                               double constant, int j, int r) {
+  const NormalEquationBlock& b = NeqBlock();
+  const bool ti = model == NoiseModel::TI || model == NoiseModel::TIRI;
+  const bool ri = model == NoiseModel::RI || model == NoiseModel::TIRI;
+  double v = constant + (ri ? s.riNoise[j] : 0.0) + (ti ? s.tiNoise[r] : 0.0);
+  for (int k = 1; k <= b.gridPoints; ++k) {
+    const double c = b.solution[k];
+    if (c != 0.0) v += c * WorkBlock().lammSolutions[k][j][r];
+  }
+  return static_cast<float>(v);
+}
+
+// The constant of the models: the baseline of the noise fill, for a fitted
+// one the data mean less the kernels' means as CalculateppAFit forms it.
+__attribute__((optimize("fp-contract=off"))) double ModelConstant(NoiseModel model, const NoiseFill& fill) {
+  const NormalEquationBlock& b = NeqBlock();
+  if (model == NoiseModel::Plain) return fill.baseline;
+  if (model != NoiseModel::Baseline) return 0.0;
+  double t = 0.0;
+  for (int k = 1; k <= b.gridPoints; ++k)
+    if (b.solution[k] != 0.0) t += b.solution[k] * b.kernelMean[k];
+  return b.dataMean - t;
+}
+
 void SolveUnregularised(int n) {
   RegularizationShape shape;
   shape.m = n;
@@ -119,6 +147,28 @@ TEST(NormalEquations, NoiseModelsRecoverAmplitudesAndNoise) {
         EXPECT_NEAR(t.s.model[j][r], t.s.gridSignals[j][r], 2e-5);
         EXPECT_EQ(t.s.gridModel[j][r], t.s.model[j][r]);
       }
+    // Every vector kernel and thread count forms the models bit for bit as
+    // the plain sum does.
+    const VectorKernel original = ActiveVectorKernel();
+    ContiSettings& settings = Conti();
+    const uint8_t keptMultiple = settings.multipleThreads;
+    const int32_t keptThreads = settings.normalEquationThreads;
+    for (VectorKernel kernel : kAllVectorKernels) {
+      if (!SetActiveVectorKernel(kernel)) continue;
+      for (int threads : {1, 3}) {
+        settings.multipleThreads = threads > 1;
+        settings.normalEquationThreads = threads;
+        const double constant = ModelConstant(cs.model, CalculateppAFit(t.s, cs.model));
+        for (int j = 1; j <= M; ++j)
+          for (int r = 1; r <= R; ++r)
+            ASSERT_EQ(t.s.gridModel[j][r], PlainModel(t.s, cs.model, constant, j, r))
+                << static_cast<int>(cs.model) << " " << VectorKernelName(kernel) << " threads " << threads
+                << " scan " << j << " point " << r;
+      }
+    }
+    SetActiveVectorKernel(original);
+    settings.multipleThreads = keptMultiple;
+    settings.normalEquationThreads = keptThreads;
     if (cs.model == NoiseModel::TI) {
       for (int j = 1; j <= M; ++j) EXPECT_EQ(t.s.riNoise[j], 0.0f);
     }
