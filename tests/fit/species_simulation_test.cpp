@@ -858,7 +858,7 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
     if (row.held) {
       EXPECT_EQ(mp.concentration[1], 1.0f);
     }
-    // 700-7 200 evaluations of about 5 ms each; the bound is 1.7 times the
+    // 700-5 700 evaluations of about 4 ms each; the bound is twice the
     // most, below the 14 700 the end checks spent when they went on from
     // points far above the end, and far below the half hour of a solve
     // that stood still. CPU is printed, not asserted.
