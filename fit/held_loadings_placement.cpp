@@ -149,8 +149,9 @@ float PlaceUnderHeldLoadingsFromFreeFit(int n, const float* saved, float endRmsd
       }
       std::copy(lowestAt.begin(), lowestAt.end(), p[1]);
       freeRmsd = SimplexSim(p[1], host);
-      // A lower end is checked in turn; the end stands otherwise.
-      if (!(freeRmsd < before)) break;
+      // An end a unit of chi-square lower is checked in turn; from a smaller
+      // fall, which the noise cannot tell from none, the runs go on no more.
+      if (ChiSquareFall(before, freeRmsd, fs.rmsdPointCount, RmsdResolution()) < kStalledChiSquare) break;
     }
     for (int q = 1; q <= kSpeciesSlots; ++q) amplitude[q] = mp.included[q] ? mp.scaleFactor[q] : 0.0;
     std::copy(pv.P, pv.P + kParameterSlots + 1, freeP);

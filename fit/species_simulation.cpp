@@ -82,6 +82,20 @@ void SetGridInitialConcentration(double A, double fraction) {
   }
 }
 
+// Each species of a measured start starts from its share of the whole first
+// profile. With the loadings solved as linear amplitudes that share is what
+// the solve finds, in the same evaluation: the species is solved from the
+// whole profile at unit scale, and the amplitude w_k the solve gives it is
+// its share times the total (stored as total sum w and shares w_k / sum w).
+// Splitting by the loadings an earlier solve left instead made an
+// evaluation depend on the one before (a share the non-negative solve set to
+// 0 lost its species for good) and on the total's drift. Only where the
+// solve is linear in the loading: the first component with its own
+// nonideality keeps the split of the entries.
+bool WholeProfileStart(int k) {
+  return ExperimentalInitialDistributionInUse() && !(gModelSelectorFlags.ConcDependentSolverSwitch && k == 1);
+}
+
 // Slot k's curve on the common grid from the grid's initial concentration.
 void InitialProfileToCurve(int k) {
   ScanSet& ss = CurrentScanSet();
@@ -587,8 +601,12 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       mp.scaleFactor[k] = 0.0f;
       continue;
     }
-    const double f = SpeciesFraction(k, first, n, buffer);
-    const double A = SpeciesAmplitude(k, first, f, algebraic);
+    double f = SpeciesFraction(k, first, n, buffer);
+    double A = SpeciesAmplitude(k, first, f, algebraic);
+    if (algebraic && WholeProfileStart(k)) {
+      f = A = 1.0;
+      mp.scaleFactor[k] = 1.0f;
+    }
 
     if (!CurrentLammGrid().GridAllocated) {
       if (host) ReportSimulationError(host, kLammNoWorkMemory);
