@@ -696,6 +696,10 @@ void SolveAmplitudesWithOffsets2() {
   AddBaselineToScans();
 }
 
+bool BaselineSolvedLinearly() {
+  return gFitEngineState.fitTINoise || gModelParams.riNoiseFit || gModelParams.baselineLinear;
+}
+
 void SolveAmplitudesAndNoise() {
   const bool ti = gFitEngineState.fitTINoise != 0;
   const bool amplitudes = gModelParams.concentrationsLinear != 0;

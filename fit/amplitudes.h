@@ -28,6 +28,10 @@ void AddBaselineToScans();
 
 // Runs the variant chosen by the four switches.
 void SolveAmplitudesAndNoise();
+// The baseline is a term of that solve, set by every evaluation: solved as a
+// linear amplitude, or set to 0 where TI or RI noise takes it up. Else it is
+// an entry (held or fitted).
+bool BaselineSolvedLinearly();
 
 // Shared steps.
 void BuildAmplitudeSpeciesList();

@@ -85,7 +85,13 @@ void ExperimentalInitialProfileOnGrid(double fraction, bool clearNegatives) {
   // happens to lie on the nodes and lose what lies between them: the amount
   // of the scan goes onto the grid.
   ProjectOntoHatFunctions(N, g.Radius, g.Concentration, init.points, init.radii, init.signals, sector);
-  for (int i = 1; i <= N; ++i) g.Concentration[i] -= gModelParams.baseline;
+  // Only a baseline that is an entry comes off: one the linear solve finds
+  // is found after the species are solved, and taking off the one an
+  // earlier evaluation left made an evaluation depend on the one before.
+  // The profile is then taken whole, as with the loadings solved linearly;
+  // the baseline the solve finds is the later scans' offset from it.
+  const double baseline = BaselineSolvedLinearly() ? 0.0 : gModelParams.baseline;
+  for (int i = 1; i <= N; ++i) g.Concentration[i] -= baseline;
   if (clearNegatives) ClearNegativesKeepingAmount(N, g.Radius, g.Concentration, sector);
   for (int i = 1; i <= N; ++i) g.Concentration[i] *= fraction;
 }

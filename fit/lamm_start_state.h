@@ -21,7 +21,8 @@ const ScanRecord& LastScanRecord();
 bool ExperimentalInitialDistributionInUse();
 // The captured initial distribution on the grid's nodes: the scan's profile
 // projected onto the hat functions of the nodes (its amount kept, noise finer
-// than the nodes taken as its mean), less the baseline, times `fraction`.
+// than the nodes taken as its mean), less the baseline where it is an entry
+// (not where the linear solve finds it), times `fraction`.
 // With clearNegatives, negative values become 0 and their amount is taken
 // from their neighbours (for coefficients that depend on the concentration);
 // else the noise of a depleted region stays about zero as measured: set to 0

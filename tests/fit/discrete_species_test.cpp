@@ -191,8 +191,8 @@ TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmp
 }
 
 // The same fit from the same entries ends at the same bits, whatever was
-// drawn from the random numbers before it (the noise of a generated set)
-// and on one thread or two: its random simplex and the trials that check
+// drawn from the random numbers before it (the noise of a generated set),
+// whatever fit of other entries ran before it, and on one thread or two: its random simplex and the trials that check
 // its end are drawn from the fit's own stream.
 TEST_F(DiscreteSpeciesTest, TheSameFitTwiceEndsAtTheSameBits) {
   LoadExperiment(8, 200);
@@ -204,8 +204,10 @@ TEST_F(DiscreteSpeciesTest, TheSameFitTwiceEndsAtTheSameBits) {
     const char* name;
     bool simplex;
     int threads, drawsBefore;
+    bool otherFitBefore = false;  // a simplex fit of other entries, M floated too
   };
   const Run runs[] = {{"Marquardt", false, 1, 0},  {"Marquardt again", false, 1, 7},
+                      {"Marquardt after a fit of other entries", false, 1, 0, true},
                       {"Marquardt on two threads", false, 2, 3}, {"simplex", true, 1, 0},
                       {"simplex again", true, 1, 5},  {"simplex on two threads", true, 2, 1}};
   struct End {
@@ -220,6 +222,15 @@ TEST_F(DiscreteSpeciesTest, TheSameFitTwiceEndsAtTheSameBits) {
     SCOPED_TRACE(r.name);
     for (int k = 0; k < r.drawsBefore; ++k) GaussRandom(0.01f);
     LammThreadCount() = r.threads;
+    if (r.otherFitBefore) {
+      StartSFitByMarquardt(3.0f, 11.0f, 0.8f, 0.2f);
+      gModelParams.massOrDFit[1] = 1;
+      PackModelParameters();
+      gFitEngineState.useSimplex = 1;
+      gFitEngineState.useMarquardt = 0;
+      ASSERT_EQ(FitCurrentModel(&host), 1);
+      gModelParams.massOrDFit[1] = 0;  // the entries of this row again
+    }
     StartSFitByMarquardt(3.6f, 10.0f, 0.5f, 0.3f);
     gFitEngineState.useSimplex = r.simplex ? 1 : 0;
     gFitEngineState.useMarquardt = r.simplex ? 0 : 1;

@@ -713,6 +713,7 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
     std::vector<Species> species;
     bool held;    // the total held at 1, the shares fitted; else loadings linear
     bool simplex;  // else Marquardt-Levenberg
+    bool baseline = false;  // solved as a linear term
   };
   const std::vector<Species> pair{{2, 22000, 0.6}, {6, 128500, 0.4}};
   const std::vector<Species> pair39{{3, 36000, 0.6}, {9, 190000, 0.4}};
@@ -721,6 +722,7 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
       {"2 + 6 S, held, Marquardt", pair, true, false},
       {"2 + 6 S, held, simplex", pair, true, true},
       {"2 + 6 S, linear, Marquardt", pair, false, false},
+      {"2 + 6 S, linear, Marquardt, linear baseline", pair, false, false, true},
       {"3 + 9 S, held, Marquardt", pair39, true, false},
       {"3 + 9 S, linear, simplex", pair39, false, true},
       {"2 + 5 + 10 S, held, Marquardt", three, true, false},
@@ -835,6 +837,7 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
       mp.concentrationFit[k] = row.held && k > 1;
     }
     mp.concentrationsLinear = row.held ? 0 : 1;
+    mp.baselineLinear = row.baseline;
     PackModelParameters();
     gFitEngineState.useSimplex = row.simplex;
     gFitEngineState.useMarquardt = !row.simplex;
@@ -874,6 +877,7 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredFirstScanEnd) {
       std::vector<float> bits{r};
       for (int j = 1; j <= ss.count; ++j) bits.insert(bits.end(), &ss.model[j][1], &ss.model[j][1] + ss.points[j]);
       for (size_t k = 1; k <= row.species.size(); ++k) bits.push_back(mp.concentration[k]);
+      bits.push_back(mp.baseline);
       return bits;
     };
     const std::vector<float> once = evaluate(endVector);

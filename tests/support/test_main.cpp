@@ -23,10 +23,17 @@
 namespace {
 
 // Each test starts as the first test of a process would: what the program
-// says once a session (a file it could not write) is said again, whatever
-// the tests before it in this process, their order or their repeats.
+// says once a session (a file it could not write) is said again, and the
+// random streams and the fit seed stand where the process starts them,
+// whatever the tests before it in this process, their order or their
+// repeats (a test that chose its own fit seed sent every later fit of the
+// process from another random simplex: 1 713 evaluations where alone 4 494).
+constexpr unsigned kProcessSeed = 20061;
 class FreshSession : public ::testing::EmptyTestEventListener {
-  void OnTestStart(const ::testing::TestInfo&) override { platform::ForgetWriteFailures(); }
+  void OnTestStart(const ::testing::TestInfo&) override {
+    platform::ForgetWriteFailures();
+    SeedRandomGenerators(kProcessSeed);
+  }
 };
 
 // The CPU the process (and the programs it started) used, at its end: the
@@ -63,7 +70,6 @@ int main(int argc, char** argv) {
   setenv("TARNEL_HOME", scratch.c_str(), 1);
   const std::filesystem::path start = std::filesystem::current_path(ec);
   std::filesystem::current_path(scratch, ec);
-  SeedRandomGenerators(20061);
   const int result = RUN_ALL_TESTS();
   if (!start.empty()) std::filesystem::current_path(start, ec);
   std::filesystem::remove_all(scratch, ec);
