@@ -104,8 +104,7 @@ TEST(LammStaticGrid, PlateauIsDilutedByTheIntegralOfOmegaSquared) {
       e.rampRate = c.rampRate;
       e.rampDuration = c.rampDuration;
       e.times = {900, 1800, 2600, 3000};
-      e.Build();
-      auto L = MakeSolver(e, st);
+      auto L = BuiltSolver(e, st);
       CRotorSpeedProfile profile;
       if (c.schedule) {
         profile.SetSteps(2, sched.start, sched.rpm, sched.rate);
@@ -136,8 +135,7 @@ TEST(LammStaticGrid, SecondMomentFollowsTheMeniscusExponentially) {
       e.rampRate = rampRate;
       e.rampDuration = e.rpm / rampRate;
     }
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(1000, 0.2));
+    auto L = BuiltSolver(e, FixedGrid(1000, 0.2));
     ASSERT_EQ(L->CheckAndRun(), 0);
     const double* r = L->NodeRadii();
     const double* c = L->Concentration();
@@ -162,8 +160,7 @@ TEST(LammStaticGrid, LongRunsReachSedimentationEquilibrium) {
   e.left = 6.82f;
   e.right = 7.15f;
   e.times = {200000, 600000, 1000000};
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(500));
+  auto L = BuiltSolver(e, FixedGrid(500));
   ASSERT_EQ(L->CheckAndRun(), 0);
   const double w = Omega(e.rpm);
   const double kappa = e.s * 1e-13 * w * w / (2 * e.D);
@@ -554,8 +551,7 @@ TEST(LammStaticGrid, ProfilesScaleExactlyWithALoadingOfPowersOfTwo) {
       e.D = c.D;
       e.c0 = loading;
       e.times = {1200, 3000, 6000, 12000};
-      e.Build();
-      auto L = MakeSolver(e, c.settings);
+      auto L = BuiltSolver(e, c.settings);
       if (c.zone) L->SetGeometryFlags(true, 0.02f, false);
       ASSERT_EQ(L->CheckAndRun(), 0);
       if (ref.empty()) ref = e.out;

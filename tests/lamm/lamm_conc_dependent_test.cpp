@@ -109,8 +109,7 @@ TEST(LammConcDependent, NonidealSpeciesReachesItsSedimentationEquilibrium) {
   e.right = 7.2f;
   e.times = {500000, 800000, 1000000, 2000000};
   e.gridPoints = 401;
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(400, 0.1));
+  auto L = BuiltSolver(e, FixedGrid(400, 0.1));
   L->SetConcDependentModel(Linear(std::log10(0.05f), std::log10(0.02f)));
   ASSERT_EQ(L->CheckAndRun(), 0);
   const auto& out = e.out[3];
@@ -149,8 +148,7 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
     e.c0 = c.c0;
     e.times = {1500, 3000};
     e.right = 7.2f;
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(600, 0.05));
+    auto L = BuiltSolver(e, FixedGrid(600, 0.05));
     L->SetConcDependentModel(c.model);
     ASSERT_EQ(L->CheckAndRun(), 0);
     const double loaded = e.c0 * (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2 * 1.2 * 0.03490658503988659;
@@ -171,8 +169,7 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
     e.c0 = 7;
     e.meniscus = 5.9;
     e.times = {1200, 3600, 6600};
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(nodes));
+    auto L = BuiltSolver(e, FixedGrid(nodes));
     const double conc[] = {0, 4, 3}, s[] = {0, 4, 9}, D[] = {0, 5.5e-7, 4e-7}, w[] = {0, 1, 1}, overlay[] = {0, 0, 0};
     L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
                              .concentrations = conc, .sValues = s, .dValues = D, .weights = w, .s = s[1],
@@ -191,13 +188,11 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   Experiment e;
   e.times = {1500, 3000};
   e.right = 7.2f;
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(600, 0.05));
+  auto L = BuiltSolver(e, FixedGrid(600, 0.05));
   L->SetConcDependentModel(Dimer(0.5));
   ASSERT_EQ(L->CheckAndRun(), 0);
   Experiment monomer = e;
-  monomer.Build();
-  auto ideal = MakeSolver(monomer, FixedGrid(600, 0.05));
+  auto ideal = BuiltSolver(monomer, FixedGrid(600, 0.05));
   ASSERT_EQ(ideal->CheckAndRun(), 0);
   const int j = 100;  // r = 6.2 cm, the monomer boundary at 3000 s
   EXPECT_LT(e.out[2][j], monomer.out[2][j] - 0.05f) << monomer.out[2][j];
@@ -224,8 +219,7 @@ TEST(LammConcDependent, DefaultStepsMeetOneThousandthOfTheLoading) {
       for (int k = 1; k <= 15; ++k) e.times.push_back(600.0 * k);
       e.gridPoints = 501;  // 6.0 .. 7.0 cm
       e.gridTo = 7.0;
-      e.Build();
-      auto L = MakeSolver(e, st);
+      auto L = BuiltSolver(e, st);
       L->SetConcDependentModel(c.model);
       EXPECT_EQ(L->CheckAndRun(), 0);
       return e.out;
@@ -296,8 +290,7 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
     SCOPED_TRACE(c.what);
     Experiment e;
     e.right = 6.9f;
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(1000));
+    auto L = BuiltSolver(e, FixedGrid(1000));
     L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
                              .concentrations = conc, .sValues = s, .dValues = D, .weights = w,
                              .s = s[1], .D = D[1], .c0 = 1.0, .syntheticBoundary = c.synthetic,
@@ -310,8 +303,7 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
       one.s = s[k];
       one.D = D[k];
       one.c0 = conc[k] * w[k];
-      one.Build();
-      auto ideal = MakeSolver(one, FixedGrid(1000));
+      auto ideal = BuiltSolver(one, FixedGrid(1000));
       if (c.synthetic) {
         // The step on a fine table: its edge 1e-4 cm wide.
         std::vector<float> r(2001), v(2001);

@@ -38,8 +38,7 @@ TEST(LammDetection, RadialConvolutionKeepsAConstantAwayFromTheCellEnds) {
       e.gridPoints = n;
       e.gridFrom = 5.9;
       e.gridTo = 7.3;
-      e.Build();
-      auto L = MakeSolver(e, LammSolverSettings{});
+      auto L = BuiltSolver(e);
       L->SetRadialConvolution(true, static_cast<float>(w), static_cast<float>(k));
       ASSERT_EQ(L->CheckAndRun(), 0);
       // Outside the cell the loading is extended as constant here.
@@ -62,8 +61,7 @@ TEST(LammDetection, ConvolutionNeedsAWidthAboveOneMicron) {
   Experiment e;
   e.s = 0;
   e.D = 0;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  auto L = BuiltSolver(e);
   L->SetRadialConvolution(true, 0.001f, 3);  // stays off
   ASSERT_EQ(L->CheckAndRun(), 0);
   EXPECT_FLOAT_EQ(e.out[1][1], 1.0f);  // no smoothing at the meniscus
@@ -83,8 +81,7 @@ TEST(LammDetection, AmplitudeDriftAndMagnificationScaleTheSignal) {
     e.s = 0;
     e.D = 0;
     e.times = {3600, 7200};
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    auto L = BuiltSolver(e);
     L->SetTimeShiftOptions(c.linear || c.exponential, c.linear, c.linearPerHour, c.exponential,
                            c.expPerHour, c.level);
     L->SetStretchFactor(c.dadr != 1.0, static_cast<float>(c.dadr));
@@ -147,8 +144,7 @@ TEST(LammNonIdeality, ComponentTablesAreTrimmedAndValidated) {
 
   const double badD[3] = {0, 6e-7, 0};
   Experiment e;
-  e.Build();
-  auto M = MakeSolver(e, LammSolverSettings{});
+  auto M = BuiltSolver(e);
   M->SetSolventComponents({.model = true, .concDependentSolver = true, .count = 2,
                            .concentrations = conc, .sValues = s, .dValues = badD, .s = 4.3,
                            .D = 6e-7, .c0 = 1});

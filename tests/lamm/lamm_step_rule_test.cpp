@@ -101,8 +101,7 @@ TEST(LammStepRule, BoundaryTooSteepForTheGridEndsInFewStepsAndKeepsTheClosedForm
     e.D = row.D;
     e.times = {600, 1200, 2400, 3600};
     e.gridPoints = 3000;
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    auto L = BuiltSolver(e);
     ASSERT_EQ(L->CheckAndRun(), 0);
     const bool floating = row.s < 0;
     // A floating species can go to the moving frame at once.

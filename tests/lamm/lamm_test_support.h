@@ -119,6 +119,13 @@ std::unique_ptr<Solver> MakeSolver(Experiment& e, const LammSolverSettings& st) 
   return L;
 }
 
+// The experiment's scans and grid built as it now stands, and a solver on them.
+template <class Solver = CLammIdeal>
+std::unique_ptr<Solver> BuiltSolver(Experiment& e, const LammSolverSettings& st = LammSolverSettings{}) {
+  e.Build();
+  return MakeSolver<Solver>(e, st);
+}
+
 struct Reference {
   double s = 0, D = 0, rpm = 0, m = 0, b = 0, rate = 0;
   std::vector<double> times, r;

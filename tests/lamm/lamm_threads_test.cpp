@@ -66,8 +66,7 @@ TEST(LammThreads, ResultsDoNotDependOnTheThreadCount) {
   Experiment e;
   e.times = {600, 1500, 3000, 4500};
   e.gridPoints = 200;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  auto templ = BuiltSolver(e);
   platform::StopFlag() = false;
 
   SpeciesList single(9, 4, 200);
@@ -95,8 +94,7 @@ TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
   Experiment e;
   e.times = {600, 1500};
   e.gridPoints = 100;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  auto templ = BuiltSolver(e);
   // A refused species is told by its number; one that lost or created its
   // loading (a D no solute has) is told by the caller in words from what the
   // list recorded, so the list itself shows no box for it.
@@ -159,8 +157,7 @@ TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
 
 TEST(LammThreads, NothingIsSolvedWithoutCoefficients) {
   Experiment e;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  auto templ = BuiltSolver(e);
   SpeciesList list(3, 3, 600);
   platform::StopFlag() = false;
   EXPECT_EQ(CLRunMTList(templ.get(), 3, nullptr, list.D.data(), nullptr, list.results.data(),
@@ -173,8 +170,7 @@ TEST(LammThreads, RefusedAndExcessThreadsGiveTheSameSolutions) {
   Experiment e;
   e.times = {600, 1800};
   e.gridPoints = 80;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  auto templ = BuiltSolver(e);
   platform::StopFlag() = false;
   SpeciesList single(6, 2, 80);
   ASSERT_EQ(RunLammListSingleThread(templ.get(), single.n, single.s.data(), single.D.data(), nullptr,

@@ -107,16 +107,14 @@ TEST(LammValidation, AccelerationCheckCanBeSwitchedOff) {
   Experiment e;
   e.rampRate = 100;
   e.rampDuration = 500;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  auto L = BuiltSolver(e);
   L->ClearRunFlag();
   EXPECT_EQ(L->CheckAndRun(), 0);
   // A rate of 150 rpm/s or more passes the check.
   Experiment fast;
   fast.rampRate = 150;
   fast.rampDuration = 50000 / 150.0;
-  fast.Build();
-  EXPECT_EQ(MakeSolver(fast, LammSolverSettings{})->CheckAndRun(), 0);
+  EXPECT_EQ(BuiltSolver(fast)->CheckAndRun(), 0);
 }
 
 TEST(LammValidation, SettersRecordWhatTheRunNeeds) {
@@ -131,8 +129,7 @@ TEST(LammValidation, SettersRecordWhatTheRunNeeds) {
 
   Experiment e;
   e.times = {100, 200, 300, 400, 500};
-  e.Build();
-  auto A = MakeSolver(e, LammSolverSettings{});
+  auto A = BuiltSolver(e);
   for (int k = 1; k <= 5; ++k) EXPECT_EQ(A->IndexMap()[k], k);
   {
     CLammIdeal copy;
@@ -210,8 +207,7 @@ TEST(LammValidation, ACopySolvesAsItsTemplate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Experiment e;
-    e.Build();
-    auto templ = MakeSolver(e, FixedGrid(400));
+    auto templ = BuiltSolver(e, FixedGrid(400));
     c.load(*templ, e);
     CLammIdeal copy;
     copy.CopySettings(*templ);
@@ -246,8 +242,7 @@ TEST(LammValidation, StartTimeOffsetIsTheScannerTravelInSeconds) {
 
 TEST(LammRun, CommonGridReplacesAndScanRadiiAccumulate) {
   Experiment e;
-  e.Build();
-  ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
+  ASSERT_EQ(BuiltSolver(e)->CheckAndRun(), 0);
   const std::vector<float> first = e.out[2];
   ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
   EXPECT_EQ(e.out[2], first);
@@ -290,8 +285,7 @@ TEST(LammRun, WithoutTransportOrLoadingEveryScanShowsTheLoading) {
     e.s = c.s;
     e.D = c.D;
     e.c0 = c.c0;
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    auto L = BuiltSolver(e);
     ASSERT_EQ(L->CheckAndRun(), 0);
     if (c.noSteps) {
       EXPECT_EQ(L->AcceptedSteps(), 0);
@@ -304,8 +298,7 @@ TEST(LammRun, WithoutTransportOrLoadingEveryScanShowsTheLoading) {
 TEST(LammRun, WithoutDiffusionTheBoundaryIsSharp) {
   Experiment e;
   e.D = 0;
-  e.Build();
-  ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
+  ASSERT_EQ(BuiltSolver(e)->CheckAndRun(), 0);
   for (int k = 1; k <= 3; ++k) {
     const double w2t = e.W2t(e.times[k - 1]);
     const double rb = e.meniscus * std::exp(e.s * 1e-13 * w2t);
@@ -373,8 +366,7 @@ TEST(LammRun, EveryTridiagonalPivotIsChecked) {
 TEST(LammRotor, ScheduleSpeedsAndStepLimits) {
   Experiment e;
   e.times = {100, 200, 400};
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  auto L = BuiltSolver(e);
   const float start[2] = {0, 0}, rpm[2] = {0, 50000}, rate[2] = {0, 300};
   L->LoadSpecies(1, start, rpm, rate, 2);
   EXPECT_DOUBLE_EQ(L->RpmAtTime(100), 30000);
@@ -396,16 +388,14 @@ TEST(LammRotor, ShortRampsAreConstantSpeedAndRampsNeverOvershoot) {
   Experiment e;
   e.rampRate = 5000;
   e.rampDuration = 9.9;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  auto L = BuiltSolver(e);
   L->InitRotorRamp();
   EXPECT_DOUBLE_EQ(L->RotorOmegaInStep(0, 1), 50000);
 
   Experiment r;
   r.rampRate = 200;
   r.rampDuration = 250;
-  r.Build();
-  auto R = MakeSolver(r, LammSolverSettings{});
+  auto R = BuiltSolver(r);
   R->InitRotorRamp();
   for (double t = 0; t < 260; t += 7) EXPECT_LE(R->RotorOmegaInStep(t, 20), 50000);
   // Over a ramp piece the effective speed carries the exact mean of w^2.
@@ -477,8 +467,7 @@ TEST(LammRotor, ARunStartingAfterTheRampSeesTheFullSpeed) {
     e.rampRate = 200;
     e.rampDuration = 250;
     e.times = {900, 1800};
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(400));
+    auto L = BuiltSolver(e, FixedGrid(400));
     if (schedule) {
       const float start[2] = {0, 0}, rpm[2] = {0, 50000}, rate[2] = {0, 200};
       L->LoadSpecies(1, start, rpm, rate, 0);
@@ -499,8 +488,7 @@ TEST(LammRun, ScansAfterTheBoundaryLeftTheFitRangeShowTheFinalProfile) {
   e.s = 60;
   e.D = 2e-7;
   e.times = {300, 3000, 6000, 9000};
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(600));
+  auto L = BuiltSolver(e, FixedGrid(600));
   ASSERT_EQ(L->CheckAndRun(), 0);
   EXPECT_TRUE(L->EndedEarly());
   EXPECT_LT(L->Time(), 6000);
