@@ -98,17 +98,8 @@ TEST(LammConcDependent, VanishingInteractionsReproduceTheIdealReferences) {
 // ln c - (1 + kd/ks) ln(1 - ks c) = sigma (r^2 - m^2)/2 + C, C from the
 // amount loaded (solved independently).
 TEST(LammConcDependent, NonidealSpeciesReachesItsSedimentationEquilibrium) {
-  Experiment e;
-  e.s = 1.0;
-  e.D = 1e-6;
-  e.c0 = 10;
-  e.rpm = 10000;
-  e.meniscus = 6.8;
-  e.bottom = 7.2;
-  e.left = 6.8f;
-  e.right = 7.2f;
-  e.times = {500000, 800000, 1000000, 2000000};
-  e.gridPoints = 401;
+  Experiment e{.s = 1.0, .D = 1e-6, .c0 = 10, .meniscus = 6.8, .bottom = 7.2, .left = 6.8f, .right = 7.2f,
+               .rpm = 10000, .times = {500000, 800000, 1000000, 2000000}, .gridPoints = 401};
   auto L = BuiltSolver(e, FixedGrid(400, 0.1));
   L->SetConcDependentModel(Linear(std::log10(0.05f), std::log10(0.02f)));
   ASSERT_EQ(L->CheckAndRun(), 0);
@@ -144,10 +135,7 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Experiment e;
-    e.c0 = c.c0;
-    e.times = {1500, 3000};
-    e.right = 7.2f;
+    Experiment e{.c0 = c.c0, .right = 7.2f, .times = {1500, 3000}};
     auto L = BuiltSolver(e, FixedGrid(600, 0.05));
     L->SetConcDependentModel(c.model);
     ASSERT_EQ(L->CheckAndRun(), 0);
@@ -163,12 +151,7 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   // kd c 1e30 it equals its solution at kd c 1e6 (flat within 1.2e-4) on 4000
   // nodes; measured 8.1e-5 of the loading.
   auto components = [](float logKd, int nodes) {
-    Experiment e;
-    e.s = 4;
-    e.D = 5.5e-7;
-    e.c0 = 7;
-    e.meniscus = 5.9;
-    e.times = {1200, 3600, 6600};
+    Experiment e{.s = 4, .D = 5.5e-7, .c0 = 7, .meniscus = 5.9, .times = {1200, 3600, 6600}};
     auto L = BuiltSolver(e, FixedGrid(nodes));
     const double conc[] = {0, 4, 3}, s[] = {0, 4, 9}, D[] = {0, 5.5e-7, 4e-7}, w[] = {0, 1, 1}, overlay[] = {0, 0, 0};
     L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
@@ -185,9 +168,7 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   EXPECT_LT(worst / 7, 2e-4);
   // Association speeds the boundary up: behind the monomer's boundary
   // midpoint less material is left than an ideal monomer leaves.
-  Experiment e;
-  e.times = {1500, 3000};
-  e.right = 7.2f;
+  Experiment e{.right = 7.2f, .times = {1500, 3000}};
   auto L = BuiltSolver(e, FixedGrid(600, 0.05));
   L->SetConcDependentModel(Dimer(0.5));
   ASSERT_EQ(L->CheckAndRun(), 0);
@@ -211,10 +192,7 @@ TEST(LammConcDependent, DefaultStepsMeetOneThousandthOfTheLoading) {
                         Case{"monomer-dimer", Dimer(0), 4.3, 2}}) {
     SCOPED_TRACE(c.name);
     auto solve = [&](const LammSolverSettings& st) {
-      Experiment e;
-      e.s = c.s;
-      e.D = 6e-7;
-      e.c0 = c.c0;
+      Experiment e{.s = c.s, .D = 6e-7, .c0 = c.c0};
       e.times.clear();
       for (int k = 1; k <= 15; ++k) e.times.push_back(600.0 * k);
       e.gridPoints = 501;  // 6.0 .. 7.0 cm
@@ -255,9 +233,7 @@ TEST(LammConcDependent, BadSettingsAreRefusedWithTheirCodes) {
       {"no diffusion", Linear(-1, -1), false, 6},
   };
   for (const Case& c : cases) {
-    Experiment e;
-    e.c0 = 4;
-    e.times = {600};
+    Experiment e{.c0 = 4, .times = {600}};
     if (c.code == 6) e.D = 0;
     e.Build();
     StickyHardSphereFlag = c.sticky ? 1 : 0;
@@ -288,8 +264,7 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Experiment e;
-    e.right = 6.9f;
+    Experiment e{.right = 6.9f};
     auto L = BuiltSolver(e, FixedGrid(1000));
     L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
                              .concentrations = conc, .sValues = s, .dValues = D, .weights = w,

@@ -32,12 +32,7 @@ TEST(LammDetection, RadialConvolutionKeepsAConstantAwayFromTheCellEnds) {
       CLammIdeal::ConvolveRadiallyGeneral(y.data(), r.data(), n, w, k, 6.0, 7.2);
     } else {
       // The kernel path of a uniform common grid, through a run's corrections.
-      Experiment e;
-      e.s = 0;
-      e.D = 0;
-      e.gridPoints = n;
-      e.gridFrom = 5.9;
-      e.gridTo = 7.3;
+      Experiment e{.s = 0, .D = 0, .gridPoints = n, .gridFrom = 5.9, .gridTo = 7.3};
       auto L = BuiltSolver(e);
       L->SetRadialConvolution(true, static_cast<float>(w), static_cast<float>(k));
       ASSERT_EQ(L->CheckAndRun(), 0);
@@ -58,9 +53,7 @@ TEST(LammDetection, RadialConvolutionKeepsAConstantAwayFromTheCellEnds) {
 }
 
 TEST(LammDetection, ConvolutionNeedsAWidthAboveOneMicron) {
-  Experiment e;
-  e.s = 0;
-  e.D = 0;
+  Experiment e{.s = 0, .D = 0};
   auto L = BuiltSolver(e);
   L->SetRadialConvolution(true, 0.001f, 3);  // stays off
   ASSERT_EQ(L->CheckAndRun(), 0);
@@ -77,10 +70,7 @@ TEST(LammDetection, AmplitudeDriftAndMagnificationScaleTheSignal) {
                         {false, true, 0, 1.8, 0.25, 1.0},
                         {false, false, 0, 0, 1, 1.1}};
   for (const Case& c : cases) {
-    Experiment e;
-    e.s = 0;
-    e.D = 0;
-    e.times = {3600, 7200};
+    Experiment e{.s = 0, .D = 0, .times = {3600, 7200}};
     auto L = BuiltSolver(e);
     L->SetTimeShiftOptions(c.linear || c.exponential, c.linear, c.linearPerHour, c.exponential,
                            c.expPerHour, c.level);
@@ -193,8 +183,7 @@ TEST(LammOutput, NoSignalInTheAirGapAndTheSameProfileInside) {
   std::vector<int> inside;
   for (int j = 1; j <= wide.gridPoints; ++j)
     if (wide.grid[j] >= static_cast<float>(wide.meniscus)) inside.push_back(j);
-  Experiment cell;
-  cell.gridPoints = static_cast<int>(inside.size());
+  Experiment cell{.gridPoints = static_cast<int>(inside.size())};
   cell.Build();
   for (std::size_t p = 0; p < inside.size(); ++p) cell.grid[p + 1] = wide.grid[inside[p]];
 

@@ -70,9 +70,7 @@ std::vector<LammSolverSettings> Paths() {
 }
 
 Experiment TwoScans() {
-  Experiment e;
-  e.times = {900, 1500};
-  e.gridPoints = 300;
+  Experiment e{.times = {900, 1500}, .gridPoints = 300};
   e.Build();
   return e;
 }

@@ -36,11 +36,7 @@ TEST(LammFlotation, SlowFloatingSpeciesOnTheStaticGridAtEverySpeed) {
       for (const LammSolverSettings& st : {StaticGridWithoutTruncation(), FixedGrid(2000)}) {
         SCOPED_TRACE(testing::Message() << "s " << sp.s << " D " << sp.D << " rpm " << rpm << " N "
                                         << st.gridSize.setting);
-        Experiment e;
-        e.s = sp.s;
-        e.D = sp.D;
-        e.rpm = rpm;
-        e.times = {600, 1800, 3600};
+        Experiment e{.s = sp.s, .D = sp.D, .rpm = rpm, .times = {600, 1800, 3600}};
         auto L = BuiltSolver(e, st);
         ASSERT_EQ(L->CheckAndRun(), 0);
         const double loaded = (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2;
@@ -75,10 +71,7 @@ TEST(LammFlotation, SlowFloatingSpeciesOnTheStaticGridAtEverySpeed) {
 // moving frame on a grid of the same size; whatever the outcome, success
 // means finite scans that hold the loading.
 TEST(LammFlotation, FallbackAfterACollapsedStaticGridKeepsTheGrid) {
-  Experiment e;
-  e.s = 10;
-  e.D = 1e-8;
-  e.times = {600, 1800, 3600};
+  Experiment e{.s = 10, .D = 1e-8, .times = {600, 1800, 3600}};
   auto L = BuiltSolver(e, FixedGrid(1000));
   const int rc = L->CheckAndRun();
   if (rc != 0) return;
@@ -135,12 +128,7 @@ TEST(LammFlotation, SpeciesThatCrossedTheCellBeforeTheFirstScan) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "s " << row.s << " D " << row.D << " left " << row.left);
-    Experiment e;
-    e.s = row.s;
-    e.D = row.D;
-    e.left = row.left;
-    e.times = {600, 2400};
-    e.gridPoints = 390;
+    Experiment e{.s = row.s, .D = row.D, .left = row.left, .times = {600, 2400}, .gridPoints = 390};
     auto plain = BuiltSolver(e);
     EXPECT_EQ(plain->FitRangeEmptyInEveryScan(), row.empty);
     ASSERT_EQ(plain->CheckAndRun(), 0);
@@ -189,10 +177,7 @@ TEST(LammFlotation, SpeciesThatCrossedTheCellBeforeTheFirstScan) {
   }
   // Nothing is taken as gone where the scans see through a radial
   // convolution, or before the rotor has reached its speed.
-  Experiment e;
-  e.s = -280;
-  e.D = 1e-10;
-  e.times = {600, 1800};
+  Experiment e{.s = -280, .D = 1e-10, .times = {600, 1800}};
   auto convolved = BuiltSolver(e);
   convolved->SetRadialConvolution(true, 0.01f, 3.0f);
   EXPECT_FALSE(convolved->FitRangeEmptyInEveryScan());
@@ -226,11 +211,7 @@ TEST(LammFlotation, FitRangeInThePlateauInClosedForm) {
   // Whether the closed form was taken goes to *taken.
   const auto check = [](const Row& row, std::vector<double> times, bool* taken) {
     SCOPED_TRACE(testing::Message() << "s " << row.s << " D " << row.D << " ramp " << row.rampDuration);
-    Experiment e;
-    e.s = row.s;
-    e.D = row.D;
-    e.times = std::move(times);
-    e.gridPoints = 390;
+    Experiment e{.s = row.s, .D = row.D, .times = std::move(times), .gridPoints = 390};
     e.rampRate = row.rampDuration > 0 ? 200 : 0;
     e.rampDuration = row.rampDuration;
     auto closed = BuiltSolver(e);

@@ -71,8 +71,7 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
       {"hard spheres k 0: no crowding", true, 0, 0, 1, 1},
   };
   for (const Case& c : cases) {
-    Experiment e;
-    e.right = 7.15f;
+    Experiment e{.right = 7.15f};
     auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(800));
     L->SetNonidealParameters(c.a, c.b, 1.0, c.hardSphere, false);
     Field f = Uniform(5);
@@ -153,9 +152,7 @@ TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
 }
 
 TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
-  Experiment e;
-  e.times = {600, 1500, 3000};
-  e.gridPoints = 120;
+  Experiment e{.times = {600, 1500, 3000}, .gridPoints = 120};
   auto templ = BuiltSolver<CLammNonIdeal>(e, FixedGrid(200));
   templ->SetNonidealParameters(std::log10(0.01f), std::log10(0.005f), 1.0, false, false);
   // A boundary of the total moving outwards over time.
@@ -195,9 +192,7 @@ TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
 
 // A species the worker cannot solve is reported once, by the list runner.
 TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
-  Experiment e;
-  e.times = {600};
-  e.gridPoints = 50;
+  Experiment e{.times = {600}, .gridPoints = 50};
   auto templ = BuiltSolver<CLammNonIdeal>(e, FixedGrid(100));
   templ->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f = Uniform(1);
@@ -222,8 +217,7 @@ TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
 }
 
 TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
-  Experiment e;
-  e.times = {300};
+  Experiment e{.times = {300}};
   auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(100));
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f = Uniform(2);
@@ -248,9 +242,7 @@ TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
 // both keep the same amount. (Without the clean-up the undershoot at the
 // band's foot forced retry after retry and the run ended unconverged.)
 TEST(LammNonIdeal, ZoneLoadingIsCleanedUpLikeTheIdealStaticGrid) {
-  Experiment e;
-  e.times = {30, 300, 900};
-  e.right = 7.15f;
+  Experiment e{.right = 7.15f, .times = {30, 300, 900}};
   auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(800));
   L->SetGeometryFlags(true, 0.02f, false);
   L->SetNonidealParameters(0, 0, 1.0, true, false);

@@ -49,10 +49,10 @@ struct Experiment {
   double gridFrom = 0, gridTo = 0;  // default: meniscus .. bottom
 
   // Filled by Build().
-  std::vector<ScanRecord> records;  // 1-based
-  std::vector<float> grid;          // 1-based
-  std::vector<std::vector<float>> out;
-  std::vector<float*> outPtr;
+  std::vector<ScanRecord> records{};  // 1-based
+  std::vector<float> grid{};          // 1-based
+  std::vector<std::vector<float>> out{};
+  std::vector<float*> outPtr{};
 
   void Build() {
     const int n = static_cast<int>(times.size());

@@ -63,9 +63,7 @@ int RunWithThreads(int threads, SpeciesList& list, Experiment& e, CLammIdeal& te
 }  // namespace
 
 TEST(LammThreads, ResultsDoNotDependOnTheThreadCount) {
-  Experiment e;
-  e.times = {600, 1500, 3000, 4500};
-  e.gridPoints = 200;
+  Experiment e{.times = {600, 1500, 3000, 4500}, .gridPoints = 200};
   auto templ = BuiltSolver(e);
   platform::StopFlag() = false;
 
@@ -91,9 +89,7 @@ TEST(LammThreads, ResultsDoNotDependOnTheThreadCount) {
 }
 
 TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
-  Experiment e;
-  e.times = {600, 1500};
-  e.gridPoints = 100;
+  Experiment e{.times = {600, 1500}, .gridPoints = 100};
   auto templ = BuiltSolver(e);
   // A refused species is told by its number; one that lost or created its
   // loading (a D no solute has) is told by the caller in words from what the
@@ -167,9 +163,7 @@ TEST(LammThreads, NothingIsSolvedWithoutCoefficients) {
 }
 
 TEST(LammThreads, RefusedAndExcessThreadsGiveTheSameSolutions) {
-  Experiment e;
-  e.times = {600, 1800};
-  e.gridPoints = 80;
+  Experiment e{.times = {600, 1800}, .gridPoints = 80};
   auto templ = BuiltSolver(e);
   platform::StopFlag() = false;
   SpeciesList single(6, 2, 80);
@@ -219,9 +213,7 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
     if (x == 10) lastAt[y] = text;
   };
 
-  Experiment e;
-  e.times = {600, 1500};
-  e.gridPoints = 60;
+  Experiment e{.times = {600, 1500}, .gridPoints = 60};
   e.Build();
   struct Case {
     const char* name;
