@@ -60,8 +60,7 @@ struct Outcome {
 
 Outcome Compare(const LammSolverSettings& st, int cosoluteNodes,
                 const std::vector<std::vector<double>>& ref, Experiment e) {
-  e.Build();
-  auto L = MakeSolver(e, st);
+  auto L = BuiltSolver(e, st);
   const SolventGradientSettings sg = SedimentingCosolute(cosoluteNodes);
   const float v = static_cast<float>(kVbar);
   L->SetReactionParameters({.inhomogeneous = true, .compressibility = sg.Compressibility,

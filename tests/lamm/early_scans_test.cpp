@@ -114,8 +114,7 @@ TEST(EarlyScans, DefaultGridsResolveEveryScanFromTheFirst) {
                         Path{"moving frame", MovingFrameChosen(), false}}) {
     SCOPED_TRACE(p.name);
     Experiment x = e;
-    x.Build();
-    auto L = MakeSolver(x, p.st);
+    auto L = BuiltSolver(x, p.st);
     ASSERT_EQ(L->CheckAndRun(), 0);
     EXPECT_EQ(L->StaticGridChosen() && !L->MovingFrameChosen(), p.staticGrid);
     for (size_t k = 0; k < kTimes.size(); ++k)
@@ -137,8 +136,7 @@ TEST(EarlyScans, EarlierFirstScansGetFinerGrids) {
     for (int first = 0; first < 2; ++first) {
       Experiment x = e;
       x.times = first == 0 ? times : std::vector<double>{600, 900, 2400};
-      x.Build();
-      auto L = MakeSolver(x, moving ? MovingFrameChosen() : LammSolverSettings{});
+      auto L = BuiltSolver(x, moving ? MovingFrameChosen() : LammSolverSettings{});
       ASSERT_EQ(L->CheckAndRun(), 0);
       nodes[first] = L->NodeCount();
       if (first == 0) {
@@ -207,8 +205,7 @@ TEST(EarlyScans, FastSpeciesOnTheMovingFrameAtTheDefaults) {
     e.times.clear();
     for (double t = 300; std::log(7.1 / 6.0) / sw2 > t; t += 300) e.times.push_back(t);
     e.gridPoints = 1201;
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    auto L = BuiltSolver(e);
     ASSERT_EQ(L->CheckAndRun(), 0);
     ASSERT_TRUE(L->MovingFrameChosen() && !L->StaticGridChosen());
 
@@ -310,8 +307,7 @@ TEST_P(PileUp, DefaultGridsResolveThePileUpAtTheBottom) {
   e.times.clear();
   for (double t = c.every; t <= c.last + 1; t += c.every) e.times.push_back(t);
   e.gridPoints = static_cast<int>(std::lround((c.b - c.m) / 0.001)) + 1;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  auto L = BuiltSolver(e);
   if (floating) L->SetSolventAndComputeFrictionalRatio(20, 1.1, 1.0, 1.0);
   ASSERT_EQ(L->CheckAndRun(), 0);
   EXPECT_TRUE(L->StaticGridChosen() && L->LayeredGrid());

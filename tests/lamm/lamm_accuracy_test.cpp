@@ -49,9 +49,7 @@ double GridValue(const Experiment& e, int scan, double r) {
 }  // namespace
 
 TEST(LammStaticGrid, UniformLoadingWithoutSedimentationStaysUniform) {
-  Experiment e;
-  e.s = 0;
-  e.times = {1000, 5000, 20000};
+  Experiment e{.s = 0, .times = {1000, 5000, 20000}};
   e.Build();
   for (const LammSolverSettings& st : {LammSolverSettings{}, FixedGrid(500)}) {
     auto L = MakeSolver(e, st);
@@ -65,8 +63,7 @@ TEST(LammStaticGrid, UniformLoadingWithoutSedimentationStaysUniform) {
 }
 
 TEST(LammStaticGrid, AmountInTheSectorIsConserved) {
-  Experiment e;
-  e.times = {900, 2400, 4800};
+  Experiment e{.times = {900, 2400, 4800}};
   e.Build();
   const double loaded = e.c0 * (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2 * kSector;
   struct Case {
@@ -100,12 +97,8 @@ TEST(LammStaticGrid, PlateauIsDilutedByTheIntegralOfOmegaSquared) {
                         Case{"two-step schedule", 0, 0, true}}) {
     for (const LammSolverSettings& st : {LammSolverSettings{}, FixedGrid(800)}) {
       SCOPED_TRACE(c.name);
-      Experiment e;
-      e.rampRate = c.rampRate;
-      e.rampDuration = c.rampDuration;
-      e.times = {900, 1800, 2600, 3000};
-      e.Build();
-      auto L = MakeSolver(e, st);
+      Experiment e{.rampRate = c.rampRate, .rampDuration = c.rampDuration, .times = {900, 1800, 2600, 3000}};
+      auto L = BuiltSolver(e, st);
       CRotorSpeedProfile profile;
       if (c.schedule) {
         profile.SetSteps(2, sched.start, sched.rpm, sched.rate);
@@ -130,14 +123,12 @@ TEST(LammStaticGrid, SecondMomentFollowsTheMeniscusExponentially) {
   // For every t with a plateau, r2 = rp^2 - 2 int_m^rp c r dr / c(rp) equals
   // m^2 exp(2 s int w^2 dt) exactly; evaluated on the final node profile.
   for (double rampRate : {0.0, 200.0}) {
-    Experiment e;
-    e.times = {600, 1500, 2700};
+    Experiment e{.times = {600, 1500, 2700}};
     if (rampRate > 0) {
       e.rampRate = rampRate;
       e.rampDuration = e.rpm / rampRate;
     }
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(1000, 0.2));
+    auto L = BuiltSolver(e, FixedGrid(1000, 0.2));
     ASSERT_EQ(L->CheckAndRun(), 0);
     const double* r = L->NodeRadii();
     const double* c = L->Concentration();
@@ -153,17 +144,9 @@ TEST(LammStaticGrid, SecondMomentFollowsTheMeniscusExponentially) {
 }
 
 TEST(LammStaticGrid, LongRunsReachSedimentationEquilibrium) {
-  Experiment e;
-  e.s = 1.0;
-  e.D = 1e-6;
-  e.rpm = 10000;
-  e.meniscus = 6.8;
-  e.bottom = 7.2;
-  e.left = 6.82f;
-  e.right = 7.15f;
-  e.times = {200000, 600000, 1000000};
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(500));
+  Experiment e{.s = 1.0, .D = 1e-6, .meniscus = 6.8, .bottom = 7.2, .left = 6.82f, .right = 7.15f,
+               .rpm = 10000, .times = {200000, 600000, 1000000}};
+  auto L = BuiltSolver(e, FixedGrid(500));
   ASSERT_EQ(L->CheckAndRun(), 0);
   const double w = Omega(e.rpm);
   const double kappa = e.s * 1e-13 * w * w / (2 * e.D);
@@ -459,8 +442,7 @@ namespace {
 // The scans of the default experiment (4.3 S, 50000 rpm) at 1200, 2400 and
 // 3600 s on a grid of n nodes; on the static grid every step is dt long.
 std::vector<std::vector<float>> RefinedScans(bool movingFrame, int n, double dt) {
-  Experiment e;
-  e.times = {1200, 2400, 3600};
+  Experiment e{.times = {1200, 2400, 3600}};
   e.Build();
   LammSolverSettings st = FixedGrid(n);
   if (movingFrame) {
@@ -549,13 +531,8 @@ TEST(LammStaticGrid, ProfilesScaleExactlyWithALoadingOfPowersOfTwo) {
     std::vector<std::vector<float>> ref;
     for (double loading : {1.0, std::ldexp(1.0, -13), 0.25, 1024.0}) {
       SCOPED_TRACE(testing::Message() << c.name << ", loading " << loading);
-      Experiment e;
-      e.s = c.s;
-      e.D = c.D;
-      e.c0 = loading;
-      e.times = {1200, 3000, 6000, 12000};
-      e.Build();
-      auto L = MakeSolver(e, c.settings);
+      Experiment e{.s = c.s, .D = c.D, .c0 = loading, .times = {1200, 3000, 6000, 12000}};
+      auto L = BuiltSolver(e, c.settings);
       if (c.zone) L->SetGeometryFlags(true, 0.02f, false);
       ASSERT_EQ(L->CheckAndRun(), 0);
       if (ref.empty()) ref = e.out;

@@ -98,19 +98,9 @@ TEST(LammConcDependent, VanishingInteractionsReproduceTheIdealReferences) {
 // ln c - (1 + kd/ks) ln(1 - ks c) = sigma (r^2 - m^2)/2 + C, C from the
 // amount loaded (solved independently).
 TEST(LammConcDependent, NonidealSpeciesReachesItsSedimentationEquilibrium) {
-  Experiment e;
-  e.s = 1.0;
-  e.D = 1e-6;
-  e.c0 = 10;
-  e.rpm = 10000;
-  e.meniscus = 6.8;
-  e.bottom = 7.2;
-  e.left = 6.8f;
-  e.right = 7.2f;
-  e.times = {500000, 800000, 1000000, 2000000};
-  e.gridPoints = 401;
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(400, 0.1));
+  Experiment e{.s = 1.0, .D = 1e-6, .c0 = 10, .meniscus = 6.8, .bottom = 7.2, .left = 6.8f, .right = 7.2f,
+               .rpm = 10000, .times = {500000, 800000, 1000000, 2000000}, .gridPoints = 401};
+  auto L = BuiltSolver(e, FixedGrid(400, 0.1));
   L->SetConcDependentModel(Linear(std::log10(0.05f), std::log10(0.02f)));
   ASSERT_EQ(L->CheckAndRun(), 0);
   const auto& out = e.out[3];
@@ -145,12 +135,8 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Experiment e;
-    e.c0 = c.c0;
-    e.times = {1500, 3000};
-    e.right = 7.2f;
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(600, 0.05));
+    Experiment e{.c0 = c.c0, .right = 7.2f, .times = {1500, 3000}};
+    auto L = BuiltSolver(e, FixedGrid(600, 0.05));
     L->SetConcDependentModel(c.model);
     ASSERT_EQ(L->CheckAndRun(), 0);
     const double loaded = e.c0 * (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2 * 1.2 * 0.03490658503988659;
@@ -165,14 +151,8 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   // kd c 1e30 it equals its solution at kd c 1e6 (flat within 1.2e-4) on 4000
   // nodes; measured 8.1e-5 of the loading.
   auto components = [](float logKd, int nodes) {
-    Experiment e;
-    e.s = 4;
-    e.D = 5.5e-7;
-    e.c0 = 7;
-    e.meniscus = 5.9;
-    e.times = {1200, 3600, 6600};
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(nodes));
+    Experiment e{.s = 4, .D = 5.5e-7, .c0 = 7, .meniscus = 5.9, .times = {1200, 3600, 6600}};
+    auto L = BuiltSolver(e, FixedGrid(nodes));
     const double conc[] = {0, 4, 3}, s[] = {0, 4, 9}, D[] = {0, 5.5e-7, 4e-7}, w[] = {0, 1, 1}, overlay[] = {0, 0, 0};
     L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
                              .concentrations = conc, .sValues = s, .dValues = D, .weights = w, .s = s[1],
@@ -188,16 +168,12 @@ TEST(LammConcDependent, ClosedCellKeepsItsLoading) {
   EXPECT_LT(worst / 7, 2e-4);
   // Association speeds the boundary up: behind the monomer's boundary
   // midpoint less material is left than an ideal monomer leaves.
-  Experiment e;
-  e.times = {1500, 3000};
-  e.right = 7.2f;
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(600, 0.05));
+  Experiment e{.right = 7.2f, .times = {1500, 3000}};
+  auto L = BuiltSolver(e, FixedGrid(600, 0.05));
   L->SetConcDependentModel(Dimer(0.5));
   ASSERT_EQ(L->CheckAndRun(), 0);
   Experiment monomer = e;
-  monomer.Build();
-  auto ideal = MakeSolver(monomer, FixedGrid(600, 0.05));
+  auto ideal = BuiltSolver(monomer, FixedGrid(600, 0.05));
   ASSERT_EQ(ideal->CheckAndRun(), 0);
   const int j = 100;  // r = 6.2 cm, the monomer boundary at 3000 s
   EXPECT_LT(e.out[2][j], monomer.out[2][j] - 0.05f) << monomer.out[2][j];
@@ -216,16 +192,12 @@ TEST(LammConcDependent, DefaultStepsMeetOneThousandthOfTheLoading) {
                         Case{"monomer-dimer", Dimer(0), 4.3, 2}}) {
     SCOPED_TRACE(c.name);
     auto solve = [&](const LammSolverSettings& st) {
-      Experiment e;
-      e.s = c.s;
-      e.D = 6e-7;
-      e.c0 = c.c0;
+      Experiment e{.s = c.s, .D = 6e-7, .c0 = c.c0};
       e.times.clear();
       for (int k = 1; k <= 15; ++k) e.times.push_back(600.0 * k);
       e.gridPoints = 501;  // 6.0 .. 7.0 cm
       e.gridTo = 7.0;
-      e.Build();
-      auto L = MakeSolver(e, st);
+      auto L = BuiltSolver(e, st);
       L->SetConcDependentModel(c.model);
       EXPECT_EQ(L->CheckAndRun(), 0);
       return e.out;
@@ -261,9 +233,7 @@ TEST(LammConcDependent, BadSettingsAreRefusedWithTheirCodes) {
       {"no diffusion", Linear(-1, -1), false, 6},
   };
   for (const Case& c : cases) {
-    Experiment e;
-    e.c0 = 4;
-    e.times = {600};
+    Experiment e{.c0 = 4, .times = {600}};
     if (c.code == 6) e.D = 0;
     e.Build();
     StickyHardSphereFlag = c.sticky ? 1 : 0;
@@ -294,10 +264,8 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Experiment e;
-    e.right = 6.9f;
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(1000));
+    Experiment e{.right = 6.9f};
+    auto L = BuiltSolver(e, FixedGrid(1000));
     L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
                              .concentrations = conc, .sValues = s, .dValues = D, .weights = w,
                              .s = s[1], .D = D[1], .c0 = 1.0, .syntheticBoundary = c.synthetic,
@@ -310,8 +278,7 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
       one.s = s[k];
       one.D = D[k];
       one.c0 = conc[k] * w[k];
-      one.Build();
-      auto ideal = MakeSolver(one, FixedGrid(1000));
+      auto ideal = BuiltSolver(one, FixedGrid(1000));
       if (c.synthetic) {
         // The step on a fine table: its edge 1e-4 cm wide.
         std::vector<float> r(2001), v(2001);

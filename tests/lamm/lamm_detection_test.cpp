@@ -32,14 +32,8 @@ TEST(LammDetection, RadialConvolutionKeepsAConstantAwayFromTheCellEnds) {
       CLammIdeal::ConvolveRadiallyGeneral(y.data(), r.data(), n, w, k, 6.0, 7.2);
     } else {
       // The kernel path of a uniform common grid, through a run's corrections.
-      Experiment e;
-      e.s = 0;
-      e.D = 0;
-      e.gridPoints = n;
-      e.gridFrom = 5.9;
-      e.gridTo = 7.3;
-      e.Build();
-      auto L = MakeSolver(e, LammSolverSettings{});
+      Experiment e{.s = 0, .D = 0, .gridPoints = n, .gridFrom = 5.9, .gridTo = 7.3};
+      auto L = BuiltSolver(e);
       L->SetRadialConvolution(true, static_cast<float>(w), static_cast<float>(k));
       ASSERT_EQ(L->CheckAndRun(), 0);
       // Outside the cell the loading is extended as constant here.
@@ -59,11 +53,8 @@ TEST(LammDetection, RadialConvolutionKeepsAConstantAwayFromTheCellEnds) {
 }
 
 TEST(LammDetection, ConvolutionNeedsAWidthAboveOneMicron) {
-  Experiment e;
-  e.s = 0;
-  e.D = 0;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.s = 0, .D = 0};
+  auto L = BuiltSolver(e);
   L->SetRadialConvolution(true, 0.001f, 3);  // stays off
   ASSERT_EQ(L->CheckAndRun(), 0);
   EXPECT_FLOAT_EQ(e.out[1][1], 1.0f);  // no smoothing at the meniscus
@@ -79,12 +70,8 @@ TEST(LammDetection, AmplitudeDriftAndMagnificationScaleTheSignal) {
                         {false, true, 0, 1.8, 0.25, 1.0},
                         {false, false, 0, 0, 1, 1.1}};
   for (const Case& c : cases) {
-    Experiment e;
-    e.s = 0;
-    e.D = 0;
-    e.times = {3600, 7200};
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    Experiment e{.s = 0, .D = 0, .times = {3600, 7200}};
+    auto L = BuiltSolver(e);
     L->SetTimeShiftOptions(c.linear || c.exponential, c.linear, c.linearPerHour, c.exponential,
                            c.expPerHour, c.level);
     L->SetStretchFactor(c.dadr != 1.0, static_cast<float>(c.dadr));
@@ -147,8 +134,7 @@ TEST(LammNonIdeality, ComponentTablesAreTrimmedAndValidated) {
 
   const double badD[3] = {0, 6e-7, 0};
   Experiment e;
-  e.Build();
-  auto M = MakeSolver(e, LammSolverSettings{});
+  auto M = BuiltSolver(e);
   M->SetSolventComponents({.model = true, .concDependentSolver = true, .count = 2,
                            .concentrations = conc, .sValues = s, .dValues = badD, .s = 4.3,
                            .D = 6e-7, .c0 = 1});
@@ -197,8 +183,7 @@ TEST(LammOutput, NoSignalInTheAirGapAndTheSameProfileInside) {
   std::vector<int> inside;
   for (int j = 1; j <= wide.gridPoints; ++j)
     if (wide.grid[j] >= static_cast<float>(wide.meniscus)) inside.push_back(j);
-  Experiment cell;
-  cell.gridPoints = static_cast<int>(inside.size());
+  Experiment cell{.gridPoints = static_cast<int>(inside.size())};
   cell.Build();
   for (std::size_t p = 0; p < inside.size(); ++p) cell.grid[p + 1] = wide.grid[inside[p]];
 

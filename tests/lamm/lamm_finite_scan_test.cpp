@@ -38,8 +38,7 @@ std::vector<double> BruteForceScan(const Experiment& base, const LammSolverSetti
   const double T = ScanDuration(e);
   e.times.clear();
   for (int j = 0; j <= steps; ++j) e.times.push_back(t0 + T * j / steps);
-  e.Build();
-  auto L = MakeSolver(e, st);
+  auto L = BuiltSolver(e, st);
   EXPECT_EQ(L->CheckAndRun(), 0);
   std::vector<double> scan(e.grid.size(), 0.0);
   for (std::size_t p = 1; p < e.grid.size(); ++p) {
@@ -71,9 +70,7 @@ std::vector<LammSolverSettings> Paths() {
 }
 
 Experiment TwoScans() {
-  Experiment e;
-  e.times = {900, 1500};
-  e.gridPoints = 300;
+  Experiment e{.times = {900, 1500}, .gridPoints = 300};
   e.Build();
   return e;
 }

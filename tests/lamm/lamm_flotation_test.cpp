@@ -36,13 +36,8 @@ TEST(LammFlotation, SlowFloatingSpeciesOnTheStaticGridAtEverySpeed) {
       for (const LammSolverSettings& st : {StaticGridWithoutTruncation(), FixedGrid(2000)}) {
         SCOPED_TRACE(testing::Message() << "s " << sp.s << " D " << sp.D << " rpm " << rpm << " N "
                                         << st.gridSize.setting);
-        Experiment e;
-        e.s = sp.s;
-        e.D = sp.D;
-        e.rpm = rpm;
-        e.times = {600, 1800, 3600};
-        e.Build();
-        auto L = MakeSolver(e, st);
+        Experiment e{.s = sp.s, .D = sp.D, .rpm = rpm, .times = {600, 1800, 3600}};
+        auto L = BuiltSolver(e, st);
         ASSERT_EQ(L->CheckAndRun(), 0);
         const double loaded = (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2;
         for (int k = 1; k <= 3; ++k) {
@@ -76,12 +71,8 @@ TEST(LammFlotation, SlowFloatingSpeciesOnTheStaticGridAtEverySpeed) {
 // moving frame on a grid of the same size; whatever the outcome, success
 // means finite scans that hold the loading.
 TEST(LammFlotation, FallbackAfterACollapsedStaticGridKeepsTheGrid) {
-  Experiment e;
-  e.s = 10;
-  e.D = 1e-8;
-  e.times = {600, 1800, 3600};
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(1000));
+  Experiment e{.s = 10, .D = 1e-8, .times = {600, 1800, 3600}};
+  auto L = BuiltSolver(e, FixedGrid(1000));
   const int rc = L->CheckAndRun();
   if (rc != 0) return;
   EXPECT_GE(L->NodeCount(), 1000);
@@ -137,14 +128,8 @@ TEST(LammFlotation, SpeciesThatCrossedTheCellBeforeTheFirstScan) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "s " << row.s << " D " << row.D << " left " << row.left);
-    Experiment e;
-    e.s = row.s;
-    e.D = row.D;
-    e.left = row.left;
-    e.times = {600, 2400};
-    e.gridPoints = 390;
-    e.Build();
-    auto plain = MakeSolver(e, LammSolverSettings{});
+    Experiment e{.s = row.s, .D = row.D, .left = row.left, .times = {600, 2400}, .gridPoints = 390};
+    auto plain = BuiltSolver(e);
     EXPECT_EQ(plain->FitRangeEmptyInEveryScan(), row.empty);
     ASSERT_EQ(plain->CheckAndRun(), 0);
     const std::vector<std::vector<float>> byDefault = e.out;
@@ -153,8 +138,7 @@ TEST(LammFlotation, SpeciesThatCrossedTheCellBeforeTheFirstScan) {
     if (unasked) {
       EXPECT_EQ(plain->StaticGridChosen(), row.staticGrid);
     }
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    auto L = BuiltSolver(e);
     L->SetWideEndLayersOnStaticGrid(true);
     ASSERT_EQ(L->CheckAndRun(), 0);
     EXPECT_EQ(L->StaticGridChosen() && (unasked || e.out != byDefault), row.staticGrid);
@@ -193,21 +177,15 @@ TEST(LammFlotation, SpeciesThatCrossedTheCellBeforeTheFirstScan) {
   }
   // Nothing is taken as gone where the scans see through a radial
   // convolution, or before the rotor has reached its speed.
-  Experiment e;
-  e.s = -280;
-  e.D = 1e-10;
-  e.times = {600, 1800};
-  e.Build();
-  auto convolved = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.s = -280, .D = 1e-10, .times = {600, 1800}};
+  auto convolved = BuiltSolver(e);
   convolved->SetRadialConvolution(true, 0.01f, 3.0f);
   EXPECT_FALSE(convolved->FitRangeEmptyInEveryScan());
   e.rampRate = 200;
   e.rampDuration = 250;  // 50000 rpm by 250 s
-  e.Build();
-  EXPECT_TRUE(MakeSolver(e, LammSolverSettings{})->FitRangeEmptyInEveryScan());
+  EXPECT_TRUE(BuiltSolver(e)->FitRangeEmptyInEveryScan());
   e.rampDuration = 550;
-  e.Build();
-  EXPECT_FALSE(MakeSolver(e, LammSolverSettings{})->FitRangeEmptyInEveryScan());
+  EXPECT_FALSE(BuiltSolver(e)->FitRangeEmptyInEveryScan());
 }
 
 // Species of s near 0 at the floor of D a fit's range allows (a boundary
@@ -233,15 +211,10 @@ TEST(LammFlotation, FitRangeInThePlateauInClosedForm) {
   // Whether the closed form was taken goes to *taken.
   const auto check = [](const Row& row, std::vector<double> times, bool* taken) {
     SCOPED_TRACE(testing::Message() << "s " << row.s << " D " << row.D << " ramp " << row.rampDuration);
-    Experiment e;
-    e.s = row.s;
-    e.D = row.D;
-    e.times = std::move(times);
-    e.gridPoints = 390;
+    Experiment e{.s = row.s, .D = row.D, .times = std::move(times), .gridPoints = 390};
     e.rampRate = row.rampDuration > 0 ? 200 : 0;
     e.rampDuration = row.rampDuration;
-    e.Build();
-    auto closed = MakeSolver(e, LammSolverSettings{});
+    auto closed = BuiltSolver(e);
     const bool plateau = *taken = closed->FitRangeInPlateauInEveryScan();
     EXPECT_EQ(closed->SolvePlateauOfTheFitRange(), plateau);
     const std::vector<std::vector<float>> written = e.out;
@@ -250,8 +223,7 @@ TEST(LammFlotation, FitRangeInThePlateauInClosedForm) {
         for (size_t j = 1; j < written[k].size(); ++j) ASSERT_EQ(written[k][j], -99.0f);
       return;
     }
-    e.Build();
-    ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
+    ASSERT_EQ(BuiltSolver(e)->CheckAndRun(), 0);
     for (size_t k = 1; k <= e.times.size(); ++k) {
       const double exact = std::exp(-2 * e.s * 1e-13 * e.W2t(e.times[k - 1]));
       // The fit limits and the grid radii just outside them.

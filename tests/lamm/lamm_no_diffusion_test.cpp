@@ -67,12 +67,7 @@ TEST(LammNoDiffusion, CompressibleSolventSlowsTheBoundaryAndRaisesThePlateau) {
                        Case{4, 60000, kWaterCompressibility}, Case{-6, 40000, kWaterCompressibility},
                        Case{10, 50000, 0}}) {
     SCOPED_TRACE(testing::Message() << "s " << c.s << " rpm " << c.rpm << " kappa " << c.kappa);
-    Experiment e;
-    e.s = c.s;
-    e.D = 0;
-    e.rpm = c.rpm;
-    e.times = {1000, 3000};
-    e.gridPoints = 1201;
+    Experiment e{.s = c.s, .D = 0, .rpm = c.rpm, .times = {1000, 3000}, .gridPoints = 1201};
     e.Build();
     auto L = NoDiffusionSolver(e, c.kappa);
     ASSERT_EQ(L->CheckAndRun(), 0);
@@ -95,10 +90,7 @@ TEST(LammNoDiffusion, CompressibleSolventSlowsTheBoundaryAndRaisesThePlateau) {
 // compression slows the boundary from 6.5143 to 6.5115 cm and the plateau
 // at 7.0 cm is 0.861 of the loading instead of exp(-2 s w^2 t) = 0.848.
 TEST(LammNoDiffusion, WaterCompressibilityAtFiftyThousandRpm) {
-  Experiment e;
-  e.s = 10;
-  e.D = 0;
-  e.times = {3000};
+  Experiment e{.s = 10, .D = 0, .times = {3000}};
   e.gridPoints = 1201;  // 0.001 cm
   e.Build();
   auto L = NoDiffusionSolver(e, kWaterCompressibility);

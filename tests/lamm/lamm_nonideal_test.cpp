@@ -71,10 +71,8 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
       {"hard spheres k 0: no crowding", true, 0, 0, 1, 1},
   };
   for (const Case& c : cases) {
-    Experiment e;
-    e.right = 7.15f;
-    e.Build();
-    auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(800));
+    Experiment e{.right = 7.15f};
+    auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(800));
     L->SetNonidealParameters(c.a, c.b, 1.0, c.hardSphere, false);
     Field f = Uniform(5);
     ASSERT_TRUE(f.LoadInto(*L));
@@ -88,8 +86,7 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
     Experiment ideal = e;
     ideal.s = e.s * c.fs;
     ideal.D = e.D * c.fd;
-    ideal.Build();
-    auto I = MakeSolver(ideal, FixedGrid(800));
+    auto I = BuiltSolver(ideal, FixedGrid(800));
     ASSERT_EQ(I->CheckAndRun(), 0);
     EXPECT_LT(WorstDifference(e, ideal), 1e-3) << c.what;
   }
@@ -97,8 +94,7 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
 
 TEST(LammNonIdeal, TotalConcentrationIsInterpolatedBetweenRowsAndLevels) {
   Experiment e;
-  e.Build();
-  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(121));  // nodes 0.01 cm apart: node 71 at 6.70 cm
+  auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(121));  // nodes 0.01 cm apart: node 71 at 6.70 cm
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f(2, 3);
   f.times = {0, 100, 200};
@@ -122,8 +118,7 @@ TEST(LammNonIdeal, TotalConcentrationIsInterpolatedBetweenRowsAndLevels) {
 
 TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
   Experiment e;
-  e.Build();
-  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(200));
+  auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(200));
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field equalTimes(2, 2);
   equalTimes.times = {0, 100, 100};
@@ -157,11 +152,8 @@ TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
 }
 
 TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
-  Experiment e;
-  e.times = {600, 1500, 3000};
-  e.gridPoints = 120;
-  e.Build();
-  auto templ = MakeSolver<CLammNonIdeal>(e, FixedGrid(200));
+  Experiment e{.times = {600, 1500, 3000}, .gridPoints = 120};
+  auto templ = BuiltSolver<CLammNonIdeal>(e, FixedGrid(200));
   templ->SetNonidealParameters(std::log10(0.01f), std::log10(0.005f), 1.0, false, false);
   // A boundary of the total moving outwards over time.
   Field f(200, 100);
@@ -200,11 +192,8 @@ TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
 
 // A species the worker cannot solve is reported once, by the list runner.
 TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
-  Experiment e;
-  e.times = {600};
-  e.gridPoints = 50;
-  e.Build();
-  auto templ = MakeSolver<CLammNonIdeal>(e, FixedGrid(100));
+  Experiment e{.times = {600}, .gridPoints = 50};
+  auto templ = BuiltSolver<CLammNonIdeal>(e, FixedGrid(100));
   templ->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f = Uniform(1);
   ASSERT_TRUE(f.LoadInto(*templ));
@@ -228,10 +217,8 @@ TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
 }
 
 TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
-  Experiment e;
-  e.times = {300};
-  e.Build();
-  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(100));
+  Experiment e{.times = {300}};
+  auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(100));
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f = Uniform(2);
   ASSERT_TRUE(f.LoadInto(*L));
@@ -255,19 +242,15 @@ TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
 // both keep the same amount. (Without the clean-up the undershoot at the
 // band's foot forced retry after retry and the run ended unconverged.)
 TEST(LammNonIdeal, ZoneLoadingIsCleanedUpLikeTheIdealStaticGrid) {
-  Experiment e;
-  e.times = {30, 300, 900};
-  e.right = 7.15f;
-  e.Build();
-  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(800));
+  Experiment e{.right = 7.15f, .times = {30, 300, 900}};
+  auto L = BuiltSolver<CLammNonIdeal>(e, FixedGrid(800));
   L->SetGeometryFlags(true, 0.02f, false);
   L->SetNonidealParameters(0, 0, 1.0, true, false);
   Field f = Uniform(5);
   ASSERT_TRUE(f.LoadInto(*L));
   ASSERT_EQ(L->CheckAndRun(), 0);
   Experiment ideal = e;
-  ideal.Build();
-  auto I = MakeSolver(ideal, FixedGrid(800));
+  auto I = BuiltSolver(ideal, FixedGrid(800));
   I->SetGeometryFlags(true, 0.02f, false);
   ASSERT_EQ(I->CheckAndRun(), 0);
   EXPECT_LT(WorstDifference(e, ideal), 3e-4);

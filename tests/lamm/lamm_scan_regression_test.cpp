@@ -70,10 +70,7 @@ std::vector<Case> Cases() {
     cases.push_back({std::string(ref.file) + "-n1000-trimmed", e, trimmed, turns});
   }
   for (double s : {0.1, 1.0, 4.5, 10.0}) {
-    Experiment e;
-    e.s = s;
-    e.D = DiffusionAtFf13(s);
-    e.rpm = 10000;
+    Experiment e{.s = s, .D = DiffusionAtFf13(s), .rpm = 10000};
     e.meniscus = 6.86;
     e.bottom = 7.14;
     e.left = 6.87f;

@@ -96,13 +96,8 @@ TEST(LammStepRule, BoundaryTooSteepForTheGridEndsInFewStepsAndKeepsTheClosedForm
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Experiment e;
-    e.s = row.s;
-    e.D = row.D;
-    e.times = {600, 1200, 2400, 3600};
-    e.gridPoints = 3000;
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    Experiment e{.s = row.s, .D = row.D, .times = {600, 1200, 2400, 3600}, .gridPoints = 3000};
+    auto L = BuiltSolver(e);
     ASSERT_EQ(L->CheckAndRun(), 0);
     const bool floating = row.s < 0;
     // A floating species can go to the moving frame at once.

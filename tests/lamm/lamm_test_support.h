@@ -49,10 +49,10 @@ struct Experiment {
   double gridFrom = 0, gridTo = 0;  // default: meniscus .. bottom
 
   // Filled by Build().
-  std::vector<ScanRecord> records;  // 1-based
-  std::vector<float> grid;          // 1-based
-  std::vector<std::vector<float>> out;
-  std::vector<float*> outPtr;
+  std::vector<ScanRecord> records{};  // 1-based
+  std::vector<float> grid{};          // 1-based
+  std::vector<std::vector<float>> out{};
+  std::vector<float*> outPtr{};
 
   void Build() {
     const int n = static_cast<int>(times.size());
@@ -117,6 +117,13 @@ std::unique_ptr<Solver> MakeSolver(Experiment& e, const LammSolverSettings& st) 
   LoadOptions(*L, st);
   L->SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   return L;
+}
+
+// The experiment's scans and grid built as it now stands, and a solver on them.
+template <class Solver = CLammIdeal>
+std::unique_ptr<Solver> BuiltSolver(Experiment& e, const LammSolverSettings& st = LammSolverSettings{}) {
+  e.Build();
+  return MakeSolver<Solver>(e, st);
 }
 
 struct Reference {

@@ -63,11 +63,8 @@ int RunWithThreads(int threads, SpeciesList& list, Experiment& e, CLammIdeal& te
 }  // namespace
 
 TEST(LammThreads, ResultsDoNotDependOnTheThreadCount) {
-  Experiment e;
-  e.times = {600, 1500, 3000, 4500};
-  e.gridPoints = 200;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.times = {600, 1500, 3000, 4500}, .gridPoints = 200};
+  auto templ = BuiltSolver(e);
   platform::StopFlag() = false;
 
   SpeciesList single(9, 4, 200);
@@ -92,11 +89,8 @@ TEST(LammThreads, ResultsDoNotDependOnTheThreadCount) {
 }
 
 TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
-  Experiment e;
-  e.times = {600, 1500};
-  e.gridPoints = 100;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.times = {600, 1500}, .gridPoints = 100};
+  auto templ = BuiltSolver(e);
   // A refused species is told by its number; one that lost or created its
   // loading (a D no solute has) is told by the caller in words from what the
   // list recorded, so the list itself shows no box for it.
@@ -159,8 +153,7 @@ TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
 
 TEST(LammThreads, NothingIsSolvedWithoutCoefficients) {
   Experiment e;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  auto templ = BuiltSolver(e);
   SpeciesList list(3, 3, 600);
   platform::StopFlag() = false;
   EXPECT_EQ(CLRunMTList(templ.get(), 3, nullptr, list.D.data(), nullptr, list.results.data(),
@@ -170,11 +163,8 @@ TEST(LammThreads, NothingIsSolvedWithoutCoefficients) {
 }
 
 TEST(LammThreads, RefusedAndExcessThreadsGiveTheSameSolutions) {
-  Experiment e;
-  e.times = {600, 1800};
-  e.gridPoints = 80;
-  e.Build();
-  auto templ = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.times = {600, 1800}, .gridPoints = 80};
+  auto templ = BuiltSolver(e);
   platform::StopFlag() = false;
   SpeciesList single(6, 2, 80);
   ASSERT_EQ(RunLammListSingleThread(templ.get(), single.n, single.s.data(), single.D.data(), nullptr,
@@ -223,9 +213,7 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
     if (x == 10) lastAt[y] = text;
   };
 
-  Experiment e;
-  e.times = {600, 1500};
-  e.gridPoints = 60;
+  Experiment e{.times = {600, 1500}, .gridPoints = 60};
   e.Build();
   struct Case {
     const char* name;

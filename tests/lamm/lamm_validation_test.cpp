@@ -104,19 +104,13 @@ TEST(LammValidation, InvalidSettingsAreRefusedWithTheirCodeAndMessages) {
 }
 
 TEST(LammValidation, AccelerationCheckCanBeSwitchedOff) {
-  Experiment e;
-  e.rampRate = 100;
-  e.rampDuration = 500;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.rampRate = 100, .rampDuration = 500};
+  auto L = BuiltSolver(e);
   L->ClearRunFlag();
   EXPECT_EQ(L->CheckAndRun(), 0);
   // A rate of 150 rpm/s or more passes the check.
-  Experiment fast;
-  fast.rampRate = 150;
-  fast.rampDuration = 50000 / 150.0;
-  fast.Build();
-  EXPECT_EQ(MakeSolver(fast, LammSolverSettings{})->CheckAndRun(), 0);
+  Experiment fast{.rampRate = 150, .rampDuration = 50000 / 150.0};
+  EXPECT_EQ(BuiltSolver(fast)->CheckAndRun(), 0);
 }
 
 TEST(LammValidation, SettersRecordWhatTheRunNeeds) {
@@ -129,10 +123,8 @@ TEST(LammValidation, SettersRecordWhatTheRunNeeds) {
   EXPECT_FALSE(L.GeometryValid());
   EXPECT_EQ(L.DetailCode(), 3);
 
-  Experiment e;
-  e.times = {100, 200, 300, 400, 500};
-  e.Build();
-  auto A = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.times = {100, 200, 300, 400, 500}};
+  auto A = BuiltSolver(e);
   for (int k = 1; k <= 5; ++k) EXPECT_EQ(A->IndexMap()[k], k);
   {
     CLammIdeal copy;
@@ -210,8 +202,7 @@ TEST(LammValidation, ACopySolvesAsItsTemplate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Experiment e;
-    e.Build();
-    auto templ = MakeSolver(e, FixedGrid(400));
+    auto templ = BuiltSolver(e, FixedGrid(400));
     c.load(*templ, e);
     CLammIdeal copy;
     copy.CopySettings(*templ);
@@ -246,8 +237,7 @@ TEST(LammValidation, StartTimeOffsetIsTheScannerTravelInSeconds) {
 
 TEST(LammRun, CommonGridReplacesAndScanRadiiAccumulate) {
   Experiment e;
-  e.Build();
-  ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
+  ASSERT_EQ(BuiltSolver(e)->CheckAndRun(), 0);
   const std::vector<float> first = e.out[2];
   ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
   EXPECT_EQ(e.out[2], first);
@@ -286,12 +276,8 @@ TEST(LammRun, WithoutTransportOrLoadingEveryScanShowsTheLoading) {
   const Case cases[] = {{"without transport", 0, 0, 0.7, false}, {"empty loading", 4.3, 6e-7, 0, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Experiment e;
-    e.s = c.s;
-    e.D = c.D;
-    e.c0 = c.c0;
-    e.Build();
-    auto L = MakeSolver(e, LammSolverSettings{});
+    Experiment e{.s = c.s, .D = c.D, .c0 = c.c0};
+    auto L = BuiltSolver(e);
     ASSERT_EQ(L->CheckAndRun(), 0);
     if (c.noSteps) {
       EXPECT_EQ(L->AcceptedSteps(), 0);
@@ -302,10 +288,8 @@ TEST(LammRun, WithoutTransportOrLoadingEveryScanShowsTheLoading) {
 }
 
 TEST(LammRun, WithoutDiffusionTheBoundaryIsSharp) {
-  Experiment e;
-  e.D = 0;
-  e.Build();
-  ASSERT_EQ(MakeSolver(e, LammSolverSettings{})->CheckAndRun(), 0);
+  Experiment e{.D = 0};
+  ASSERT_EQ(BuiltSolver(e)->CheckAndRun(), 0);
   for (int k = 1; k <= 3; ++k) {
     const double w2t = e.W2t(e.times[k - 1]);
     const double rb = e.meniscus * std::exp(e.s * 1e-13 * w2t);
@@ -320,8 +304,7 @@ TEST(LammRun, WithoutDiffusionTheBoundaryIsSharp) {
 TEST(LammRun, NumericalBreakdownIsReportedNotHidden) {
   // A diffusion coefficient so large that the operator overflows: the run
   // must end with an error code, never as a success.
-  Experiment e;
-  e.D = 1e308;
+  Experiment e{.D = 1e308};
   e.Build();
   LammSolverSettings st = FixedGrid(200);
   platform::ScriptedUserInterface ui;
@@ -371,10 +354,8 @@ TEST(LammRun, EveryTridiagonalPivotIsChecked) {
 }
 
 TEST(LammRotor, ScheduleSpeedsAndStepLimits) {
-  Experiment e;
-  e.times = {100, 200, 400};
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.times = {100, 200, 400}};
+  auto L = BuiltSolver(e);
   const float start[2] = {0, 0}, rpm[2] = {0, 50000}, rate[2] = {0, 300};
   L->LoadSpecies(1, start, rpm, rate, 2);
   EXPECT_DOUBLE_EQ(L->RpmAtTime(100), 30000);
@@ -393,19 +374,13 @@ TEST(LammRotor, ScheduleSpeedsAndStepLimits) {
 }
 
 TEST(LammRotor, ShortRampsAreConstantSpeedAndRampsNeverOvershoot) {
-  Experiment e;
-  e.rampRate = 5000;
-  e.rampDuration = 9.9;
-  e.Build();
-  auto L = MakeSolver(e, LammSolverSettings{});
+  Experiment e{.rampRate = 5000, .rampDuration = 9.9};
+  auto L = BuiltSolver(e);
   L->InitRotorRamp();
   EXPECT_DOUBLE_EQ(L->RotorOmegaInStep(0, 1), 50000);
 
-  Experiment r;
-  r.rampRate = 200;
-  r.rampDuration = 250;
-  r.Build();
-  auto R = MakeSolver(r, LammSolverSettings{});
+  Experiment r{.rampRate = 200, .rampDuration = 250};
+  auto R = BuiltSolver(r);
   R->InitRotorRamp();
   for (double t = 0; t < 260; t += 7) EXPECT_LE(R->RotorOmegaInStep(t, 20), 50000);
   // Over a ramp piece the effective speed carries the exact mean of w^2.
@@ -423,10 +398,7 @@ TEST(LammGridChoice, ReducedSChoosesTheAlgorithm) {
                         {1.3, 6e-7, true, false},
                         {-0.2, 5e-9, false, true}};  // tenth of the threshold
   for (const Case& c : cases) {
-    Experiment e;
-    e.rpm = 60000;
-    e.s = c.s;
-    e.D = c.D;
+    Experiment e{.s = c.s, .D = c.D, .rpm = 60000};
     e.Build();
     LammSolverSettings st;
     st.optimiseTimeInvariantGrid = 0;  // reduced-s threshold 5.0
@@ -473,12 +445,8 @@ TEST(LammGridChoice, AdaptiveGridSizeIsClampedAndSkippedForSmallFrictionalRatios
 
 TEST(LammRotor, ARunStartingAfterTheRampSeesTheFullSpeed) {
   for (bool schedule : {false, true}) {
-    Experiment e;
-    e.rampRate = 200;
-    e.rampDuration = 250;
-    e.times = {900, 1800};
-    e.Build();
-    auto L = MakeSolver(e, FixedGrid(400));
+    Experiment e{.rampRate = 200, .rampDuration = 250, .times = {900, 1800}};
+    auto L = BuiltSolver(e, FixedGrid(400));
     if (schedule) {
       const float start[2] = {0, 0}, rpm[2] = {0, 50000}, rate[2] = {0, 200};
       L->LoadSpecies(1, start, rpm, rate, 0);
@@ -495,12 +463,8 @@ TEST(LammRotor, ARunStartingAfterTheRampSeesTheFullSpeed) {
 TEST(LammRun, ScansAfterTheBoundaryLeftTheFitRangeShowTheFinalProfile) {
   // 60 S at 50000 rpm has cleared the region left of 7.1 cm well before the
   // later scans; the run stops there and those scans repeat its profile.
-  Experiment e;
-  e.s = 60;
-  e.D = 2e-7;
-  e.times = {300, 3000, 6000, 9000};
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(600));
+  Experiment e{.s = 60, .D = 2e-7, .times = {300, 3000, 6000, 9000}};
+  auto L = BuiltSolver(e, FixedGrid(600));
   ASSERT_EQ(L->CheckAndRun(), 0);
   EXPECT_TRUE(L->EndedEarly());
   EXPECT_LT(L->Time(), 6000);

@@ -29,8 +29,8 @@ namespace {
 struct Cell {
   double s = 4.3, D = 6e-7, rpm = 50000, m = 6.0, b = 7.2;
   double rampRate = 0;
-  std::vector<double> times;
-  std::vector<float> radii;  // radii of every scan
+  std::vector<double> times{};
+  std::vector<float> radii{};  // radii of every scan
   float left = 0, right = 0;
   int N = 1000;
   bool movingFrame = false;
@@ -85,8 +85,7 @@ void Solve(const Cell& run) {
 
 // A cell on the reference's times and radii, compared over [left, right].
 Cell OnReference(const lammtest::Reference& R, float left, float right) {
-  Cell run;
-  run.times = R.times;
+  Cell run{.times = R.times};
   for (double r : R.r) run.radii.push_back(static_cast<float>(r));
   run.left = left;
   run.right = right;
@@ -116,14 +115,8 @@ std::vector<float> Radii(double from, double to, int n) {
 Cell ElectrophoresisCell(double D, double b, std::vector<double> times, int points, int N) {
   gModelSelectorFlags.LammDiscreteModel = 1;
   gModelSelectorFlags.ElectrophoresisLammModel = 1;
-  Cell run;
-  run.s = 5;
-  run.D = D;
-  run.m = 6.0;
-  run.b = b;
-  run.times = std::move(times);
-  run.radii = Radii(6.0, b, points);
-  run.N = N;
+  Cell run{.s = 5, .D = D, .m = 6.0, .b = b, .times = std::move(times), .radii = Radii(6.0, b, points),
+           .N = N};
   return run;
 }
 
@@ -198,10 +191,7 @@ TEST_F(StaticGridLamm, LinearCellsKeepThePlanarPlateauAndTheirTotalAmount) {
     ExternalLoadingOilVolume() = c.oil;
     LammSettings() = LammSolverSettings{};
     LammSettings().massConservationCheck = 1;
-    Cell run;
-    run.times = {3000, 6000};
-    run.radii = Radii(6.0, 7.2, 241);
-    run.N = 600;
+    Cell run{.times = {3000, 6000}, .radii = Radii(6.0, 7.2, 241), .N = 600};
     Solve(run);
     ASSERT_EQ(LammSettings().discretizationError, 0);
     const ScanSet& ss = CurrentScanSet();
@@ -229,15 +219,8 @@ TEST_F(StaticGridLamm, PlanarSedimentationEquilibrium) {
     gModelSelectorFlags.*c.flag = 1;
     ExternalLoadingOilVolume() = 0;
     LammSettings() = LammSolverSettings{};
-    Cell run;
-    run.s = 1;
-    run.D = 1e-6;
-    run.rpm = 10000;
-    run.m = 6.8;
-    run.b = 7.2;
-    run.times = {2e5, 1e6};
-    run.radii = Radii(6.8, 7.2, 41);
-    run.N = 400;
+    Cell run{.s = 1, .D = 1e-6, .rpm = 10000, .m = 6.8, .b = 7.2, .times = {2e5, 1e6},
+             .radii = Radii(6.8, 7.2, 41), .N = 400};
     Solve(run);
     ASSERT_EQ(LammSettings().discretizationError, 0);
     const float* model = CurrentScanSet().model[2];
@@ -278,11 +261,7 @@ TEST_F(StaticGridLamm, DepletionStopHandsTheFinalProfileToTheLaterScans) {
   for (const bool moving : {false, true}) {
     SCOPED_TRACE(moving ? "moving frame" : "static grid");
     auto run = [&](float right) {
-      Cell r;
-      r.movingFrame = moving;
-      r.s = R.s;
-      r.D = R.D;
-      r.times = R.times;
+      Cell r{.s = R.s, .D = R.D, .times = R.times, .movingFrame = moving};
       for (double x : R.r) r.radii.push_back(static_cast<float>(x));
       r.left = 6.05f;
       r.right = right;
@@ -313,10 +292,7 @@ TEST_F(StaticGridLamm, DepletionStopHandsTheFinalProfileToTheLaterScans) {
 }
 
 TEST_F(StaticGridLamm, RefusedGridsAndStopNodesWithoutATest) {
-  Cell run;
-  run.times = {600};
-  run.radii = Radii(6.0, 7.2, 50);
-  run.N = 50;
+  Cell run{.times = {600}, .radii = Radii(6.0, 7.2, 50), .N = 50};
   LoadRun(run);
   LammSettings().gridSize.inUse = 50;
   FreeLammArrays();
@@ -458,13 +434,8 @@ double WorstDifference(const std::vector<double>& a, const std::vector<double>& 
 
 // s20,w 5.5 S, D20,w 6.6e-7 cm^2/s at 50000 rpm for 100 min, loaded at 1.
 Cell SolventCell() {
-  Cell run;
-  run.s = 5.5;
-  run.D = 6.6e-7;
-  run.times = {1500, 3000, 4500, 6000};
-  run.radii = Radii(6.0, 7.2, 121);
-  run.left = 6.05f;
-  run.right = 7.15f;
+  Cell run{.s = 5.5, .D = 6.6e-7, .times = {1500, 3000, 4500, 6000}, .radii = Radii(6.0, 7.2, 121),
+           .left = 6.05f, .right = 7.15f};
   return run;
 }
 
