@@ -2144,6 +2144,21 @@ TEST_F(DiscreteSpeciesTest, TheModelIsProportionalToTheLoading) {
   const Case cases[] = {{4.0f, 1e9f}, {-5.0f, 1e9f}, {-5.0f, 5e4f}, {4.0f, 1e6f},
                         {4.0f, 1e5f, {300}}, {4.0f, 1e5f, {150, 450}}, {4.0f, 1e5f, {100, 300, 500}},
                         {-5.0f, 5e4f, {60, 180, 300, 420, 540}}, {4.0f, 1e5f, {100, 150, 200, 250, 300, 350, 400, 450, 500}}};
+  // One discrete species at 20 C in water; the model is then simulated.
+  auto oneSpecies = [](const Case& c, float loading, bool linear) {
+    gSolutionConditions.vbarRho = 0.73f;
+    gSolutionConditions.temperature = 293.15f;
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gFitEngineState.molarMassParameters = 1;
+    ModelParams& mp = gModelParams;
+    for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
+    mp.included[1] = 1;
+    mp.s[1] = c.s;
+    mp.massOrD[1] = c.M;
+    mp.concentration[1] = loading;
+    mp.concentrationsLinear = linear;
+    PackModelParameters();
+  };
   for (const Case& c : cases) {
     if (!c.few.empty()) {
       for (int linear : {0, 1}) {
@@ -2166,19 +2181,9 @@ TEST_F(DiscreteSpeciesTest, TheModelIsProportionalToTheLoading) {
             PrepareScanGrid();
             teststate::SetFitLimits(6.05f, 7.1f);
           }
-          gSolutionConditions.vbarRho = 0.73f;
-          gSolutionConditions.temperature = 293.15f;
-          gModelSelectorFlags.LammDiscreteModel = 1;
-          gFitEngineState.molarMassParameters = 1;
           ModelHost host;
           ModelParams& mp = gModelParams;
-          for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
-          mp.included[1] = 1;
-          mp.s[1] = c.s;
-          mp.massOrD[1] = c.M;
-          mp.concentration[1] = 0.7f;
-          mp.concentrationsLinear = pass == 1 && linear;
-          PackModelParameters();
+          oneSpecies(c, 0.7f, pass == 1 && linear);
           SimulateModel(&host);
           EXPECT_TRUE(host.boxes.empty());
           ScanSet& ss = CurrentScanSet();
@@ -2196,29 +2201,20 @@ TEST_F(DiscreteSpeciesTest, TheModelIsProportionalToTheLoading) {
             for (int p = 1; p <= ss.points[j]; ++p)
               EXPECT_NEAR(ss.model[j][p], fine[j][static_cast<size_t>(c.few[p - 1])], 1.5e-2)
                   << "scan " << j << " radius " << ss.radii[j][p];
-          if (linear) EXPECT_NEAR(mp.scaleFactor[1], 0.7f, 1.5e-2f);
+          if (linear) {
+            EXPECT_NEAR(mp.scaleFactor[1], 0.7f, 1.5e-2f);
+          }
         }
       }
       continue;
     }
     LoadExperiment(20, 600, 1200.0, 600.0);
-    gSolutionConditions.vbarRho = 0.73f;
-    gSolutionConditions.temperature = 293.15f;
-    gModelSelectorFlags.LammDiscreteModel = 1;
-    gFitEngineState.molarMassParameters = 1;
     ModelHost host;
-    ModelParams& mp = gModelParams;
     for (int linear : {0, 1}) {
       std::vector<std::vector<float>> ref;
       for (float loading : {1.0f, 1e-4f, 1e-3f, 0.2f, 30.0f, 1e3f}) {
         SCOPED_TRACE(testing::Message() << "linear " << linear << " s " << c.s << " M " << c.M << " loading " << loading);
-        for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
-        mp.included[1] = 1;
-        mp.s[1] = c.s;
-        mp.massOrD[1] = c.M;
-        mp.concentration[1] = loading;
-        mp.concentrationsLinear = linear;
-        PackModelParameters();
+        oneSpecies(c, loading, linear);
         SimulateModel(&host);
         ScanSet& ss = CurrentScanSet();
         // With linear amplitudes the model takes the amplitude solved for
