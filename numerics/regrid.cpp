@@ -181,11 +181,13 @@ void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOl
 namespace {
 
 // Linear interpolation of c(x) at radius v, the end values beyond the ends.
+// `j` is where the search for the segment starts and is left where it
+// ended: the radii of a scan rise, so one pass serves them all.
 template <typename X, typename C>
-double LinearAt(double v, int m, const X* x, const C* c) {
+double LinearAt(double v, int m, const X* x, const C* c, int& j) {
   if (m == 1 || v <= static_cast<double>(x[1])) return static_cast<double>(c[1]);
   if (v >= static_cast<double>(x[m])) return static_cast<double>(c[m]);
-  int j = 2;
+  if (j < 2 || static_cast<double>(x[j - 1]) >= v) j = 2;
   while (j < m && static_cast<double>(x[j]) < v) ++j;
   const double x0 = x[j - 1], x1 = x[j];
   const double t = x1 > x0 ? (v - x0) / (x1 - x0) : 1.0;
@@ -208,7 +210,8 @@ void CellProfileOntoRadii(int n, const float* r, float* y, int nodes, const doub
     return;
   }
   const float meniscus = static_cast<float>(x[1]);
-  for (int i = 1; i <= n; ++i) y[i] = r[i] < meniscus ? 0.0f : static_cast<float>(LinearAt(r[i], nodes, x, c));
+  int j = 2;
+  for (int i = 1; i <= n; ++i) y[i] = r[i] < meniscus ? 0.0f : static_cast<float>(LinearAt(r[i], nodes, x, c, j));
 }
 
 void CurveOntoRadii(int n, const float* r, float* y, int m, const float* x, const float* c) {
@@ -217,7 +220,8 @@ void CurveOntoRadii(int n, const float* r, float* y, int m, const float* x, cons
     InterpolateOntoGrid(n, r, y, m, x, c);
     return;
   }
-  for (int i = 1; i <= n; ++i) y[i] = static_cast<float>(LinearAt(r[i], m, x, c));
+  int j = 2;
+  for (int i = 1; i <= n; ++i) y[i] = static_cast<float>(LinearAt(r[i], m, x, c, j));
 }
 
 bool CCellProfilePlan::MadeFor(int nNew, const float* xNew, int nOld, const double* xOld) const {
