@@ -712,28 +712,68 @@ TEST_F(ContiFitTest, NothingFloatedRunsNoOptimiserButShowsTheDistribution) {
   }
 }
 
+// A key stops a fit at its best point, also one typed during the test of
+// what the data leave open at its end: the fit is told stopped (not
+// reached, its test not run) and shows the distribution of the end it
+// would have reached.
 TEST_F(ContiFitTest, KeyPressStopsTheFitAtItsBestPoint) {
   struct Case {
     const char* name;
     unsigned char marquardt, annealing;
     int result;
+    bool inEndTest = false;
   };
   // Annealing with a finishing Marquardt-Levenberg pass: the pass is not run.
-  for (Case c : {Case{"simplex", 0, 0, 1}, Case{"marquardt", 1, 0, 0}, Case{"annealing", 0, 1, 1}}) {
+  for (Case c : {Case{"simplex", 0, 0, 1}, Case{"marquardt", 1, 0, 0}, Case{"annealing", 0, 1, 1},
+                 Case{"simplex, in its end test", 0, 0, 1, true}, Case{"marquardt, in its end test", 1, 0, 1, true}}) {
     SCOPED_TRACE(c.name);
     gFitEngineState.useMarquardt = c.marquardt;
     gFitEngineState.useAnnealing = c.annealing;
     gFitEngineState.annealFinalMarquardt = 1;
     gFitEngineState.annealTemperature = gFitEngineState.annealStartTemperature = 0.5f;
+    std::vector<float> reached;
+    if (c.inEndTest) {
+      SeedGaussRandom(5);
+      Float(6.012f, 1.4f);
+      ContiHost whole;
+      whole.drawing = true;
+      ASSERT_EQ(ContiFit(&whole), 1);
+      ASSERT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
+      reached.assign(Conti().distribution + 1, Conti().distribution + Conti().gridSize + 1);
+      reached.push_back(gModelParams.meniscus);
+      reached.push_back(Conti().ffValue);
+      SeedGaussRandom(5);
+    }
     Float(6.012f, 1.4f);
     ContiHost host;
     host.drawing = true;
-    host.keyAtEvaluation = 6;
+    // The first evaluation that takes a key once the fit's own have ended
+    // is the end test's (the fit's last is held against keys).
+    bool typed = false;
+    if (c.inEndTest)
+      host.onText = [&typed](int y) {
+        if (y != 30 || typed || gFitEngineState.fitRunning || platform::InputHeld()) return;
+        typed = true;
+        platform::PostKeyDown(' ');
+      };
+    else
+      host.keyAtEvaluation = 6;
     gSerialFitSettings.abortRequest = 0;
     EXPECT_EQ(ContiFit(&host), c.result);
-    // Interrupted long before convergence: few evaluations, the request
-    // is passed on to the serial fit and the real-time update, and cleared.
-    EXPECT_LT(gFitEngineState.evaluationsTotal, 12);
+    if (c.inEndTest) {
+      EXPECT_TRUE(typed);
+      EXPECT_EQ(LastFitEnd().kind, FitEndKind::Stopped) << LastFitEnd().text;
+      EXPECT_EQ(LastFitEnd().text, "the fit was stopped: the best parameters found are kept");
+      std::vector<float> shown(Conti().distribution + 1, Conti().distribution + Conti().gridSize + 1);
+      shown.push_back(gModelParams.meniscus);
+      shown.push_back(Conti().ffValue);
+      EXPECT_EQ(shown, reached);
+    } else {
+      // Interrupted long before convergence: few evaluations.
+      EXPECT_LT(gFitEngineState.evaluationsTotal, 12);
+    }
+    // The request is passed on to the serial fit and the real-time update,
+    // and cleared.
     EXPECT_EQ(gSerialFitSettings.abortRequest, 1);
     EXPECT_GE(host.realtimeInterrupts, 1);
     EXPECT_EQ(gFitEngineState.stopRequested, 0);
