@@ -277,7 +277,20 @@ void PackChunk(const Plan& p, PackedDesign& d, int c, int last, int t) {
   const size_t q0 = static_cast<size_t>(c) * PackedDesign::kChunk;
   const size_t q1 = std::min(p.points, q0 + PackedDesign::kChunk);
   float* buffer = d.Buffer(t);
+  // Each row's part of the chunk lies elsewhere in the kernels, so the
+  // processor's own prefetching starts cold on every row: the next row's
+  // part is asked for while this one is packed.
+  const auto prefetch = [&](int i) {
+    if (i < 1 || i > last) return;
+    float** a = WorkBlock().lammSolutions[i + p.offset];
+    ForEachScanRun(p, q0, q1, [&](size_t jp, int ra, int rb, size_t) {
+      const float* row = a[p.scans[jp]];
+      for (int r = ra; r <= rb; r += 16) __builtin_prefetch(row + r);
+    });
+  };
+  prefetch(1);
   for (int i = 0; i <= last; ++i) {
+    prefetch(i + 1);
     float* out = buffer + static_cast<size_t>(i) * d.ld;
     PackRow(p, i, q0, q1, out);
     std::fill(out + (q1 - q0), out + PackedDesign::kChunk, 0.0f);
