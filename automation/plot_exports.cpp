@@ -294,10 +294,19 @@ int WriteSvdfrData(const char* path) {
   }
   const bool riFitted = gModelParams.riNoiseFit != 0;
 
-  // Built in memory and written at once: the matrix of a long run holds
-  // hundreds of thousands of numbers.
+  // Built in memory and written a piece of about a megabyte at a time: the
+  // matrix of a long run holds hundreds of thousands of numbers, too many
+  // for a write each, and held whole it was tens of megabytes of fresh
+  // memory, which the system zeroes page by page.
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  const std::size_t rowBytes = (3 + 3 * static_cast<std::size_t>(scans)) * 14 + 1;
   std::string text;
-  text.reserve(static_cast<std::size_t>(R) * (3 + 3 * static_cast<std::size_t>(scans)) * 14);
+  text.reserve(std::min(static_cast<std::size_t>(R) * rowBytes, kPiece + rowBytes));
+  bool written = true;
+  auto flush = [&] {
+    if (written && std::fwrite(text.data(), 1, text.size(), f) != text.size()) written = false;
+    text.clear();
+  };
   auto triple = [&text](double a, double b, double c) {
     E(text, a);
     text += ' ';
@@ -327,7 +336,9 @@ int WriteSvdfrData(const char* path) {
         triple(0.0, 0.0, 0.0);
     }
     text += '\n';
+    if (text.size() >= kPiece) flush();
   }
-  if (std::fwrite(text.data(), 1, text.size(), f) != text.size()) file.Discard();
+  flush();
+  if (!written) file.Discard();
   return CloseWritten(file, target) ? scans : -1;
 }

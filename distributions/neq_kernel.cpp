@@ -168,14 +168,20 @@ TileKernel ActiveTile() { return ForActiveKernel<TileKernel>(TileGeneric, TileAv
 
 const char* ProductKernelName() { return VectorKernelName(ActiveVectorKernel()); }
 
-void ReserveDesign(int n, size_t points) {
+bool StreamedDesign(int n, int threads) {
+  const int rows = ((n + 1 + PackedDesign::kPad - 1) / PackedDesign::kPad) * PackedDesign::kPad;
+  return threads <= 1 || rows <= PackedDesign::kChunkProductRows;
+}
+
+void ReserveDesign(int n, size_t points, int threads) {
   PackedDesign& d = Design();
   const int used = n + 1;
   const int rows = ((used + PackedDesign::kPad - 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const size_t chunks = points == 0 ? 1 : (points + PackedDesign::kChunk - 1) / PackedDesign::kChunk;
+  const int buffers = StreamedDesign(n, threads) ? std::max(1, threads) : 0;
   // One extra cache line per row keeps rows from sharing cache sets.
-  const size_t ld = chunks * PackedDesign::kChunk + 16;
-  const size_t need = static_cast<size_t>(used + 1) * ld;
+  const size_t ld = buffers > 0 ? PackedDesign::kChunkLd : chunks * PackedDesign::kChunk + 16;
+  const size_t need = static_cast<size_t>(std::max(1, buffers)) * static_cast<size_t>(used + 1) * ld;
   if (need > d.capacity) {
     std::free(DesignBlock());
     DesignBlock() = nullptr;
@@ -194,15 +200,26 @@ void ReserveDesign(int n, size_t points) {
   d.ld = ld;
   d.points = points;
   d.chunks = static_cast<int>(chunks);
-  // Padding beyond the fitted points and the zero row stay zero: they are
-  // cleared where an earlier use may have written, and left untouched
-  // beyond that.
-  for (int i = 0; i <= used; ++i) {
-    const size_t begin = static_cast<size_t>(i) * ld + (i < used ? points : 0);
-    const size_t end = std::min(static_cast<size_t>(i + 1) * ld, d.dirty);
+  d.buffers = buffers;
+  const auto clear = [&d](size_t begin, size_t end) {
+    end = std::min(end, d.dirty);
     if (begin < end) std::memset(d.data + begin, 0, (end - begin) * sizeof(float));
+  };
+  if (buffers > 0) {
+    // Each copy's zero row; its other rows are packed whole, padding
+    // included, for every chunk.
+    for (int t = 0; t < buffers; ++t) {
+      const size_t zero = static_cast<size_t>(t) * (used + 1) * ld + static_cast<size_t>(used) * ld;
+      clear(zero, zero + ld);
+    }
+  } else {
+    // Padding beyond the fitted points and the zero row stay zero: they are
+    // cleared where an earlier use may have written, and left untouched
+    // beyond that.
+    for (int i = 0; i <= used; ++i)
+      clear(static_cast<size_t>(i) * ld + (i < used ? points : 0), static_cast<size_t>(i + 1) * ld);
   }
-  d.dirty = std::max(d.dirty, static_cast<size_t>(used) * ld);
+  d.dirty = std::max(d.dirty, need);
 }
 
 void ReleaseDesign() {
@@ -233,12 +250,6 @@ int ReserveChunkProducts(PackedDesign& d, int threads) {
   return perPass;
 }
 
-void ClearProductBlock(PackedDesign& d, int ib) {
-  const int i0 = ib * PackedDesign::kBlock;
-  std::memset(d.product + static_cast<size_t>(i0) * d.rows, 0,
-              sizeof(double) * PackedDesign::kBlock * d.rows);
-}
-
 int ProductBlockTiles(int ib) {
   return (ib * PackedDesign::kBlock + PackedDesign::kBlock - 1) / PackedDesign::kColumns + 1;
 }
@@ -251,40 +262,30 @@ long ProductCost(const PackedDesign& d) {
 
 namespace {
 
-// Adds chunk `off` of the products of block row ib with column tiles
-// jb0..jb1-1 into `product` (rows x rows, the layout of the design's).
-inline void AccumulateBlockTiles(PackedDesign& d, TileKernel tile, size_t off, int ib, int jb0, int jb1,
+// Adds the products of chunk x's block row ib with column tiles jb0..jb1-1
+// into `product` (rows x rows, the layout of the design's).
+inline void AccumulateBlockTiles(const DesignRows& x, int rows, TileKernel tile, int ib, int jb0, int jb1,
                                  double* product) {
   const size_t len = PackedDesign::kChunk;
   const float* xi[PackedDesign::kBlock];
   const float* xj[PackedDesign::kColumns];
   double* p[PackedDesign::kBlock];
   const int i0 = ib * PackedDesign::kBlock;
-  for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
+  for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = x.Row(i0 + ii);
   for (int jb = jb0; jb < jb1; ++jb) {
     const int j0 = jb * PackedDesign::kColumns;
-    for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
+    for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = x.Row(j0 + jj);
     for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
-      p[ii] = product + static_cast<size_t>(i0 + ii) * d.rows + j0;
+      p[ii] = product + static_cast<size_t>(i0 + ii) * rows + j0;
     tile(xi, xj, len, p);
   }
 }
 
 }  // namespace
 
-void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
-                             const std::atomic<bool>& stop, std::atomic<long>* done) {
+void AccumulateChunkTiles(const DesignRows& x, int rows, int b0, int b1, double* product) {
   const TileKernel tile = ActiveTile();
-  for (int c = 0; c < d.chunks; ++c) {
-    if (stop.load(std::memory_order_relaxed)) return;
-    const size_t off = static_cast<size_t>(c) * PackedDesign::kChunk;
-    for (int n = 0; n < count; ++n) {
-      const int ib = blocks[n];
-      const int tiles = ProductBlockTiles(ib);
-      AccumulateBlockTiles(d, tile, off, ib, 0, tiles, d.product);
-      if (done) done->fetch_add(tiles, std::memory_order_relaxed);
-    }
-  }
+  for (int ib = b0; ib < b1; ++ib) AccumulateBlockTiles(x, rows, tile, ib, 0, ProductBlockTiles(ib), product);
 }
 
 void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
@@ -292,27 +293,26 @@ void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
   const TileKernel tile = ActiveTile();
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;
-    const size_t off = static_cast<size_t>(c) * PackedDesign::kChunk;
+    const DesignRows x = ChunkOf(d, c);
     long count = 0;
     for (int ib = b0; ib < b1; ++ib) {
       const int end = std::min(c1, ProductBlockTiles(ib));
-      AccumulateBlockTiles(d, tile, off, ib, c0, end, d.product);
+      AccumulateBlockTiles(x, d.rows, tile, ib, c0, end, d.product);
       if (end > c0) count += end - c0;
     }
     if (done) done->fetch_add(count, std::memory_order_relaxed);
   }
 }
 
-void AccumulateChunkBlocks(PackedDesign& d, int chunk, int b0, int b1, double* product) {
+void AccumulateChunkBlocks(const DesignRows& x, int rows, int b0, int b1, double* product) {
   const TileKernel tile = ActiveTile();
-  const size_t off = static_cast<size_t>(chunk) * PackedDesign::kChunk;
   for (int ib = b0; ib < b1; ++ib) {
     const int i0 = ib * PackedDesign::kBlock;
     const int tiles = ProductBlockTiles(ib);
     for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
-      std::memset(product + static_cast<size_t>(i0 + ii) * d.rows, 0,
+      std::memset(product + static_cast<size_t>(i0 + ii) * rows, 0,
                   sizeof(double) * PackedDesign::kColumns * tiles);
-    AccumulateBlockTiles(d, tile, off, ib, 0, tiles, product);
+    AccumulateBlockTiles(x, rows, tile, ib, 0, tiles, product);
   }
 }
 

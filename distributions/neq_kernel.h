@@ -31,8 +31,14 @@ struct PackedDesign {
   // 1000 points (98 chunks) in one pass, as before the bound.
   static constexpr size_t kChunkProductBytes = size_t{2} << 20;
   static constexpr int kChunksPerWorker = 16;
+  // Row length of a worker's copy of one chunk; the extra cache line keeps
+  // the rows from sharing cache sets, as in the whole design.
+  static constexpr size_t kChunkLd = kChunk + 16;
 
-  float* data = nullptr;       // used + 1 rows of ld floats, 64-byte aligned
+  // The whole design (buffers == 0): used + 1 rows of ld floats, 64-byte
+  // aligned. Streamed (buffers > 0): that many copies of one chunk, each
+  // used + 1 rows of kChunkLd floats, one per worker.
+  float* data = nullptr;
   size_t capacity = 0;         // floats
   size_t dirty = 0;            // floats from data on that may be nonzero (the rest is as the system gave it)
   double* product = nullptr;   // rows x rows, row-major; lower triangle used
@@ -44,19 +50,46 @@ struct PackedDesign {
   size_t ld = 0;               // floats per row
   size_t points = 0;           // fitted points in use
   int chunks = 0;
+  int buffers = 0;
 
   // Rows from `used` on (the padding) all read one zero row, stored after
   // the rows in use: padding rows of their own would be faulted in by the
   // reads alone.
   float* Row(int i) { return data + static_cast<size_t>(std::min(i, used)) * ld; }
+  // Worker t's copy of a chunk (t = 0..buffers-1); its row i at i * ld.
+  float* Buffer(int t) { return data + static_cast<size_t>(t) * (used + 1) * ld; }
   int Blocks() const { return rows / kBlock; }
 };
 
+// Rows of a design as the product reads them, from the column of a chunk:
+// row i at data + i * ld, rows from `used` on reading the zero row at
+// `used`.
+struct DesignRows {
+  const float* data;
+  size_t ld;
+  int used;
+  const float* Row(int i) const { return data + static_cast<size_t>(std::min(i, used)) * ld; }
+};
+inline DesignRows ChunkOf(const PackedDesign& d, int chunk) {
+  return {d.data + static_cast<size_t>(chunk) * PackedDesign::kChunk, d.ld, d.used};
+}
+inline DesignRows BufferOf(PackedDesign& d, int t) { return {d.Buffer(t), d.ld, d.used}; }
+
 PackedDesign& Design();
 
-// Sizes the design for n kernels over `points` fitted points; grows the
-// buffers only when needed. Every row is zeroed over its padding.
-void ReserveDesign(int n, size_t points);
+// Whether the product of n kernels on `threads` workers reads the design a
+// chunk at a time (each chunk packed when it is summed, into the copy of
+// the worker summing it), or whole: only a product too large to be shared
+// by chunks among several workers is summed region by region, each region
+// over every chunk, and needs the whole design held.
+bool StreamedDesign(int n, int threads);
+
+// Sizes the design for n kernels over `points` fitted points on `threads`
+// workers: whole, or one chunk copy per worker when streamed; grows the
+// storage only when needed. The whole design's rows are zeroed over their
+// padding; a chunk copy's zero row is zeroed, its other rows are written
+// whole by each chunk's packing.
+void ReserveDesign(int n, size_t points, int threads);
 
 // Releases the design's storage (the next ReserveDesign allocates afresh).
 void ReleaseDesign();
@@ -67,14 +100,11 @@ int ChunkProductsPerPass(int rows, int chunks, int threads);
 // That many, and room for them in chunkProducts (grown only when needed).
 int ReserveChunkProducts(PackedDesign& d, int threads);
 
-// Zeroes the product rows of row block ib.
-void ClearProductBlock(PackedDesign& d, int ib);
-
-// Accumulates the product row blocks of `blocks` (rows 6ib..6ib+5 against
-// every column tile that reaches the diagonal), chunk after chunk. Stops
-// between chunks once `stop` is set; `done` grows by the tiles finished.
-void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
-                             const std::atomic<bool>& stop, std::atomic<long>* done);
+// Adds the tiles of one chunk `x` for row blocks b0..b1-1 (rows 6ib..6ib+5
+// against every column tile that reaches the diagonal) into `product`
+// (rows x rows). Summed chunk after chunk into one product, every element
+// gets the same sums in the same order whoever packed the chunk.
+void AccumulateChunkTiles(const DesignRows& x, int rows, int b0, int b1, double* product);
 
 // The same sums for the tiles of row blocks b0..b1-1 whose column tile jb
 // lies in [c0, c1) (and reaches no further than the diagonal), chunk after
@@ -85,13 +115,13 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
 void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
                              const std::atomic<bool>& stop, std::atomic<long>* done);
 
-// The tiles of chunk `chunk` alone for row blocks b0..b1-1 (every column
+// The tiles of one chunk `x` alone for row blocks b0..b1-1 (every column
 // tile that reaches the diagonal) into `product`, a rows x rows block of
 // its own whose tiles are cleared first. With one such block per chunk,
 // workers share a product by chunks: a chunk of every row (under 1 MB for
 // up to kChunkProductRows rows) is read from memory once and serves the
 // whole triangle, where the regions read each row many times.
-void AccumulateChunkBlocks(PackedDesign& d, int chunk, int b0, int b1, double* product);
+void AccumulateChunkBlocks(const DesignRows& x, int rows, int b0, int b1, double* product);
 // Adds the chunk blocks 0..count-1 of chunkProducts, in that order, into
 // the product's tiles of row blocks b0..b1-1. Each element is then summed
 // exactly as chunk after chunk into one product: a tile's chunk sum added

@@ -79,6 +79,8 @@ struct Plan {
   std::vector<int> scans;  // the scans that enter, in order
   double baseline = 0.0;   // plain model: fixed baseline taken from the data
   bool needScan = false, needRadial = false, needOverall = false;
+  size_t points = 0;            // fitted points: P times the scans
+  std::vector<double> overall;  // per design row, its mean over the fitted points
 };
 
 bool Fixed(const Plan& p) { return p.model == NoiseModel::TIRIFixedComponent; }
@@ -102,21 +104,36 @@ inline double ScanShift(const Plan& p, const double* scanMean, int j, double ove
   return shift;
 }
 
-// Centres a row of values v(j, r) with the means of the noise model and
-// packs it over the fitted points: out[(jpos*P) + r - first].
+// The fitted points q0..q1-1 (scan-major: point q is grid point
+// first + q % P of scan position q / P) as runs within one scan:
+// run(jp, ra, rb, at) for grid points ra..rb of scan position jp, whose
+// first point is point q0 + at.
+template <typename Run>
+__attribute__((always_inline)) inline void ForEachScanRun(const Plan& p, size_t q0, size_t q1, Run run) {
+  const size_t P = static_cast<size_t>(p.P);
+  for (size_t q = q0; q < q1;) {
+    const size_t jp = q / P, from = q % P;
+    const size_t take = std::min(q1 - q, P - from);
+    run(jp, p.first + static_cast<int>(from), p.first + static_cast<int>(from + take) - 1, q - q0);
+    q += take;
+  }
+}
+
+// Centres the fitted points q0..q1-1 of a row of values v(j, r) with the
+// means of the noise model and packs them: out[q - q0].
 template <typename Value>
 void CentreAndPack(const Plan& p, const Value& v, double overall, const double* scanMean,
-                   const double* radialMean, float* out) {
-  size_t q = 0;
-  for (size_t jp = 0; jp < p.scans.size(); ++jp) {
+                   const double* radialMean, size_t q0, size_t q1, float* out) {
+  ForEachScanRun(p, q0, q1, [&](size_t jp, int ra, int rb, size_t at) {
     const int j = p.scans[jp];
     const double shift = ScanShift(p, scanMean, j, overall);
-    for (int r = p.first; r <= p.last; ++r) {
+    float* o = out + at - ra;
+    for (int r = ra; r <= rb; ++r) {
       double c = v(j, r) - shift;
       if (p.needRadial) c -= radialMean[r];
-      out[q++] = static_cast<float>(c);
+      o[r] = static_cast<float>(c);
     }
-  }
+  });
 }
 
 // Means of a row of values v(j, r): per scan over the fit range, per grid
@@ -153,9 +170,10 @@ __attribute__((always_inline)) inline double SumRange(const float* row, int firs
   return sum;
 }
 
-// Means and packing of kernel k over its rows of float values. Vectorised
-// for each vector kernel (below): this pass touches every kernel value once.
-__attribute__((always_inline)) inline void PrepareKernelBody(const Plan& p, int i) {
+// Means of kernel k (design row i) over its rows of float values; returns
+// the overall one. Vectorised for each vector kernel (below): this pass
+// touches every kernel value once.
+__attribute__((always_inline)) inline double KernelMeansBody(const Plan& p, int i) {
   NormalEquationBlock& b = NeqBlock();
   const int k = i + p.offset;
   float** a = WorkBlock().lammSolutions[k];
@@ -178,37 +196,60 @@ __attribute__((always_inline)) inline void PrepareKernelBody(const Plan& p, int 
   }
   const double overall = total / (static_cast<double>(p.P) * p.scans.size());
   if (p.needOverall) b.kernelMean[k] = overall;
-  float* out = Design().Row(i);
-  for (size_t jp = 0; jp < p.scans.size(); ++jp) {
+  return overall;
+}
+
+// The centred fitted points q0..q1-1 of kernel k (design row i), its means
+// known: out[q - q0].
+__attribute__((always_inline)) inline void PackKernelBody(const Plan& p, int i, size_t q0, size_t q1, float* out) {
+  const NormalEquationBlock& b = NeqBlock();
+  const int k = i + p.offset;
+  float** a = WorkBlock().lammSolutions[k];
+  const double* scanMean = b.kernelScanMean[k];
+  const double* radial = b.kernelRadialMean[k];
+  const double overall = p.overall[i];
+  ForEachScanRun(p, q0, q1, [&](size_t jp, int ra, int rb, size_t at) {
     const int j = p.scans[jp];
     const double shift = ScanShift(p, scanMean, j, overall);
     const float* __restrict row = a[j];
-    float* __restrict o = out + jp * static_cast<size_t>(p.P) - p.first;
+    float* __restrict o = out + at - ra;
     if (p.needRadial) {
-      for (int r = p.first; r <= p.last; ++r)
+      for (int r = ra; r <= rb; ++r)
         o[r] = static_cast<float>(static_cast<double>(row[r]) - shift - radial[r]);
     } else {
-      for (int r = p.first; r <= p.last; ++r)
+      for (int r = ra; r <= rb; ++r)
         o[r] = static_cast<float>(static_cast<double>(row[r]) - shift);
     }
+  });
+}
+
+__attribute__((optimize("O3"))) double KernelMeansGeneric(const Plan& p, int i) { return KernelMeansBody(p, i); }
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 double KernelMeansAvx2(const Plan& p, int i) {
+  return KernelMeansBody(p, i);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 double KernelMeansAvx512(const Plan& p, int i) {
+  return KernelMeansBody(p, i);
+}
+__attribute__((optimize("O3"))) void PackKernelGeneric(const Plan& p, int i, size_t q0, size_t q1, float* out) {
+  PackKernelBody(p, i, q0, q1, out);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void PackKernelAvx2(const Plan& p, int i, size_t q0, size_t q1,
+                                                                      float* out) {
+  PackKernelBody(p, i, q0, q1, out);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void PackKernelAvx512(const Plan& p, int i, size_t q0,
+                                                                          size_t q1, float* out) {
+  PackKernelBody(p, i, q0, q1, out);
+}
+
+// Means of design row i (0 the data, i the kernel i + offset), stored in
+// the block and, the overall one, in the plan. Each row is written by one
+// worker only.
+void RowMeans(Plan& p, int i) {
+  if (i > 0) {
+    p.overall[i] = ForActiveKernel(KernelMeansGeneric, KernelMeansAvx2, KernelMeansAvx512)(p, i);
+    return;
   }
-}
-
-__attribute__((optimize("O3"))) void PrepareKernelGeneric(const Plan& p, int i) {
-  PrepareKernelBody(p, i);
-}
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void PrepareKernelAvx2(const Plan& p, int i) {
-  PrepareKernelBody(p, i);
-}
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void PrepareKernelAvx512(const Plan& p,
-                                                                            int i) {
-  PrepareKernelBody(p, i);
-}
-void PrepareKernel(const Plan& p, int i) {
-  ForActiveKernel(PrepareKernelGeneric, PrepareKernelAvx2, PrepareKernelAvx512)(p, i);
-}
-
-void PrepareData(Plan& p) {
   NormalEquationBlock& b = NeqBlock();
   auto v = [&p](int j, int r) { return DataValue(p, j, r); };
   const double overall = Means(p, v, b.dataScanMean, b.dataRadialMean);
@@ -216,7 +257,44 @@ void PrepareData(Plan& p) {
   b.dataSum = overall * count;
   b.dataCount = count;
   if (p.needOverall) b.dataMean = overall;
-  CentreAndPack(p, v, overall, b.dataScanMean, b.dataRadialMean, Design().Row(0));
+  p.overall[0] = overall;
+}
+
+// Design row i over the fitted points q0..q1-1, its means known: out[q - q0].
+void PackRow(const Plan& p, int i, size_t q0, size_t q1, float* out) {
+  if (i > 0) {
+    ForActiveKernel(PackKernelGeneric, PackKernelAvx2, PackKernelAvx512)(p, i, q0, q1, out);
+    return;
+  }
+  const NormalEquationBlock& b = NeqBlock();
+  auto v = [&p](int j, int r) { return DataValue(p, j, r); };
+  CentreAndPack(p, v, p.overall[0], b.dataScanMean, b.dataRadialMean, q0, q1, out);
+}
+
+// Chunk c of design rows 0..last into worker t's copy, the points beyond
+// the fitted ones zero.
+void PackChunk(const Plan& p, PackedDesign& d, int c, int last, int t) {
+  const size_t q0 = static_cast<size_t>(c) * PackedDesign::kChunk;
+  const size_t q1 = std::min(p.points, q0 + PackedDesign::kChunk);
+  float* buffer = d.Buffer(t);
+  // Each row's part of the chunk lies elsewhere in the kernels, so the
+  // processor's own prefetching starts cold on every row: the next row's
+  // part is asked for while this one is packed.
+  const auto prefetch = [&](int i) {
+    if (i < 1 || i > last) return;
+    float** a = WorkBlock().lammSolutions[i + p.offset];
+    ForEachScanRun(p, q0, q1, [&](size_t jp, int ra, int rb, size_t) {
+      const float* row = a[p.scans[jp]];
+      for (int r = ra; r <= rb; r += 16) __builtin_prefetch(row + r);
+    });
+  };
+  prefetch(1);
+  for (int i = 0; i <= last; ++i) {
+    prefetch(i + 1);
+    float* out = buffer + static_cast<size_t>(i) * d.ld;
+    PackRow(p, i, q0, q1, out);
+    std::fill(out + (q1 - q0), out + PackedDesign::kChunk, 0.0f);
+  }
 }
 
 bool MakePlan(Plan& p, ScanSet& s, NoiseModel model) {
@@ -253,6 +331,8 @@ bool MakePlan(Plan& p, ScanSet& s, NoiseModel model) {
   p.needRadial = model == NoiseModel::TI || model == NoiseModel::TIRI || Fixed(p);
   p.needOverall = model == NoiseModel::Baseline || model == NoiseModel::TIRI || Fixed(p) ||
                   model == NoiseModel::BaselineScanRange;
+  p.points = static_cast<size_t>(p.P) * p.scans.size();
+  p.overall.assign(static_cast<size_t>(p.nsys) + 1, 0.0);
   ContiRunContext& ctx = ContiContext();
   ctx.fitRangePoints = p.P;
   ctx.scanCount = NeqInputs().groupFirst > 0 ? static_cast<int>(p.scans.size()) : s.count;
@@ -312,9 +392,9 @@ std::vector<int>& RowReady() {
 // packs the next row otherwise, so that the memory-bound packing runs beside
 // the arithmetic instead of before it. Ends when every item is done or at a
 // stop. Which worker takes an item does not change what the item sums.
-template <class Need, class Work, class PackRow>
+template <class Need, class Work, class Pack>
 void PackedItems(const Plan& p, int T, int items, Need need, Work work, const std::atomic<bool>& stop,
-                 const std::function<void()>& poll, std::atomic<int>& nextRow, PackRow& packRow) {
+                 const std::function<void()>& poll, std::atomic<int>& nextRow, Pack& packRow) {
   std::vector<int>& ready = RowReady();
   std::atomic<int> nextItem{0}, finished{0};
   std::function<void(int)> job = [&](int) {
@@ -342,16 +422,30 @@ void PackedItems(const Plan& p, int T, int items, Need need, Work work, const st
   NeqThreadPool::Instance().Run(T, job, [&] { return finished.load() == items || stop.load(); }, poll);
 }
 
+// Items 0..items-1 on T workers, each taken by the next free one
+// (work(k, t), t = 0..T-1 the worker), until every item is done or at a
+// stop. Which worker takes an item does not change what the item sums.
+template <class Work>
+void SharedItems(int T, int items, Work work, const std::atomic<bool>& stop, const std::function<void()>& poll) {
+  std::atomic<int> next{0}, finished{0};
+  std::function<void(int)> job = [&](int t) {
+    for (int k = next++; k < items && !stop.load(); k = next++) {
+      work(k, t - 1);
+      ++finished;
+    }
+  };
+  NeqThreadPool::Instance().Run(T, job, [&] { return finished.load() == items || stop.load(); }, poll);
+}
+
 // The product on T workers, chunk by chunk: every item is one chunk's
-// tiles of one band of row blocks, summed into that chunk's own block; the
-// blocks are then added into the product in the order of the chunks, so
-// that each element is summed as on one thread. With few chunks for the
-// workers the triangle is cut into two bands of about equal cost, the
-// upper one (ready sooner, its rows packed first) handed out first.
-template <class PackRow>
-void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>& stop,
-                  std::atomic<long>& done, const std::function<void()>& poll,
-                  std::atomic<int>& nextRow, PackRow& packRow) {
+// tiles of one band of row blocks, packed into the worker's copy and summed
+// into that chunk's own block; the blocks are then added into the product
+// in the order of the chunks, so that each element is summed as on one
+// thread. With few chunks for the workers the triangle is cut into two
+// bands of about equal cost, and the chunks of the upper one are packed
+// only over its rows.
+void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>& stop, std::atomic<long>& done,
+                  const std::function<void()>& poll) {
   NeqThreadPool& pool = NeqThreadPool::Instance();
   const int nb = d.Blocks();
   const size_t square = static_cast<size_t>(d.rows) * d.rows;
@@ -370,15 +464,16 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
   std::memset(d.product, 0, sizeof(double) * square);
   for (int c0 = 0; c0 < d.chunks && !stop.load(); c0 += perPass) {
     const int count = std::min(perPass, d.chunks - c0);
-    const auto need = [&](int k) { return bandEnd[k / count] * PackedDesign::kBlock - 1; };
-    const auto work = [&](int k) {
+    const auto work = [&](int k, int t) {
       const int band = k / count, chunk = k % count;
-      AccumulateChunkBlocks(d, c0 + chunk, bandBegin[band], bandEnd[band], d.chunkProducts + square * chunk);
+      PackChunk(p, d, c0 + chunk, std::min(p.nsys, bandEnd[band] * PackedDesign::kBlock - 1), t);
+      AccumulateChunkBlocks(BufferOf(d, t), d.rows, bandBegin[band], bandEnd[band],
+                            d.chunkProducts + square * chunk);
       long tiles = 0;
       for (int ib = bandBegin[band]; ib < bandEnd[band]; ++ib) tiles += ProductBlockTiles(ib);
       done.fetch_add(tiles, std::memory_order_relaxed);
     };
-    PackedItems(p, T, bands * count, need, work, stop, poll, nextRow, packRow);
+    SharedItems(T, bands * count, work, stop, poll);
     if (stop.load()) return;
     // The pass's chunk blocks into the product, row blocks shared out.
     std::atomic<int> nextBlock{0}, added{0};
@@ -397,11 +492,10 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   if (!MakePlan(p, s, model)) return false;
   NormalEquationBlock& b = NeqBlock();
   b.fixedComponent = Fixed(p);
-  const size_t points = static_cast<size_t>(p.P) * p.scans.size();
-  ReserveDesign(p.nsys, points);
+  const int T = std::max(1, threads);
+  ReserveDesign(p.nsys, p.points, T);
   PackedDesign& d = Design();
   std::atomic<bool>& stop = platform::StopFlag();
-  const int T = std::max(1, threads);
   const int nb = d.Blocks();
   std::atomic<long> done{0};
   const long cost = ProductCost(d);
@@ -414,45 +508,53 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
   };
 
-  // Packing: item 0 is the data row, items 1..nsys the kernels, handed out
-  // in order.
-  std::atomic<int> nextRow{0}, packed{0};
-  std::vector<int>& ready = RowReady();
-  ready.assign(static_cast<size_t>(p.nsys) + 1, 0);
-  auto packRow = [&](int i) {
-    if (i == 0)
-      PrepareData(p);
-    else
-      PrepareKernel(p, i);
-    std::atomic_ref<int>(ready[i]).store(1, std::memory_order_release);
-    ++packed;
-  };
-
-  // A stop ends every part of the build at its next row or chunk, packing
-  // included: the rows of a large set would otherwise be packed for
-  // seconds after the user asked to stop.
+  // A stop ends every part of the build at its next row or chunk, the means
+  // and packing included: the rows of a large set would otherwise be gone
+  // through for seconds after the user asked to stop.
   const auto over = [&](const std::atomic<int>& count, int all) { return count.load() == all || stop.load(); };
-  if (T == 1) {
-    std::function<void(int)> pack = [&](int) {
-      for (int i = nextRow++; i <= p.nsys && !stop.load(); i = nextRow++) packRow(i);
-    };
-    pool.Run(T, pack, [&] { return over(packed, p.nsys + 1); }, poll);
-    // One worker: all row blocks chunk after chunk, so that a chunk of
-    // every row is read from memory once.
-    std::atomic<int> finished{0};
-    std::function<void(int)> product = [&](int) {
-      std::vector<int> blocks(nb);
-      for (int ib = 0; ib < nb; ++ib) {
-        blocks[ib] = ib;
-        ClearProductBlock(d, ib);
+  if (d.buffers > 0) {
+    // Streamed: the means of every row first (each centred value needs its
+    // row's means), then each chunk packed where it is summed. The design
+    // of a large Run is never held whole: it was as large as the kernels,
+    // and fresh pages, zeroed by the system, were most of its cost.
+    std::atomic<int> nextRow{0}, measured{0};
+    std::function<void(int)> means = [&](int) {
+      for (int i = nextRow++; i <= p.nsys && !stop.load(); i = nextRow++) {
+        RowMeans(p, i);
+        ++measured;
       }
-      AccumulateProductBlocks(d, blocks.data(), nb, stop, &done);
-      ++finished;
     };
-    if (!stop.load()) pool.Run(T, product, [&] { return over(finished, 1); }, poll);
-  } else if (d.rows <= PackedDesign::kChunkProductRows) {
-    ChunkProduct(p, d, T, stop, done, poll, nextRow, packRow);
+    pool.Run(T, means, [&] { return over(measured, p.nsys + 1); }, poll);
+    if (stop.load()) return false;
+    if (T == 1) {
+      // One worker: every row block chunk after chunk, so that each chunk
+      // is packed once and read from the cache.
+      std::atomic<int> finished{0};
+      std::function<void(int)> product = [&](int) {
+        std::memset(d.product, 0, sizeof(double) * d.rows * d.rows);
+        const long tiles = cost / d.chunks;
+        for (int c = 0; c < d.chunks && !stop.load(std::memory_order_relaxed); ++c) {
+          PackChunk(p, d, c, p.nsys, 0);
+          AccumulateChunkTiles(BufferOf(d, 0), d.rows, 0, nb, d.product);
+          done.fetch_add(tiles, std::memory_order_relaxed);
+        }
+        ++finished;
+      };
+      pool.Run(T, product, [&] { return over(finished, 1); }, poll);
+    } else {
+      ChunkProduct(p, d, T, stop, done, poll);
+    }
   } else {
+    // Packing: item 0 is the data row, items 1..nsys the kernels, handed
+    // out in order.
+    std::atomic<int> nextRow{0};
+    std::vector<int>& ready = RowReady();
+    ready.assign(static_cast<size_t>(p.nsys) + 1, 0);
+    auto packRow = [&](int i) {
+      RowMeans(p, i);
+      PackRow(p, i, 0, p.points, d.Row(i));
+      std::atomic_ref<int>(ready[i]).store(1, std::memory_order_release);
+    };
     // Square regions of the triangle (a few row blocks against a few column
     // tiles) go one at a time to whichever worker is free, in the order in
     // which their rows get packed. A region is summed chunk after chunk by

@@ -13,16 +13,20 @@ double DistributionWorkStorageBytes(double n, double m, double r, double fitted)
   if (!(fitted >= 0) || fitted > r) fitted = r;
   // The centred design the normal equations are summed from: a float row
   // per kernel, one for the data and the zero row of the padding, over
-  // every fitted point padded to whole chunks, and its product of doubles
-  // (padded to whole row blocks).
+  // every fitted point padded to whole chunks, or, where the product is
+  // summed a chunk at a time, one chunk of those rows per worker; and its
+  // product of doubles (padded to whole row blocks).
+  const ContiSettings& cs = Conti();
+  const int threads = cs.multipleThreads ? std::max(1, static_cast<int>(cs.normalEquationThreads)) : 1;
   const double rows = std::ceil((n + 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const double chunks = std::max(1.0, std::ceil(fitted * m / PackedDesign::kChunk));
-  const double design = (n + 2) * (chunks * PackedDesign::kChunk + 16) * sizeof(float) + rows * rows * sizeof(double);
+  const double rowLength = rows <= PackedDesign::kChunkProductRows || threads == 1
+                               ? threads * static_cast<double>(PackedDesign::kChunkLd)
+                               : chunks * PackedDesign::kChunk + 16;
+  const double design = (n + 2) * rowLength * sizeof(float) + rows * rows * sizeof(double);
   // A product small enough to be shared by chunks takes a block of its own
   // per chunk of a pass.
   const double square = rows * rows * sizeof(double);
-  const ContiSettings& cs = Conti();
-  const int threads = cs.multipleThreads ? std::max(1, static_cast<int>(cs.normalEquationThreads)) : 1;
   const double perPass =
       std::min(chunks, std::max(static_cast<double>(PackedDesign::kChunksPerWorker) * threads,
                                 std::max(1.0, std::floor(PackedDesign::kChunkProductBytes / square))));
