@@ -141,6 +141,9 @@ void JudgeTheEnd(FitHost* host, const std::vector<float>& start) {
 
 int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
+  // The end is told once, as judged last: the judgement of the end may
+  // name other quantities than the method's own end named.
+  FitEndNoteHold told(host);
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
   SpeciesFitRangesScope physicalRanges;

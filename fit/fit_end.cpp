@@ -13,6 +13,25 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/statistics.h"
 
+namespace {
+// How every end that names what the data do not determine begins, but the
+// c(s) family's end without material.
+const std::string kUndeterminedLead = "the data do not determine ";
+
+// "a", "a and b", "a, b and c".
+std::string NameList(const std::vector<std::string>& names) {
+  std::string list;
+  for (size_t k = 0; k < names.size(); ++k)
+    list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+  return list;
+}
+
+std::string UndeterminedText(const std::vector<std::string>& names) {
+  return kUndeterminedLead + NameList(names) + (names.size() == 1 ? ": moving it" : ": moving any of them") +
+         " changes chi-square by less than the noise; the best parameters found are kept";
+}
+}  // namespace
+
 double RmsdResolution() {
   const ScanSet& ss = CurrentScanSet();
   double sum = 0.0;
@@ -131,22 +150,38 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
     // Named when some side was computed and none changed chi-square by a
     // unit.
     int computed = 0;
-    bool within = true;
-    for (const double side : {1.0, -1.0}) {
-      const float wanted = static_cast<float>(value + side * step);
+    bool within = true, crossedZero = false;
+    auto side = [&](float wanted) {
       trial = end.value;
       trial[u] = wanted;
       const float rmsd = target(trial.data(), host);
-      if (gFitEngineState.stopRequested) return {};
-      // Held at a limit, or not computed: that side tells nothing.
-      if (trial[u] != wanted || !(rmsd < kRejectedTrial)) continue;
+      // Not computed, or held where it stood: that side tells nothing. A
+      // side a range holds short of the tenth still moves the entry as far
+      // as the fit lets it (a molar mass of 2.2 kDa over featureless scans,
+      // held at 5.6 kDa: its tenth of 69 kDa, 9.1 kDa, lies beyond, its
+      // other side below 0), and the data leave it open when that changes
+      // chi-square by less than a unit.
+      if (trial[u] == end.value[u] || !(rmsd < kRejectedTrial)) {
+        crossedZero = crossedZero || (wanted < 0.0f) != (value < 0.0);
+        return;
+      }
       ++computed;
       const double change = end.points * (static_cast<double>(rmsd) * rmsd - end.rmsd * end.rmsd) / sigma2;
       if (fall && change <= -kStalledChiSquare && -change > fall->units) *fall = FitEndFall{j, -change};
-      if (!(std::fabs(change) < kStalledChiSquare)) {
-        within = false;
-        break;
-      }
+      within = within && std::fabs(change) < kStalledChiSquare;
+    };
+    for (const double sign : {1.0, -1.0}) {
+      side(static_cast<float>(value + sign * step));
+      if (gFitEngineState.stopRequested) return {};
+      if (!within) break;
+    }
+    // Neither side taken, one of them beyond 0, where the model has no
+    // species: that side goes as far as the model takes it, to a tenth of
+    // the value (a molar mass of 170 Da at the least size its s allows,
+    // which a tenth of its start of 69 kDa takes below 0).
+    if (computed == 0 && crossedZero && value != 0.0) {
+      side(static_cast<float>(kStalledMove * value));
+      if (gFitEngineState.stopRequested) return {};
     }
     if (computed > 0 && within) open.push_back(j);
   }
@@ -158,7 +193,18 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
   // The whole fit's time bound tells its end when the fit's scope closes,
   // after this: until then the record still says reached. A fit the bound
   // ended evaluates nothing more.
-  if (LastFitEnd().kind != FitEndKind::Reached || gFitEngineState.budgetSpent) return false;
+  // An end that names what the data leave open by a test of its own (steps
+  // that stalled, the curvature, a species without a loading) named them
+  // where that test looked, and only those it looked at: the annealing's
+  // finishing pass named s1 over featureless scans where a tenth of it
+  // changed chi-square by 30 000 units, and Marquardt-Levenberg named M1 and
+  // s1 of two species where M2 and s2 changed it by less than one. The
+  // probes judge it again, as they judge a reached end. The c(s) family's
+  // end without material stands: its names follow from the F test.
+  const FitEndRecord told = LastFitEnd();
+  const bool namedByItsOwnTest =
+      told.kind == FitEndKind::Undetermined && told.text.rfind(kUndeterminedLead, 0) == 0;
+  if ((told.kind != FitEndKind::Reached && !namedByItsOwnTest) || gFitEngineState.budgetSpent) return false;
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || !(end.rmsd > RmsdResolution()) || !(end.points > 0.0)) return false;
   FitEndFall fall;
@@ -173,9 +219,15 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
     ReportStoppedAwayFromMinimum(host, why);
     return true;
   }
-  if (open.empty()) return false;
+  if (open.empty()) {
+    if (!namedByItsOwnTest) return false;
+    // Every entry its test named is determined here, and no probe fell.
+    RecordFitEnd(host, FitEndKind::Reached, "the fit reached its minimum");
+    return true;
+  }
   std::vector<std::string> names;
   for (int k : open) names.push_back(name(k));
+  if (UndeterminedText(names) == told.text) return false;
   ReportUndetermined(host, names);
   return true;
 }
@@ -232,24 +284,9 @@ FitEndNoteHold::~FitEndNoteHold() {
   ShowFitEnd(host_, LastFitEnd());
 }
 
-namespace {
-
-// "a", "a and b", "a, b and c".
-std::string NameList(const std::vector<std::string>& names) {
-  std::string list;
-  for (size_t k = 0; k < names.size(); ++k)
-    list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
-  return list;
-}
-
-}  // namespace
-
 void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
   if (names.empty()) return;
-  const std::string list = NameList(names);
-  RecordFitEnd(host, FitEndKind::Undetermined,
-               "the data do not determine " + list + (names.size() == 1 ? ": moving it" : ": moving any of them") +
-                   " changes chi-square by less than the noise; the best parameters found are kept");
+  RecordFitEnd(host, FitEndKind::Undetermined, UndeterminedText(names));
 }
 
 void ReportNoMaterial(FitHost* host, const std::vector<std::string>& names, double fall, int amplitudes) {
@@ -260,7 +297,7 @@ void ReportNoMaterial(FitHost* host, const std::vector<std::string>& names, doub
                 "lower chi-square by %.1f, no more than they would fitting noise alone): ",
                 amplitudes, fall);
   RecordFitEnd(host, FitEndKind::Undetermined,
-               why + std::string("the data do not determine ") + NameList(names) +
+               why + kUndeterminedLead + NameList(names) +
                    "; the best parameters found are kept");
 }
 

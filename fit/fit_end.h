@@ -198,10 +198,12 @@ double NoiseFromNeighbours(double* differences);
 // one the data leave open (taken up by the noise terms) still by nothing.
 //
 // A side whose move the model does not take (a fit limit, a physical range
-// holds the entry: the target writes back another value) or cannot compute
-// (the target rejects it, as a species of molar mass 0 or below) tells
-// nothing either way: the other side judges alone, and an entry neither
-// side of which was computed is not named. A quantity the fit pressed
+// holds the entry where it stood) or cannot compute (the target rejects it,
+// as a species of molar mass 0 or below) tells nothing either way: the
+// other side judges alone. A side held short of the tenth counts as far as
+// it moved. Where neither side was computed and one lay beyond 0, the
+// entry is moved to a tenth of its value; an entry no move of which was
+// computed is not named. A quantity the fit pressed
 // against a limit is judged by its inner side: a molar mass walked to 90 Da
 // from a start of 69 kDa, a tenth of which reaches below 0, is open when
 // 7 kDa more change chi-square by less than a unit. After a stop nothing
@@ -231,9 +233,11 @@ struct FitEndFall {
 std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host),
                                          const FitEndPoint& end, FitEndFall* fall = nullptr);
 // Tells the end Undetermined (ReportUndetermined, the entries' names from
-// `name`) when the fit ended reached and the data leave entries open; an end
-// by a limit, a stop or another test stays as told (its point is no minimum
-// the fit settled on). A reached end from which a probe's move lowers
+// `name`) when the fit ended reached, or named what the data leave open by
+// a test of its own, and the data leave entries open: the names are the
+// probes'. Such a named end where nothing is open is told reached. An end
+// by a limit, a stop, no material or another test stays as told (its point
+// is no minimum the fit settled on). A reached end from which a probe's move lowers
 // chi-square by a unit or more is none either: it is told stopped away from
 // a minimum (ReportStoppedAwayFromMinimum, naming the entry and the fall),
 // whatever else the probes found. `restore` evaluates the end point again,
