@@ -494,26 +494,13 @@ float ScanPointsRmsd(float* p, FitHost* host) {
   return points > 0.0 ? static_cast<float>(std::sqrt(sum / points)) : rmsd;
 }
 
-// The misfit the end test probes with, and whether the user stopped the
-// test: the probes' target is a plain function, so the stop is noted here.
-float (*gEndTestMisfit)(float*, FitHost*) = ContiSimplexSim;
-bool gEndTestStopped = false;
-
-float EndTestProbe(float* p, FitHost* host) {
-  const float rmsd = gEndTestMisfit(p, host);
-  if (FS().stopRequested && !FitStoppedByBudget()) gEndTestStopped = true;
-  return rmsd;
-}
-
 // Once, where the whole fit ended: which of the fitted quantities the data
 // leave open there, judged by the misfit the fit minimised (the
 // distribution unregularised, as during the iterations; at the scans' own
 // points after Marquardt-Levenberg, on the common grid else); then the end
-// point evaluated again as the fit left it, regularised, and shown. A stop
-// of the user's during the test ends the fit as a stop during its
-// iterations does, and as the discrete fit's check of its end does: told
-// stopped, the interruption passed on, at the end point, the best the fit
-// found (what the test left untested is no "reached").
+// point evaluated again as the fit left it, regularised, and shown. A key
+// during the test, even at the end point's own evaluation, tells the fit
+// stopped there, as a key during the discrete fit's test does.
 void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
   if (LastFitEnd().kind != FitEndKind::Reached || FS().budgetSpent) return;
   FitEndPoint end;
@@ -531,14 +518,14 @@ void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
     end.signalUnits[static_cast<size_t>(k)] = NamedInSignalUnits(ContiFitVectorEntryName(k));
   std::vector<float> at(end.value);
   Conti().finalEvaluation = 0;
-  gEndTestMisfit = gEndedByMarquardt ? ScanPointsRmsd : ContiSimplexSim;
-  gEndTestStopped = false;
+  const auto misfit = gEndedByMarquardt ? ScanPointsRmsd : ContiSimplexSim;
   const int codeBefore = gSerialFitSettings.errorCode;
-  end.rmsd = EndTestProbe(at.data(), host);
+  end.rmsd = misfit(at.data(), host);
   end.points = gFittedPoints;
+  const bool stoppedAtTheEnd = UserStopPending();
   if (!(end.rmsd < kRejectedTrial) || FS().stopRequested) end.rmsd = 0.0;
   bool restored = false;
-  if (!gEndTestStopped) TellWhatTheDataLeaveOpen(host, EndTestProbe, end, ContiFitVectorEntryName, [&] {
+  if (!stoppedAtTheEnd) TellWhatTheDataLeaveOpen(host, misfit, end, ContiFitVectorEntryName, [&] {
     restored = true;
     std::vector<float> back(end.value);
     Conti().finalEvaluation = 1;
@@ -562,11 +549,9 @@ void JudgeTheContiEnd(FitHost* host, const std::vector<float>& start) {
     FinishDistribution();
     DisplayBestContiParams(host);
   }
-  if (gEndTestStopped) {
-    // What the probes found before the stop is no end either.
+  if (stoppedAtTheEnd) {
     gSerialFitSettings.errorCode = codeBefore;
-    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
-    RaiseInterruptFlags(host);
+    TellStoppedAtTheEnd(host);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/scan_set.h"
+#include "fit/fit_budget.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_target.h"
@@ -208,10 +209,18 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
   const int n = static_cast<int>(end.value.size()) - 1;
   if (n < 1 || !(end.rmsd > RmsdResolution()) || !(end.points > 0.0)) return false;
   FitEndFall fall;
+  const int codeBefore = gSerialFitSettings.errorCode;
   const std::vector<int> open = EntriesTheDataLeaveOpen(host, target, end, &fall);
-  // A stop taken during the probes leaves the end as told.
+  const bool stopped = UserStopPending();
   gFitEngineState.stopRequested = 0;
   restore();
+  if (stopped) {
+    // The test the user cut short tells nothing, a fall it found before the
+    // key neither: the end point is the best the fit found.
+    gSerialFitSettings.errorCode = codeBefore;
+    TellStoppedAtTheEnd(host);
+    return true;
+  }
   if (fall.entry > 0) {
     char why[160];
     std::snprintf(why, sizeof why, "moving %s by a tenth lowers chi-square by %.1f", name(fall.entry).c_str(),
@@ -230,6 +239,14 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
   if (UndeterminedText(names) == told.text) return false;
   ReportUndetermined(host, names);
   return true;
+}
+
+bool UserStopPending() { return gFitEngineState.stopRequested && !FitStoppedByBudget(); }
+
+void TellStoppedAtTheEnd(FitHost* host) {
+  RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+  gSerialFitSettings.abortRequest = 1;
+  if (host) host->RaiseRealtimeInterrupt();
 }
 
 std::string FitEndKindName(FitEndKind kind) {

@@ -240,8 +240,10 @@ std::vector<int> EntriesTheDataLeaveOpen(FitHost* host, float (*target)(float* v
 // is no minimum the fit settled on). A reached end from which a probe's move lowers
 // chi-square by a unit or more is none either: it is told stopped away from
 // a minimum (ReportStoppedAwayFromMinimum, naming the entry and the fall),
-// whatever else the probes found. `restore` evaluates the end point again,
-// as the fit left it, after any probe. True when the end was told again.
+// whatever else the probes found. A key of the user's during the probes
+// ends the fit stopped (TellStoppedAtTheEnd): a test cut short tells
+// nothing. `restore` evaluates the end point again, as the fit left it,
+// after any probe. True when the end was told again.
 bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* host), const FitEndPoint& end,
                               std::string (*name)(int k), const std::function<void()>& restore);
 
@@ -251,6 +253,11 @@ bool TellWhatTheDataLeaveOpen(FitHost* host, float (*target)(float* v, FitHost* 
 // end was reached, shown in a box. The ends that leave work undone say that
 // a second Fit continues from there.
 void RecordFitEnd(FitHost* host, FitEndKind kind, const std::string& text);
+// A stop the user gave (not the whole fit's time bound) waits to be taken.
+bool UserStopPending();
+// Tells a fit stopped by the user at the best point it found, and passes
+// the interruption on to a serial fit and the real-time update.
+void TellStoppedAtTheEnd(FitHost* host);
 // While one lives, RecordFitEnd records without showing: a driver that may
 // go on from an end shows only the last. The outermost shows, when it ends,
 // the last end recorded while it lived, as RecordFitEnd would have.

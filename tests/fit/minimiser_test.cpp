@@ -1118,6 +1118,26 @@ TEST_F(MinimiserTest, AKeyPressStopsTheFitWithTheBestVertexEvaluated) {
   // The model holds the curves of the parameters left in P.
   const ScanSet& ss = CurrentScanSet();
   EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
+
+  // A key during the test of a reached end (its probes come last but the
+  // end point's own evaluation) stops the fit at that end, told stopped:
+  // the test cut short tells nothing.
+  AnalyticHost free;
+  SetUpRosenbrock(free, true);
+  ASSERT_EQ(FitCurrentModel(&free), 1);
+  ASSERT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
+  const float endX = P[5], endY = P[6];
+  AnalyticHost keyed;
+  SetUpRosenbrock(keyed, true);
+  gSerialFitSettings.abortRequest = 0;
+  keyed.stopAfter = free.evaluations - 2;
+  ASSERT_EQ(FitCurrentModel(&keyed), 1);
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Stopped);
+  EXPECT_EQ(LastFitEnd().text, "the fit was stopped: the best parameters found are kept");
+  EXPECT_EQ(P[5], endX);
+  EXPECT_EQ(P[6], endY);
+  EXPECT_EQ(gSerialFitSettings.abortRequest, 1);
+  EXPECT_EQ(gFitEngineState.stopRequested, 0);
 }
 
 TEST_F(MinimiserTest, GridIsHalvedForTheFirstRunAndDoubledPerRestartUpToItsLimit) {
