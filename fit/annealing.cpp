@@ -300,7 +300,7 @@ int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
     // squares over the degrees of freedom the N points leave, N - n: the
     // n quantities take up n units of chi-square of the noise, a part
     // that the rmsd alone misses where the points are few (5 quantities
-    // over 20 points took a quarter). A fall of the sum of squares S by dS
+    // over 20 points took a quarter of it). A fall of the sum of squares S by dS
     // is then (N - n) dS / S units. Where no degree of freedom is left the
     // best point says nothing of the noise, and the schedule runs whole.
     const bool finishing = fs.annealFinalMarquardt || fs.annealFinalSimplex;
