@@ -27,6 +27,13 @@
 
 namespace {
 
+// The degrees of freedom from which the best sum of squares stands for the
+// noise in the schedule's end: its relative standard error sqrt(2 / (N - n))
+// is then at most a half. Over fewer (the shifted valley of Rosenbrock's
+// three residuals and two quantities: one, whose floor is no noise at all)
+// the schedule runs whole.
+constexpr double kStallFreedom = 8.0;
+
 // Thermal fluctuation tt * ln(u), never negative for tt <= 0.
 float Fluctuation(float tt) {
   return tt * std::log(ran1(&gFitEngineState.annealSeed));
@@ -301,11 +308,10 @@ int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
     // n quantities take up n units of chi-square of the noise, a part
     // that the rmsd alone misses where the points are few (5 quantities
     // over 20 points took a quarter of it). A fall of the sum of squares S by dS
-    // is then (N - n) dS / S units. Where no degree of freedom is left the
-    // best point says nothing of the noise, and the schedule runs whole.
+    // is then (N - n) dS / S units.
     const bool finishing = fs.annealFinalMarquardt || fs.annealFinalSimplex;
     const double freedom = fs.rmsdPointCount - n;
-    const double stallPoints = finishing && freedom >= 1.0 ? freedom : 0.0;
+    const double stallPoints = finishing && freedom >= kStallFreedom ? freedom : 0.0;
     RunAnnealingSchedule(host, p, y, n, pb, &yb, ftol, SimplexSim, fs.annealStartTemperature, false, nullptr,
                          stallPoints);
 
