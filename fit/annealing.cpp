@@ -27,10 +27,12 @@
 
 namespace {
 
-// The points per fitted quantity from which the best rmsd stands for the
-// noise in the schedule's end (a hundred: the rmsd then errs by a few per
-// cent at most).
-constexpr double kStallPointsPerQuantity = 100.0;
+// The degrees of freedom from which the best sum of squares stands for the
+// noise in the schedule's end: its relative standard error sqrt(2 / (N - n))
+// is then at most a half. Over fewer (the shifted valley of Rosenbrock's
+// three residuals and two quantities: one, whose floor is no noise at all)
+// the schedule runs whole.
+constexpr double kStallFreedom = 8.0;
 
 // Thermal fluctuation tt * ln(u), never negative for tt <= 0.
 float Fluctuation(float tt) {
@@ -299,12 +301,17 @@ int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
     // of the steps left are smaller still: where a finishing pass refines
     // the best point anyway, the schedule ends there (over featureless
     // scans it otherwise ran all its steps at their full budget, at
-    // 75-240 s of CPU). The rmsd stands for the noise only where the points
-    // far outnumber the quantities fitted: over a 3-point valley a unit of
-    // chi-square is a sixth of the rmsd, and the schedule stopped halfway.
+    // 75-240 s of CPU; over 20 scans with one point each in the fit range,
+    // 4500 evaluations of the single nonideal species, 70 s, the best
+    // unchanged after the second step). The noise is the best sum of
+    // squares over the degrees of freedom the N points leave, N - n: the
+    // n quantities take up n units of chi-square of the noise, a part
+    // that the rmsd alone misses where the points are few (5 quantities
+    // over 20 points took a quarter of it). A fall of the sum of squares S by dS
+    // is then (N - n) dS / S units.
     const bool finishing = fs.annealFinalMarquardt || fs.annealFinalSimplex;
-    const double points = fs.rmsdPointCount;
-    const double stallPoints = finishing && points >= kStallPointsPerQuantity * n ? points : 0.0;
+    const double freedom = fs.rmsdPointCount - n;
+    const double stallPoints = finishing && freedom >= kStallFreedom ? freedom : 0.0;
     RunAnnealingSchedule(host, p, y, n, pb, &yb, ftol, SimplexSim, fs.annealStartTemperature, false, nullptr,
                          stallPoints);
 

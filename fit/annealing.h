@@ -37,10 +37,11 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 // the point taken alone: points asked beyond a limit that the target takes
 // to one point evaluated before are not evaluated again either. Such a
 // simplex asks beyond its limits ever anew.
-// `stallPoints`, where given (the number of points of the misfit, an
-// rmsd), ends the schedule after two steps running that each lowered the
-// best by less than one unit of chi-square, the noise taken from the best
-// rmsd: see SimulatedAnnealingFit for where it applies.
+// `stallPoints`, where given (the degrees of freedom of the misfit, an
+// rmsd: its points less the quantities fitted), ends the schedule after two
+// steps running that each lowered the best by less than one unit of
+// chi-square, the noise the best sum of squares over those degrees: see
+// SimulatedAnnealingFit for where it applies.
 using FitPointTaker = void (*)(float* v, FitHost* host);
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
                           FitTarget target, float t0, bool pointAlone = false, FitPointTaker take = nullptr,

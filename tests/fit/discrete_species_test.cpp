@@ -607,9 +607,10 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
 }
 
 // Featureless scans fitted by the nonideal models (s0, D0, loading, log10
-// ks and kd floated from 4 / 6 / 1 / -1 / -1.7) and one discrete species
-// over scans of 3 radii, one solver thread: pure noise, every value 0.5,
-// two scans hours apart, scans all taken at one time. Every fit ends by
+// ks and kd floated from 4 / 6 / 1 / -1 / -1.7), and by them and one
+// discrete species over scans of 3 radii (one of them in the fit range), one
+// solver thread: pure noise, every value 0.5, two scans hours apart, scans
+// all taken at one time. Every fit ends by
 // itself, finite, never by the whole fit's time bound: s0 walked to 40 000 S
 // (each evaluation then took seconds) where no range held it, and over scans
 // of one point in the fit limits the discrete species' s and M walked to
@@ -638,6 +639,12 @@ TEST_F(DiscreteSpeciesTest, FeaturelessScansEndEveryNonidealAndThreePointFit) {
       {"components, simplex, one time", 893, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
       {"single species, annealing, two scans hours apart", 227, "annealing", 0.5f, 0.01f, 2, 600, 600.0, 10200.0},
       {"one species, annealing, 3 points a scan", 1, "annealing", 0.5f, 0.01f, 20, 3},
+      {"single species, annealing, 3 points a scan", 227, "annealing", 0.5f, 0.01f, 20, 3},
+      {"components, annealing, 3 points a scan", 893, "annealing", 0.5f, 0.01f, 20, 3},
+      {"single species, marquardt, pure noise", 227, "marquardt", 0.0f, 0.01f},
+      {"components, marquardt, pure noise", 893, "marquardt", 0.0f, 0.01f},
+      {"single species, marquardt, 3 points a scan", 227, "marquardt", 0.5f, 0.01f, 20, 3},
+      {"components, marquardt, 3 points a scan", 893, "marquardt", 0.5f, 0.01f, 20, 3},
   };
   const int threads = LammThreadCount();
   for (const Row& row : rows) {
