@@ -769,15 +769,14 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
   // The decoupled ones, g_i - sum_p A_i,index(p) sol_p, summed in the order
   // of p. Where they are many (a quarter of all or more), for all i at once
   // along the (symmetric) matrix's rows, which lie contiguous in memory, the
-  // solved ones' sums unused; where they are few, one gather each.
+  // solved ones' sums unused (a block of the sums kept in registers over all
+  // rows, instead of one pass over the sums per row); where they are few,
+  // one gather each.
   if (4 * (n - m) >= n) {
     double* r = me.work.data();
-    for (int i = 1; i <= n; ++i) r[i] = g[i];
-    for (int p = 1; p <= m; ++p) {
-      const double* Ap = A[index[p]];
-      const double sp = sol[p];
-      for (int i = 1; i <= n; ++i) r[i] -= Ap[i] * sp;
-    }
+    const double** rows = me.termColumns.data();
+    for (int p = 1; p <= m; ++p) rows[p - 1] = A[index[p]];
+    SubtractTerms(r, g, sol + 1, rows, m, 1, n + 1);
     for (int i = 1; i <= n; ++i)
       if (decoupled[i]) d[i] = r[i] / (diagonal[i] * f);
   } else {
