@@ -304,8 +304,13 @@ int CholeskyWorkers() {
 // element is formed by the same operations either way, so the factor does
 // not depend on the workers.
 // Rows i0..i1 of the lower triangle of a into l; held variables' rows and
-// columns become those of the unit matrix.
+// columns become those of the unit matrix (held null: none is held, and the
+// rows are copied whole).
 void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
+  if (!held) {
+    for (int i = i0; i <= i1; ++i) std::copy(a[i] + 1, a[i] + i + 1, l[i] + 1);
+    return;
+  }
   for (int i = i0; i <= i1; ++i) {
     double* li = l[i];
     const double* ai = a[i];
@@ -391,17 +396,21 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, doubl
 bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
   // Only the lower triangle is read: row i up to the diagonal, column i
   // below it.
+  bool anyHeld = false;
   for (int i = 1; i <= n; ++i) {
     bool zero = true;
     for (int j = 1; j <= i && zero; ++j) zero = a[i][j] == 0.0;
     for (int j = i + 1; j <= n && zero; ++j) zero = a[j][i] == 0.0;
     held[i] = zero ? 1 : 0;
+    anyHeld = anyHeld || zero;
   }
   const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
   const int blocks = n / kCholeskyRows;
-  // Each block copies its own rows first, on whichever worker takes it.
-  if (!FactorRowBlocks(k, a, held, l, blocks)) return false;
-  CopyHeldRows(a, held, l, 1 + blocks * kCholeskyRows, n);
+  // Each block copies its own rows first, on whichever worker takes it (a
+  // plain copy where none is held, as in most steps).
+  const int* copyHeld = anyHeld ? held : nullptr;
+  if (!FactorRowBlocks(k, a, copyHeld, l, blocks)) return false;
+  CopyHeldRows(a, copyHeld, l, 1 + blocks * kCholeskyRows, n);
   // The rows after the last whole block, every column by Dot.
   if (!k.rowsByDot(l, 1, 1 + blocks * kCholeskyRows, n)) return false;
   k.substitute(l, g, x, n, held);
