@@ -174,6 +174,61 @@ __attribute__((always_inline)) inline bool RowsByDotBody(double** l, int first, 
   return true;
 }
 
+// Dot(a, b, m) continued from its lane sums acc over the groups of four
+// before k0 (k0 - 1 a multiple of four): the same additions in the same order.
+__attribute__((always_inline)) inline double DotFrom(Lanes acc, const double* a, const double* b, int k0,
+                                                     int m) {
+  int k = k0;
+  for (; k + 3 <= m; k += 4) {
+    Lanes x, y;
+    LOAD_LANES(x, a + k);
+    LOAD_LANES(y, b + k);
+    acc += x * y;
+  }
+  double s = (acc[0] + acc[2]) + (acc[1] + acc[3]);
+  for (; k <= m; ++k) s += a[k] * b[k];
+  return s;
+}
+
+// RowsByDotBody on the block of rows i0..i0+7 from column i0 on (i0 - 1 a
+// multiple of eight, the columns before done). Each Dot there is a chain of
+// dependent additions over the whole row; its part before column i0 needs
+// no element of the block, so those parts go side by side first (the rows
+// against one row of the block at a time), and each Dot continues from its
+// lane sums over the few elements of the block.
+__attribute__((always_inline)) inline bool FinishBlockBody(double** l, int i0) {
+  constexpr int kRows = kCholeskyRows;
+  double* rows[kRows];
+  for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
+  Lanes acc[kRows][kRows];  // [r][c], c <= r
+  for (int c = 0; c < kRows; ++c) {
+    Lanes part[kRows] = {};
+    const double* lc = rows[c];
+    for (int k = 1; k + 3 <= i0 - 1; k += 4) {
+      Lanes y;
+      LOAD_LANES(y, lc + k);
+      for (int r = c; r < kRows; ++r) {
+        Lanes x;
+        LOAD_LANES(x, rows[r] + k);
+        part[r] += x * y;
+      }
+    }
+    for (int r = c; r < kRows; ++r) acc[r][c] = part[r];
+  }
+  for (int r = 0; r < kRows; ++r) {
+    double* li = rows[r];
+    for (int c = 0; c < r; ++c) {
+      const int j = i0 + c;
+      li[j] = (li[j] - DotFrom(acc[r][c], li, l[j], i0, j - 1)) / l[j][j];
+    }
+    const int i = i0 + r;
+    const double d = li[i] - DotFrom(acc[r][r], li, li, i0, i - 1);
+    if (!(d > 0.0)) return false;
+    li[i] = std::sqrt(d);
+  }
+  return true;
+}
+
 __attribute__((always_inline)) inline void SubstituteBody(double** l, const double* g, double* x,
                                                          int n, const int* held) {
   for (int i = 1; i <= n; ++i) x[i] = held[i] ? 0.0 : (g[i] - Dot(l[i], x, i - 1)) / l[i][i];
@@ -191,6 +246,7 @@ __attribute__((always_inline)) inline void SubstituteBody(double** l, const doub
 struct CholeskyKernel {
   void (*blockColumns)(double**, int, int, int);
   bool (*rowsByDot)(double**, int, int, int);
+  bool (*finishBlock)(double**, int);
   void (*substitute)(double**, const double*, double*, int, const int*);
 };
 
@@ -264,11 +320,15 @@ __attribute__((optimize("O3", "fp-contract=off"))) TARNEL_TARGET_AVX512 void Blo
                                                             int b) {                        \
     return RowsByDotBody(l, f, a, b);                                                        \
   }                                                                                          \
+  __attribute__((optimize("O3"))) Target bool FinishBlock##Name(double** l, int i0) {        \
+    return FinishBlockBody(l, i0);                                                           \
+  }                                                                                          \
   __attribute__((optimize("O3"))) Target void Substitute##Name(                              \
       double** l, const double* g, double* x, int n, const int* held) {                      \
     SubstituteBody(l, g, x, n, held);                                                        \
   }                                                                                          \
-  const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, Substitute##Name};
+  const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, FinishBlock##Name, \
+                                      Substitute##Name};
 
 #define BLOCK_COLUMNS(Name, Target)                                                           \
   __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
@@ -326,7 +386,7 @@ void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
 bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, double** l,
                      int blocks) {
   constexpr int kRows = kCholeskyRows;
-  auto finish = [&](int i0) { return k.rowsByDot(l, i0, i0, i0 + kRows - 1); };
+  auto finish = [&](int i0) { return k.finishBlock(l, i0); };
   const int workers = CholeskyWorkers();
   if (workers <= 1 || blocks * kRows < kSharedCholeskyRows) {
     for (int b = 0; b < blocks; ++b) {
