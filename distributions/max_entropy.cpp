@@ -198,6 +198,7 @@ __attribute__((always_inline)) inline double DotFrom(Lanes acc, const double* a,
 // lane sums over the few elements of the block.
 __attribute__((always_inline)) inline bool FinishBlockBody(double** l, int i0) {
   constexpr int kRows = kCholeskyRows;
+  static_assert(kRows % 4 == 0, "a block starts after whole groups of four of Dot");
   double* rows[kRows];
   for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
   Lanes acc[kRows][kRows];  // [r][c], c <= r
