@@ -174,6 +174,62 @@ __attribute__((always_inline)) inline bool RowsByDotBody(double** l, int first, 
   return true;
 }
 
+// Dot(a, b, m) continued from its lane sums acc over the groups of four
+// before k0 (k0 - 1 a multiple of four): the same additions in the same order.
+__attribute__((always_inline)) inline double DotFrom(Lanes acc, const double* a, const double* b, int k0,
+                                                     int m) {
+  int k = k0;
+  for (; k + 3 <= m; k += 4) {
+    Lanes x, y;
+    LOAD_LANES(x, a + k);
+    LOAD_LANES(y, b + k);
+    acc += x * y;
+  }
+  double s = (acc[0] + acc[2]) + (acc[1] + acc[3]);
+  for (; k <= m; ++k) s += a[k] * b[k];
+  return s;
+}
+
+// RowsByDotBody on the block of rows i0..i0+7 from column i0 on (i0 - 1 a
+// multiple of eight, the columns before done). Each Dot there is a chain of
+// dependent additions over the whole row; its part before column i0 needs
+// no element of the block, so those parts go side by side first (the rows
+// against one row of the block at a time), and each Dot continues from its
+// lane sums over the few elements of the block.
+__attribute__((always_inline)) inline bool FinishBlockBody(double** l, int i0) {
+  constexpr int kRows = kCholeskyRows;
+  static_assert(kRows % 4 == 0, "a block starts after whole groups of four of Dot");
+  double* rows[kRows];
+  for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
+  Lanes acc[kRows][kRows];  // [r][c], c <= r
+  for (int c = 0; c < kRows; ++c) {
+    Lanes part[kRows] = {};
+    const double* lc = rows[c];
+    for (int k = 1; k + 3 <= i0 - 1; k += 4) {
+      Lanes y;
+      LOAD_LANES(y, lc + k);
+      for (int r = c; r < kRows; ++r) {
+        Lanes x;
+        LOAD_LANES(x, rows[r] + k);
+        part[r] += x * y;
+      }
+    }
+    for (int r = c; r < kRows; ++r) acc[r][c] = part[r];
+  }
+  for (int r = 0; r < kRows; ++r) {
+    double* li = rows[r];
+    for (int c = 0; c < r; ++c) {
+      const int j = i0 + c;
+      li[j] = (li[j] - DotFrom(acc[r][c], li, l[j], i0, j - 1)) / l[j][j];
+    }
+    const int i = i0 + r;
+    const double d = li[i] - DotFrom(acc[r][r], li, li, i0, i - 1);
+    if (!(d > 0.0)) return false;
+    li[i] = std::sqrt(d);
+  }
+  return true;
+}
+
 __attribute__((always_inline)) inline void SubstituteBody(double** l, const double* g, double* x,
                                                          int n, const int* held) {
   for (int i = 1; i <= n; ++i) x[i] = held[i] ? 0.0 : (g[i] - Dot(l[i], x, i - 1)) / l[i][i];
@@ -191,6 +247,7 @@ __attribute__((always_inline)) inline void SubstituteBody(double** l, const doub
 struct CholeskyKernel {
   void (*blockColumns)(double**, int, int, int);
   bool (*rowsByDot)(double**, int, int, int);
+  bool (*finishBlock)(double**, int);
   void (*substitute)(double**, const double*, double*, int, const int*);
 };
 
@@ -264,11 +321,15 @@ __attribute__((optimize("O3", "fp-contract=off"))) TARNEL_TARGET_AVX512 void Blo
                                                             int b) {                        \
     return RowsByDotBody(l, f, a, b);                                                        \
   }                                                                                          \
+  __attribute__((optimize("O3"))) Target bool FinishBlock##Name(double** l, int i0) {        \
+    return FinishBlockBody(l, i0);                                                           \
+  }                                                                                          \
   __attribute__((optimize("O3"))) Target void Substitute##Name(                              \
       double** l, const double* g, double* x, int n, const int* held) {                      \
     SubstituteBody(l, g, x, n, held);                                                        \
   }                                                                                          \
-  const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, Substitute##Name};
+  const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, FinishBlock##Name, \
+                                      Substitute##Name};
 
 #define BLOCK_COLUMNS(Name, Target)                                                           \
   __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
@@ -304,8 +365,13 @@ int CholeskyWorkers() {
 // element is formed by the same operations either way, so the factor does
 // not depend on the workers.
 // Rows i0..i1 of the lower triangle of a into l; held variables' rows and
-// columns become those of the unit matrix.
+// columns become those of the unit matrix (held null: none is held, and the
+// rows are copied whole).
 void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
+  if (!held) {
+    for (int i = i0; i <= i1; ++i) std::copy(a[i] + 1, a[i] + i + 1, l[i] + 1);
+    return;
+  }
   for (int i = i0; i <= i1; ++i) {
     double* li = l[i];
     const double* ai = a[i];
@@ -321,7 +387,7 @@ void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
 bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, double** l,
                      int blocks) {
   constexpr int kRows = kCholeskyRows;
-  auto finish = [&](int i0) { return k.rowsByDot(l, i0, i0, i0 + kRows - 1); };
+  auto finish = [&](int i0) { return k.finishBlock(l, i0); };
   const int workers = CholeskyWorkers();
   if (workers <= 1 || blocks * kRows < kSharedCholeskyRows) {
     for (int b = 0; b < blocks; ++b) {
@@ -391,17 +457,21 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, doubl
 bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
   // Only the lower triangle is read: row i up to the diagonal, column i
   // below it.
+  bool anyHeld = false;
   for (int i = 1; i <= n; ++i) {
     bool zero = true;
     for (int j = 1; j <= i && zero; ++j) zero = a[i][j] == 0.0;
     for (int j = i + 1; j <= n && zero; ++j) zero = a[j][i] == 0.0;
     held[i] = zero ? 1 : 0;
+    anyHeld = anyHeld || zero;
   }
   const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
   const int blocks = n / kCholeskyRows;
-  // Each block copies its own rows first, on whichever worker takes it.
-  if (!FactorRowBlocks(k, a, held, l, blocks)) return false;
-  CopyHeldRows(a, held, l, 1 + blocks * kCholeskyRows, n);
+  // Each block copies its own rows first, on whichever worker takes it (a
+  // plain copy where none is held, as in most steps).
+  const int* copyHeld = anyHeld ? held : nullptr;
+  if (!FactorRowBlocks(k, a, copyHeld, l, blocks)) return false;
+  CopyHeldRows(a, copyHeld, l, 1 + blocks * kCholeskyRows, n);
   // The rows after the last whole block, every column by Dot.
   if (!k.rowsByDot(l, 1, 1 + blocks * kCholeskyRows, n)) return false;
   k.substitute(l, g, x, n, held);
@@ -755,13 +825,22 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
   double** a = me.apartRows.data();
   double* rhs = me.apartRhs.data();
   double* sol = me.apartSolution.data();
-  // The factorisation reads the lower triangle only.
+  // The factorisation reads the lower triangle only. Below the diagonal it
+  // holds elements of A alone, which stay from the step before when the
+  // others are the same variables (in about half the steps of a Run).
+  int* gathered = me.apartGatheredIndex.data();
+  const bool same = m == me.apartGathered && std::equal(index + 1, index + m + 1, gathered + 1);
   for (int p = 1; p <= m; ++p) {
     const double* Ai = A[index[p]];
     double* row = a[p];
-    for (int q = 1; q < p; ++q) row[q] = Ai[index[q]];
+    if (!same)
+      for (int q = 1; q < p; ++q) row[q] = Ai[index[q]];
     row[p] = diagonal[index[p]] * f;
     rhs[p] = g[index[p]];
+  }
+  if (!same) {
+    std::copy(index + 1, index + m + 1, gathered + 1);
+    me.apartGathered = m;
   }
   if (m > 0 && !CholeskySolveHeld(a, rhs, sol, m, me.apartFactorRows.data(), me.apartHeld.data()))
     return -1;
@@ -769,15 +848,14 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
   // The decoupled ones, g_i - sum_p A_i,index(p) sol_p, summed in the order
   // of p. Where they are many (a quarter of all or more), for all i at once
   // along the (symmetric) matrix's rows, which lie contiguous in memory, the
-  // solved ones' sums unused; where they are few, one gather each.
+  // solved ones' sums unused (a block of the sums kept in registers over all
+  // rows, instead of one pass over the sums per row); where they are few,
+  // one gather each.
   if (4 * (n - m) >= n) {
     double* r = me.work.data();
-    for (int i = 1; i <= n; ++i) r[i] = g[i];
-    for (int p = 1; p <= m; ++p) {
-      const double* Ap = A[index[p]];
-      const double sp = sol[p];
-      for (int i = 1; i <= n; ++i) r[i] -= Ap[i] * sp;
-    }
+    const double** rows = me.termColumns.data();
+    for (int p = 1; p <= m; ++p) rows[p - 1] = A[index[p]];
+    SubtractTerms(r, g, sol + 1, rows, m, 1, n + 1);
     for (int i = 1; i <= n; ++i)
       if (decoupled[i]) d[i] = r[i] / (diagonal[i] * f);
   } else {
@@ -1065,6 +1143,8 @@ void MaxEntSolve(double alpha) {
     me.apartRhs.assign(n1, 0.0);
     me.apartSolution.assign(n1, 0.0);
     me.apartIndex.assign(n1, 0);
+    me.apartGatheredIndex.assign(n1, 0);
+    me.apartGathered = 0;
     me.apartHeld.assign(n1, 0);
     me.decoupled.assign(n1, 0);
   }
@@ -1337,6 +1417,8 @@ void RegularizeDistribution() {
   me.tolerance = (me.targetRatio - 1.0) * 0.001;
   me.iterationTotal = 0;
   me.coupledHolds = false;
+  // The normal matrix is another one than at the last regularisation.
+  me.apartGathered = 0;
   me.best.assign(n + 1, 0.0);
   me.previous.assign(n + 1, 0.0);
   me.work.assign(n + 1, 0.0);

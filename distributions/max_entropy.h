@@ -61,10 +61,13 @@ struct MaxEntState {
   // The step solved apart from the variables at their bound whose entropy
   // curvature decouples them: the others' system (rows, factor, right-hand
   // side, solution) and their indices; the largest diagonal of the normal
-  // matrix measures the coupling.
+  // matrix measures the coupling. The system's elements below the diagonal
+  // are those of the apartGathered variables apartGatheredIndex[1..] (none
+  // when 0).
   std::vector<double> apartMatrix, apartFactor, apartRhs, apartSolution;
   std::vector<double*> apartRows, apartFactorRows;
-  std::vector<int> apartIndex, apartHeld, decoupled;
+  std::vector<int> apartIndex, apartHeld, decoupled, apartGatheredIndex;
+  int apartGathered = 0;
   bool coupledHolds = false;  // a step of this regularisation had to hold a coupled variable
   // The curvature's diagonal at the current point and at the trial point
   // (off the diagonal it is the normal matrix).
