@@ -86,11 +86,12 @@ typedef double Lanes __attribute__((vector_size(32)));
 // calling convention between the processor variants below.
 #define LOAD_LANES(v, p) __builtin_memcpy(&(v), (p), sizeof(Lanes))
 
-// a . b over 1..m in four interleaved partial sums (vectorisable, and the
-// same order on every call).
-__attribute__((always_inline)) inline double Dot(const double* a, const double* b, int m) {
-  Lanes acc = {};
-  int k = 1;
+// a . b over k0..m in four interleaved partial sums (vectorisable, and the
+// same order on every call), continued from the lane sums acc over the
+// groups of four before k0 (k0 - 1 a multiple of four).
+__attribute__((always_inline)) inline double DotFrom(Lanes acc, const double* a, const double* b, int k0,
+                                                     int m) {
+  int k = k0;
   for (; k + 3 <= m; k += 4) {
     Lanes x, y;
     LOAD_LANES(x, a + k);
@@ -100,6 +101,11 @@ __attribute__((always_inline)) inline double Dot(const double* a, const double* 
   double s = (acc[0] + acc[2]) + (acc[1] + acc[3]);
   for (; k <= m; ++k) s += a[k] * b[k];
   return s;
+}
+
+// a . b over 1..m.
+__attribute__((always_inline)) inline double Dot(const double* a, const double* b, int m) {
+  return DotFrom(Lanes{}, a, b, 1, m);
 }
 
 // The product of the gradient, once per Marquardt step: a sum along each
@@ -172,22 +178,6 @@ __attribute__((always_inline)) inline bool RowsByDotBody(double** l, int first, 
     li[i] = std::sqrt(d);
   }
   return true;
-}
-
-// Dot(a, b, m) continued from its lane sums acc over the groups of four
-// before k0 (k0 - 1 a multiple of four): the same additions in the same order.
-__attribute__((always_inline)) inline double DotFrom(Lanes acc, const double* a, const double* b, int k0,
-                                                     int m) {
-  int k = k0;
-  for (; k + 3 <= m; k += 4) {
-    Lanes x, y;
-    LOAD_LANES(x, a + k);
-    LOAD_LANES(y, b + k);
-    acc += x * y;
-  }
-  double s = (acc[0] + acc[2]) + (acc[1] + acc[3]);
-  for (; k <= m; ++k) s += a[k] * b[k];
-  return s;
 }
 
 // RowsByDotBody on the block of rows i0..i0+7 from column i0 on (i0 - 1 a
