@@ -89,6 +89,16 @@ void StartSFitByMarquardt(float s1, float s2, float total, float fraction2) {
 
 using DiscreteSpeciesTest = fittest::FitStateTest;
 
+// A table's row named in the test's name by its own name, every character
+// gtest does not take in a name made '_'.
+template <class Row>
+std::string NameOfRow(const testing::TestParamInfo<Row>& info) {
+  std::string n = info.param.name;
+  for (char& ch : n)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+}
+
 TEST_F(DiscreteSpeciesTest, AlgebraicAmplitudesReproduceTheDirectSimulation) {
   LoadExperiment(8, 200);
   ModelHost host;
@@ -617,104 +627,109 @@ TEST_F(DiscreteSpeciesTest, ANonidealComponentFittedWhollyEndsAtTheNoise) {
 // 4e34 S and 1e24 g/mol. s stays within its range, whose end is the s that
 // carries a boundary across the widest column by the first scan, twice
 // over. The CPU each fit took is printed.
-TEST_F(DiscreteSpeciesTest, FeaturelessScansEndEveryNonidealAndThreePointFit) {
+struct FeaturelessRow {
+  const char* name;
+  int model;  // 227 single nonideal species, 893 nonideal components, 1 discrete species
+  const char* method;
+  float level, noise;
+  int scans = 20, points = 600;
+  double first = 1200.0, interval = 600.0;
+};
+class FeaturelessFits : public DiscreteSpeciesTest, public testing::WithParamInterface<FeaturelessRow> {};
+
+// A row a test: the rows' minutes of CPU run side by side.
+TEST_P(FeaturelessFits, EndByThemselvesFiniteWithinTheirRanges) {
   // Minutes of CPU: run under the processor's own kernel only; the other
   // kernels' Lamm steps are held to it by the solver tables and the fit
   // table's marked rows.
   if (!fitoutcomes::RowRunsUnderThisKernel(false)) GTEST_SKIP() << "a test of the program's own vector kernel only";
-  struct Row {
-    const char* name;
-    int model;  // 227 single nonideal species, 893 nonideal components, 1 discrete species
-    const char* method;
-    float level, noise;
-    int scans = 20, points = 600;
-    double first = 1200.0, interval = 600.0;
-  };
-  const Row rows[] = {
-      {"single species, annealing, pure noise", 227, "annealing", 0.0f, 0.01f},
-      {"components, annealing, pure noise", 893, "annealing", 0.0f, 0.01f},
-      {"single species, simplex, flat", 227, "simplex", 0.5f, 0.0f},
-      {"components, simplex, flat", 893, "simplex", 0.5f, 0.0f},
-      {"single species, simplex, one time", 227, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
-      {"components, simplex, one time", 893, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
-      {"single species, annealing, two scans hours apart", 227, "annealing", 0.5f, 0.01f, 2, 600, 600.0, 10200.0},
-      {"one species, annealing, 3 points a scan", 1, "annealing", 0.5f, 0.01f, 20, 3},
-      {"single species, annealing, 3 points a scan", 227, "annealing", 0.5f, 0.01f, 20, 3},
-      {"components, annealing, 3 points a scan", 893, "annealing", 0.5f, 0.01f, 20, 3},
-      {"single species, marquardt, pure noise", 227, "marquardt", 0.0f, 0.01f},
-      {"components, marquardt, pure noise", 893, "marquardt", 0.0f, 0.01f},
-      {"single species, marquardt, 3 points a scan", 227, "marquardt", 0.5f, 0.01f, 20, 3},
-      {"components, marquardt, 3 points a scan", 893, "marquardt", 0.5f, 0.01f, 20, 3},
-  };
+  const FeaturelessRow& row = GetParam();
   const int threads = LammThreadCount();
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    fittest::ResetFitState();
-    LoadExperiment(row.scans, row.points, row.first, row.interval);
-    gSolutionConditions.vbarRho = 0.73f;
-    gSolutionConditions.temperature = 293.15f;
-    LammThreadCount() = 1;
-    ScanSet& ss = CurrentScanSet();
-    std::mt19937 engine(15);
-    std::normal_distribution<float> noise(0.0f, 1.0f);
-    for (int j = 1; j <= ss.count; ++j)
-      for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = row.level + row.noise * noise(engine);
-    ModelParams& mp = gModelParams;
-    for (int k = 1; k <= 4; ++k) mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = mp.concentrationFit[k] = 0;
-    if (row.model == 1) {
-      gModelSelectorFlags.LammDiscreteModel = 1;
-      gFitEngineState.molarMassParameters = 1;
-      mp.included[1] = 1;
-      mp.s[1] = 5.0f;
-      mp.massOrD[1] = 69000.0f;
-      mp.concentration[1] = 0.5f;
-      mp.concentrationsLinear = 1;
-    } else {
-      (row.model == 227 ? gModelSelectorFlags.NonidealSingleSpeciesModel
-                        : gModelSelectorFlags.NonidealMultipleSpeciesModel) = 1;
-      gFitEngineState.molarMassParameters = 0;
-      mp.s[1] = 4.0f;
-      mp.massOrD[1] = 6.0f;
-      mp.concentration[1] = 1.0f;
-      mp.concentration[2] = -1.0f;  // log10 ks
-      mp.concentration[3] = -1.7f;  // log10 kd
-      mp.nonidealTerm[3] = 0.0f;    // no second component
-      mp.concentrationFit[1] = mp.concentrationFit[2] = mp.concentrationFit[3] = 1;
-    }
-    mp.sFit[1] = mp.massOrDFit[1] = 1;
-    PackModelParameters();
-    FitEngineState& fs = gFitEngineState;
-    fs.useSimplex = std::strcmp(row.method, "simplex") == 0;
-    fs.useMarquardt = std::strcmp(row.method, "marquardt") == 0;
-    fs.useAnnealing = std::strcmp(row.method, "annealing") == 0;
-    SeedGaussRandom(15);
-    ModelHost host;
-    SimulateModel(&host);
-    const std::clock_t start = std::clock();
-    EXPECT_EQ(FitCurrentModel(&host), 1);
-    const double cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-    const FitEndRecord end = LastFitEnd();
-    std::printf("%s: %.1f s CPU, %d evaluations, rmsd %.6g, %s: %s\n", row.name, cpu, host.evaluations, CalcRmsd(),
-                FitEndKindName(end.kind).c_str(), end.text.c_str());
-    EXPECT_TRUE(std::isfinite(CalcRmsd()));
-    EXPECT_NE(end.kind, FitEndKind::None);
-    EXPECT_NE(end.kind, FitEndKind::Stopped) << end.text;
-    EXPECT_EQ(end.text.find("minutes"), std::string::npos) << end.text;
-    const float* P = gModelParameterVector.P;
-    for (int k : {1, 5, 9, 10, 11}) EXPECT_TRUE(std::isfinite(P[k])) << k;
-    float low = 0.0f, high = 0.0f;
-    if (row.model == 1)
-      ASSERT_TRUE(SpeciesFitLimits(5, P[5], &low, &high));
-    else
-      ASSERT_TRUE(NonidealSLimits(5, &low, &high));
-    EXPECT_GE(P[5], low);
-    EXPECT_LE(P[5], high);
-    const double w2t1 = ss.records[1].w2t;
-    const double widest = std::log(fs.bottomMax / fs.meniscusMin);
-    EXPECT_NEAR(high, std::max(100.0, 2.0 * widest / w2t1 * 1e13), 1e-3 * high);
+  fittest::ResetFitState();
+  LoadExperiment(row.scans, row.points, row.first, row.interval);
+  gSolutionConditions.vbarRho = 0.73f;
+  gSolutionConditions.temperature = 293.15f;
+  LammThreadCount() = 1;
+  ScanSet& ss = CurrentScanSet();
+  std::mt19937 engine(15);
+  std::normal_distribution<float> noise(0.0f, 1.0f);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = row.level + row.noise * noise(engine);
+  ModelParams& mp = gModelParams;
+  for (int k = 1; k <= 4; ++k) mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = mp.concentrationFit[k] = 0;
+  if (row.model == 1) {
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gFitEngineState.molarMassParameters = 1;
+    mp.included[1] = 1;
+    mp.s[1] = 5.0f;
+    mp.massOrD[1] = 69000.0f;
+    mp.concentration[1] = 0.5f;
+    mp.concentrationsLinear = 1;
+  } else {
+    (row.model == 227 ? gModelSelectorFlags.NonidealSingleSpeciesModel
+                      : gModelSelectorFlags.NonidealMultipleSpeciesModel) = 1;
+    gFitEngineState.molarMassParameters = 0;
+    mp.s[1] = 4.0f;
+    mp.massOrD[1] = 6.0f;
+    mp.concentration[1] = 1.0f;
+    mp.concentration[2] = -1.0f;  // log10 ks
+    mp.concentration[3] = -1.7f;  // log10 kd
+    mp.nonidealTerm[3] = 0.0f;    // no second component
+    mp.concentrationFit[1] = mp.concentrationFit[2] = mp.concentrationFit[3] = 1;
   }
+  mp.sFit[1] = mp.massOrDFit[1] = 1;
+  PackModelParameters();
+  FitEngineState& fs = gFitEngineState;
+  fs.useSimplex = std::strcmp(row.method, "simplex") == 0;
+  fs.useMarquardt = std::strcmp(row.method, "marquardt") == 0;
+  fs.useAnnealing = std::strcmp(row.method, "annealing") == 0;
+  SeedGaussRandom(15);
+  ModelHost host;
+  SimulateModel(&host);
+  const std::clock_t start = std::clock();
+  EXPECT_EQ(FitCurrentModel(&host), 1);
+  const double cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+  const FitEndRecord end = LastFitEnd();
+  std::printf("%s: %.1f s CPU, %d evaluations, rmsd %.6g, %s: %s\n", row.name, cpu, host.evaluations, CalcRmsd(),
+              FitEndKindName(end.kind).c_str(), end.text.c_str());
+  EXPECT_TRUE(std::isfinite(CalcRmsd()));
+  EXPECT_NE(end.kind, FitEndKind::None);
+  EXPECT_NE(end.kind, FitEndKind::Stopped) << end.text;
+  EXPECT_EQ(end.text.find("minutes"), std::string::npos) << end.text;
+  const float* P = gModelParameterVector.P;
+  for (int k : {1, 5, 9, 10, 11}) EXPECT_TRUE(std::isfinite(P[k])) << k;
+  float low = 0.0f, high = 0.0f;
+  if (row.model == 1)
+    ASSERT_TRUE(SpeciesFitLimits(5, P[5], &low, &high));
+  else
+    ASSERT_TRUE(NonidealSLimits(5, &low, &high));
+  EXPECT_GE(P[5], low);
+  EXPECT_LE(P[5], high);
+  const double w2t1 = ss.records[1].w2t;
+  const double widest = std::log(fs.bottomMax / fs.meniscusMin);
+  EXPECT_NEAR(high, std::max(100.0, 2.0 * widest / w2t1 * 1e13), 1e-3 * high);
   LammThreadCount() = threads;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Featureless, FeaturelessFits,
+    testing::Values(
+        FeaturelessRow{"single species, annealing, pure noise", 227, "annealing", 0.0f, 0.01f},
+        FeaturelessRow{"components, annealing, pure noise", 893, "annealing", 0.0f, 0.01f},
+        FeaturelessRow{"single species, simplex, flat", 227, "simplex", 0.5f, 0.0f},
+        FeaturelessRow{"components, simplex, flat", 893, "simplex", 0.5f, 0.0f},
+        FeaturelessRow{"single species, simplex, one time", 227, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
+        FeaturelessRow{"components, simplex, one time", 893, "simplex", 0.5f, 0.01f, 20, 600, 1200.0, 0.0},
+        FeaturelessRow{"single species, annealing, two scans hours apart", 227, "annealing", 0.5f, 0.01f, 2, 600, 600.0,
+                       10200.0},
+        FeaturelessRow{"one species, annealing, 3 points a scan", 1, "annealing", 0.5f, 0.01f, 20, 3},
+        FeaturelessRow{"single species, annealing, 3 points a scan", 227, "annealing", 0.5f, 0.01f, 20, 3},
+        FeaturelessRow{"components, annealing, 3 points a scan", 893, "annealing", 0.5f, 0.01f, 20, 3},
+        FeaturelessRow{"single species, marquardt, pure noise", 227, "marquardt", 0.0f, 0.01f},
+        FeaturelessRow{"components, marquardt, pure noise", 893, "marquardt", 0.0f, 0.01f},
+        FeaturelessRow{"single species, marquardt, 3 points a scan", 227, "marquardt", 0.5f, 0.01f, 20, 3},
+        FeaturelessRow{"components, marquardt, 3 points a scan", 893, "marquardt", 0.5f, 0.01f, 20, 3}),
+    NameOfRow<FeaturelessRow>);
 
 // A fluorescence signal that grows by 2 %/h while the run goes on: the drift,
 // floated with s, comes back from the data.
@@ -2119,12 +2134,7 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return sets;
     }()),
-    [](const testing::TestParamInfo<TableSet>& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    NameOfRow<TableSet>);
 
 // The Lamm equation of an ideal species is linear in c: the model divided
 // by the loading is one profile, to the rounding of the float scans, from
