@@ -446,7 +446,6 @@ void SharedItems(int T, int items, Work work, const std::atomic<bool>& stop, con
 // only over its rows.
 void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>& stop, std::atomic<long>& done,
                   const std::function<void()>& poll) {
-  NeqThreadPool& pool = NeqThreadPool::Instance();
   const int nb = d.Blocks();
   const size_t square = static_cast<size_t>(d.rows) * d.rows;
   const int perPass = ReserveChunkProducts(d, T);
@@ -476,14 +475,7 @@ void ChunkProduct(const Plan& p, PackedDesign& d, int T, const std::atomic<bool>
     SharedItems(T, bands * count, work, stop, poll);
     if (stop.load()) return;
     // The pass's chunk blocks into the product, row blocks shared out.
-    std::atomic<int> nextBlock{0}, added{0};
-    std::function<void(int)> add = [&](int) {
-      for (int ib = nextBlock++; ib < nb; ib = nextBlock++) {
-        AddChunkProducts(d, count, ib, ib + 1);
-        ++added;
-      }
-    };
-    pool.Run(T, add, [&] { return added.load() == nb; }, nullptr);
+    SharedItems(T, nb, [&](int ib, int) { AddChunkProducts(d, count, ib, ib + 1); }, stop, nullptr);
   }
 }
 
@@ -517,14 +509,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     // row's means), then each chunk packed where it is summed. The design
     // of a large Run is never held whole: it was as large as the kernels,
     // and fresh pages, zeroed by the system, were most of its cost.
-    std::atomic<int> nextRow{0}, measured{0};
-    std::function<void(int)> means = [&](int) {
-      for (int i = nextRow++; i <= p.nsys && !stop.load(); i = nextRow++) {
-        RowMeans(p, i);
-        ++measured;
-      }
-    };
-    pool.Run(T, means, [&] { return over(measured, p.nsys + 1); }, poll);
+    SharedItems(T, p.nsys + 1, [&](int i, int) { RowMeans(p, i); }, stop, poll);
     if (stop.load()) return false;
     if (T == 1) {
       // One worker: every row block chunk after chunk, so that each chunk
