@@ -2,7 +2,8 @@
 // bench_lamm (4.3 S, 6e-7 cm^2/s, 50000 rpm, 6.0-7.2 cm, 50 scans up to
 // 15000 s) with N = 1000 on the ideal static grid and on the
 // concentration-dependent path (linear ks and kd of 0.01 ml/mg, and the
-// hard-sphere factors); and 100 nonideal species sharing one 200 x 100 ctot
+// hard-sphere factors), and one component of the component table, a steep
+// strongly nonideal boundary; and 100 nonideal species sharing one 200 x 100 ctot
 // matrix on 1 and 8 worker threads. On the global arrays of the model
 // evaluation: a 4.3/6.8 S monomer-dimer (K = 1, c0 = 1) on the nonideal
 // moving frame and on its static twin, N = 1000, with the node-steps per
@@ -77,6 +78,45 @@ void Solve(benchmark::State& state, Path path) {
 void BM_IdealStaticN1000(benchmark::State& state) { Solve(state, Path::Ideal); }
 void BM_ConcDependentLinearN1000(benchmark::State& state) { Solve(state, Path::Linear); }
 void BM_ConcDependentHardSphereN1000(benchmark::State& state) { Solve(state, Path::HardSphere); }
+
+// One component of the nonideal multiple-species model, set up as the model
+// evaluation sets it (component table, scheme 2): a steep, strongly
+// nonideal boundary, 139.8 S, 1e-6 cm^2/s, loading 19.5, ks 5e-11 and kd 51
+// per unit, at 50000 rpm in 6.0-7.2 cm (fit limits 6.05-7.1), 20 scans at
+// 1200 s and every 600 s after, N = 1000.
+void BM_ConcDependentOneComponentN1000(benchmark::State& state) {
+  constexpr int scans = 20;
+  bench::SolverObjectScans d(scans, kPoints);
+  for (int k = 1; k <= scans; ++k) d.records[k].time = d.records[k].timeRead = 1200.0 + 600.0 * (k - 1);
+  LammSolverSettings st;
+  st.automaticGridSize = 0;
+  st.gridSize.setting = 1000;
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  const double s = 139.8, D = 1e-6, loading = 19.5;
+  const double conc[] = {0, loading}, sv[] = {0, s}, Dv[] = {0, D}, weight[] = {0, 1.0}, overlay[] = {0, 0};
+  for (auto _ : state) {
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(s, D, 6.0, 7.2, loading, 6.05f, 7.1f);
+    L.SetScanTimes({.records = d.records.data(), .output = d.ptr.data(), .grid = d.grid.data(),
+                    .gridLength = kPoints, .scanCount = scans, .absorbanceData = true});
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    L.SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 1,
+                            .concentrations = conc, .sValues = sv, .dValues = Dv, .weights = weight, .s = s,
+                            .D = D, .c0 = loading, .overlayFractions = overlay});
+    ConcDependentModel m;
+    m.nonideality = true;
+    m.a = static_cast<float>(std::log10(5e-11));
+    m.b = static_cast<float>(std::log10(51.0));
+    m.scheme = 2.0f;
+    L.SetConcDependentModel(m);
+    benchmark::DoNotOptimize(L.CheckAndRun());
+    state.counters["steps"] = L.AcceptedSteps();
+  }
+}
 
 // 100 species (1 to 10 S) whose s and D follow ctot(r, t) of a boundary that
 // moves out over the run: 200 rows of 100 level radii, shared read-only by
@@ -174,6 +214,7 @@ void BM_ConcDependentStaticTwinScheme2DimerN1000(benchmark::State& state) { Glob
 BENCHMARK(BM_IdealStaticN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConcDependentLinearN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConcDependentHardSphereN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConcDependentOneComponentN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NonidealList100Species)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_NonidealMovingFrameDimerN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConcDependentStaticTwinDimerN1000)->Unit(benchmark::kMillisecond);
