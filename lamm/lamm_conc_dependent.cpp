@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
@@ -12,6 +13,14 @@
 namespace {
 // Lanes of doubles for the components solved side by side.
 typedef double Lanes2 __attribute__((vector_size(16)));
+typedef float Floats2 __attribute__((vector_size(8)));
+// Unaligned loads and stores of two lanes.
+inline Lanes2 Load2(const double* p) {
+  Lanes2 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store2(double* p, Lanes2 v) { std::memcpy(p, &v, sizeof v); }
 constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
 // Largest dc/c tolerance of a step while s and D follow c: the coefficients
 // of a step are averaged from its ends only, and longer steps leave an
@@ -120,7 +129,7 @@ void CConcDependentPath::Allocate(int components) {
   const size_t n = static_cast<size_t>(N_) + 2;
   for (std::vector<double>* v : {&sN, &DN, &cOld, &cTrial, &Alo_, &Adi_, &Aup_, &DCapped_, &Llo_, &Ldi_, &Lup_,
                                   &Rlo_, &Rdi_, &Rup_, &rhs_, &gam_, &piv_, &fsOld_, &fdOld_, &fsNew_,
-                                  &fdNew_})
+                                  &fdNew_, &total_})
     v->assign(n, 0.0);
   for (int p = 0; p < 7; ++p) {
     B_[p].assign(n, 0.0);
@@ -260,6 +269,135 @@ bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int fi
   return true;
 }
 
+bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, bool closedBottom, double dt,
+                                           const double* x, double* out) {
+  dtStored_ = dt;
+  const int N = N_;
+  const double w2 = SvedbergOmega2(L_.rotor_.rpm);
+  // The cap of AssembleCrankNicolson, decided by the same largest D: while
+  // every D is a number no greater than the floor, that largest lies below
+  // it too.
+  const double floor = flatFloor_;
+  const Lanes2 zero = {}, below = zero + floor;
+  Lanes2 within = zero + 1.0;  // 1 in a lane whose D have all been below the floor
+  int k = 1;
+  for (; k < N; k += 2) within = Load2(D + k) <= below ? within : zero;
+  bool beyond = !(within[0] == 1.0 && within[1] == 1.0);
+  for (; k <= N; ++k) beyond = beyond || !(D[k] <= floor);
+  if (beyond) {
+    double most = 0;
+    for (int i = 1; i <= N; ++i)
+      if (!(D[i] <= most)) most = D[i];
+    if (!(most <= flatFloor_)) {
+      const double flat = w2 * flatPerSw2_;
+      for (int i = 0; i <= N + 1; ++i) DCapped_[i] = std::min(D[i], std::max(std::fabs(s[i]) * flat, floor));
+      D = DCapped_.data();
+    }
+  }
+  const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
+                           *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
+                           *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
+  const double *__restrict C0 = C_[0].data(), *__restrict C1 = C_[1].data(), *__restrict C2 = C_[2].data(),
+                           *__restrict C3 = C_[3].data(), *__restrict C4 = C_[4].data(),
+                           *__restrict C5 = C_[5].data(), *__restrict C6 = C_[6].data();
+  const double *__restrict alo = Alo_.data(), *__restrict adi = Adi_.data(), *__restrict aup = Aup_.data();
+  double *__restrict llo = Llo_.data(), *__restrict ldi = Ldi_.data(), *__restrict lup = Lup_.data();
+  double *__restrict rhs = rhs_.data(), *__restrict gam = gam_.data();
+  const double h = 0.5 * dt;
+  // The left bands and rhs = (A + dt/2 K) x, row by row as AssembleCrankNicolson
+  // and SolveCrankNicolson form them; the first and the last row apart, where
+  // the sum of rhs has a term less.
+  {
+    const int i = 1;
+    const double lo = w2 * (s[0] * C0[i] + s[1] * C2[i]) - (D[0] * B0[i] + D[1] * B2[i]);
+    const double di = w2 * (s[0] * C1[i] + s[1] * C3[i] + s[2] * C5[i]) - (D[0] * B1[i] + D[1] * B3[i] + D[2] * B5[i]);
+    const double up = w2 * (s[1] * C4[i] + s[2] * C6[i]) - (D[1] * B4[i] + D[2] * B6[i]);
+    llo[i] = alo[i] - h * lo;
+    ldi[i] = adi[i] - h * di;
+    lup[i] = aup[i] - h * up;
+    rhs[i] = (adi[i] + h * di) * x[i] + (aup[i] + h * up) * x[i + 1];
+  }
+  // Rows i and i + 1 in the lanes of a vector (the compiler does not
+  // vectorise the loop by itself at this optimisation level): each lane's
+  // arithmetic is the scalar one's.
+  auto pair = [&](int i) {
+    const Lanes2 sm = Load2(s + i - 1), si = Load2(s + i), sp = Load2(s + i + 1);
+    const Lanes2 Dm = Load2(D + i - 1), Di = Load2(D + i), Dp = Load2(D + i + 1);
+    const Lanes2 lo = w2 * (sm * Load2(C0 + i) + si * Load2(C2 + i)) - (Dm * Load2(B0 + i) + Di * Load2(B2 + i));
+    const Lanes2 di = w2 * (sm * Load2(C1 + i) + si * Load2(C3 + i) + sp * Load2(C5 + i)) -
+                      (Dm * Load2(B1 + i) + Di * Load2(B3 + i) + Dp * Load2(B5 + i));
+    const Lanes2 up = w2 * (si * Load2(C4 + i) + sp * Load2(C6 + i)) - (Di * Load2(B4 + i) + Dp * Load2(B6 + i));
+    const Lanes2 a0 = Load2(alo + i), a1 = Load2(adi + i), a2 = Load2(aup + i);
+    Store2(llo + i, a0 - h * lo);
+    Store2(ldi + i, a1 - h * di);
+    Store2(lup + i, a2 - h * up);
+    Store2(rhs + i, (a1 + h * di) * Load2(x + i) + (a0 + h * lo) * Load2(x + i - 1) + (a2 + h * up) * Load2(x + i + 1));
+  };
+  auto last = [&] {
+    const int i = N;
+    double lo = w2 * (s[i - 1] * C0[i] + s[i] * C2[i]) - (D[i - 1] * B0[i] + D[i] * B2[i]);
+    double di = w2 * (s[i - 1] * C1[i] + s[i] * C3[i] + s[i + 1] * C5[i]) -
+                (D[i - 1] * B1[i] + D[i] * B3[i] + D[i + 1] * B5[i]);
+    if (closedBottom && s[N] > 0) {
+      // The outflow row.
+      const double* r = L_.r_;
+      const double g = r[N] / (r[N] - r[N - 1]);
+      lo += g * D[N];
+      di -= g * D[N] + r[N] * r[N] * s[N] * w2;
+    }
+    llo[i] = alo[i] - h * lo;
+    ldi[i] = adi[i] - h * di;
+    rhs[i] = (adi[i] + h * di) * x[i] + (alo[i] + h * lo) * x[i - 1];
+  };
+  int i = 2;
+  for (; i + 1 < N; i += 2) pair(i);
+  for (; i < N; ++i) {
+    const double sm = s[i - 1], si = s[i], sp = s[i + 1];
+    const double Dm = D[i - 1], Di = D[i], Dp = D[i + 1];
+    const double lo = w2 * (sm * C0[i] + si * C2[i]) - (Dm * B0[i] + Di * B2[i]);
+    const double di = w2 * (sm * C1[i] + si * C3[i] + sp * C5[i]) - (Dm * B1[i] + Di * B3[i] + Dp * B5[i]);
+    const double up = w2 * (si * C4[i] + sp * C6[i]) - (Di * B4[i] + Dp * B6[i]);
+    llo[i] = alo[i] - h * lo;
+    ldi[i] = adi[i] - h * di;
+    lup[i] = aup[i] - h * up;
+    rhs[i] = (adi[i] + h * di) * x[i] + (alo[i] + h * lo) * x[i - 1] + (aup[i] + h * up) * x[i + 1];
+  }
+  last();
+  // The sweeps of SolveCrankNicolson, the solution straight into out.
+  auto fail = [&](const char* text) {
+    if (!L_.inWorker_) ErrorBox(text);
+    L_.errTridag_ = 1;
+    return false;
+  };
+  double th2 = 1.0, th1 = ldi[1];
+  if (th1 == 0 || !std::isfinite(th1)) return fail("Error 1 in tridag");
+  double piv = 1.0 / th1;
+  double y = rhs[1] * piv;
+  out[1] = y;
+  for (i = 2; i <= N; ++i) {
+    const double th = ldi[i] * th1 - (llo[i] * lup[i - 1]) * th2;
+    if (th == 0 || !std::isfinite(th)) return fail("Error 2 in tridag");
+    const double p = th1 / th;
+    gam[i] = lup[i - 1] * piv;
+    y = (rhs[i] - llo[i] * y) * p;
+    out[i] = y;
+    piv = p;
+    th2 = th1;
+    th1 = th;
+    const double mag = std::fabs(th);
+    if (mag > 0x1p+500 || mag < 0x1p-500) {
+      const double scale = mag > 1 ? 0x1p-500 : 0x1p+500;
+      th1 *= scale;
+      th2 *= scale;
+    }
+  }
+  for (i = N - 1; i >= 1; --i) {
+    y = out[i] - gam[i + 1] * y;
+    out[i] = y;
+  }
+  return true;
+}
+
 // ------------------------------------------------------------ per-node models
 
 bool CConcDependentPath::PrepareModel() {
@@ -371,31 +509,72 @@ bool CConcDependentPath::NodeCoefficients(int kind) {
 
 bool CConcDependentPath::ComponentFactors(int kind) {
   const std::vector<std::vector<double>>& from = kind == 1 ? old_ : trial_;
-  std::vector<double>& fsAt = kind == 1 ? fsOld_ : fsNew_;
-  std::vector<double>& fdAt = kind == 1 ? fdOld_ : fdNew_;
+  double* fsAt = (kind == 1 ? fsOld_ : fsNew_).data();
+  double* fdAt = (kind == 1 ? fdOld_ : fdNew_).data();
   const float s0 = static_cast<float>(L_.compS_[1]), D0 = static_cast<float>(L_.compD_[1]);
   mean_ = kind != 1;
-  bool ok = true;
-  double most = 0;
-  for (int i = 1; i <= N_; ++i) {
-    double total = 0;
-    for (int k : live_) total += from[k][i];
-    ok = Factors(total, s0, D0, fsAt[i], fdAt[i]) && ok;
-    const double fd = mean_ ? std::max(fdAt[i], fdOld_[i]) : fdAt[i];
-    if (!(fd <= most)) most = fd;
+  const int N = N_;
+  // The total at each node, summed in the order of live_.
+  double* __restrict total = total_.data();
+  if (live_.size() == 1) {
+    const double* __restrict c = from[static_cast<size_t>(live_[0])].data();
+    int i = 1;
+    for (; i < N; i += 2) Store2(total + i, 0.0 + Load2(c + i));
+    for (; i <= N; ++i) total[i] = 0.0 + c[i];
+  } else {
+    for (int i = 1; i <= N; ++i) total[i] = 0;
+    for (int k : live_) {
+      const double* __restrict c = from[static_cast<size_t>(k)].data();
+      for (int i = 1; i <= N; ++i) total[i] += c[i];
+    }
   }
+  bool ok = true;
+  if (nonideal_.on && !nonideal_.hardSphere) {
+    // The linear factors of NonidealityModel::Factors, node by node without
+    // a branch; the rare node out of the float range then goes through
+    // Factors' own way out.
+    const double ks = nonideal_.ks, kd = nonideal_.kd;
+    bool inRange = true;
+    // Two nodes at a time in the lanes of a vector, each lane's arithmetic
+    // and conversions the scalar ones; the rest one by one.
+    const Lanes2 zero = {}, limit = zero + static_cast<double>(3.4e38f);
+    Lanes2 good = zero + 1.0;  // 1 in a lane whose factors have all been in range
+    int i = 1;
+    for (; i < N; i += 2) {
+      const Lanes2 t = Load2(total + i);
+      const Lanes2 sf = __builtin_convertvector(__builtin_convertvector(1.0 - ks * t, Floats2), Lanes2);
+      const Lanes2 df = __builtin_convertvector(__builtin_convertvector(kd * t + 1.0, Floats2), Lanes2);
+      Store2(fsAt + i, sf > 0 ? sf : zero);
+      Store2(fdAt + i, df);
+      good = df > zero ? good : zero;
+      good = df <= limit ? good : zero;
+    }
+    inRange = good[0] == 1.0 && good[1] == 1.0;
+    for (; i <= N; ++i) {
+      const float sf = static_cast<float>(1.0 - ks * total[i]);
+      const float df = static_cast<float>(kd * total[i] + 1.0);
+      fsAt[i] = sf > 0 ? sf : 0.0;
+      fdAt[i] = df;
+      inRange &= df > 0 && df <= 3.4e38f;
+    }
+    if (!inRange)
+      for (int j = 1; j <= N; ++j) {
+        const float df = static_cast<float>(fdAt[j]);
+        if (!(df > 0 && df <= 3.4e38f)) ok = FactorsBeyondFloat(total[j], fsAt[j], fdAt[j]) && ok;
+      }
+  } else {
+    for (int i = 1; i <= N; ++i) ok = Factors(total[i], s0, D0, fsAt[i], fdAt[i]) && ok;
+  }
+  // The largest fd only decides which components StepComponents solves
+  // side by side: none while one is live.
+  double most = 0;
+  if (live_.size() > 1)
+    for (int i = 1; i <= N; ++i) {
+      const double fd = mean_ ? std::max(fdAt[i], fdOld_[i]) : fdAt[i];
+      if (!(fd <= most)) most = fd;
+    }
   fdMost_ = most;
   return ok;
-}
-
-double CConcDependentPath::ComponentS(int k, int i) const {
-  const double s0 = L_.compS_[k];
-  return mean_ ? 0.5 * (fsNew_[i] * s0 + fsOld_[i] * s0) : fsOld_[i] * s0;
-}
-
-double CConcDependentPath::ComponentD(int k, int i) const {
-  const double D0 = L_.compD_[k];
-  return mean_ ? 0.5 * (fdNew_[i] * D0 + fdOld_[i] * D0) : fdOld_[i] * D0;
 }
 
 void CConcDependentPath::StepComponents(const std::vector<std::vector<double>>& from,
@@ -404,12 +583,34 @@ void CConcDependentPath::StepComponents(const std::vector<std::vector<double>>& 
   // A D that may reach the cap of AssembleCrankNicolson (above its floor)
   // is left to it.
   auto alone = [&](int k) {
-    for (int i = 1; i <= N_; ++i) {
-      sN[i] = ComponentS(k, i);
-      DN[i] = ComponentD(k, i);
+    // Component k's s and D at each node: its s0 and D0 times the factors,
+    // or the mean of those at both ends of the step.
+    const double s0 = L_.compS_[k], D0 = L_.compD_[k];
+    const double *__restrict fsOld = fsOld_.data(), *__restrict fdOld = fdOld_.data();
+    const double *__restrict fsNew = fsNew_.data(), *__restrict fdNew = fdNew_.data();
+    double *__restrict s = sN.data(), *__restrict D = DN.data();
+    // Two nodes at a time in the lanes of a vector, the last one alone.
+    int i = 1;
+    if (mean_) {
+      for (; i < N_; i += 2) {
+        Store2(s + i, 0.5 * (Load2(fsNew + i) * s0 + Load2(fsOld + i) * s0));
+        Store2(D + i, 0.5 * (Load2(fdNew + i) * D0 + Load2(fdOld + i) * D0));
+      }
+      for (; i <= N_; ++i) {
+        s[i] = 0.5 * (fsNew[i] * s0 + fsOld[i] * s0);
+        D[i] = 0.5 * (fdNew[i] * D0 + fdOld[i] * D0);
+      }
+    } else {
+      for (; i < N_; i += 2) {
+        Store2(s + i, Load2(fsOld + i) * s0);
+        Store2(D + i, Load2(fdOld + i) * D0);
+      }
+      for (; i <= N_; ++i) {
+        s[i] = fsOld[i] * s0;
+        D[i] = fdOld[i] * D0;
+      }
     }
-    AssembleCrankNicolson(sN.data(), DN.data(), closedBottom_, dt);
-    if (!SolveCrankNicolson(from[k].data(), to[k].data(), 1)) to[k] = from[k];
+    if (!StepCrankNicolson(s, D, closedBottom_, dt, from[k].data(), to[k].data())) to[k] = from[k];
   };
   bool capped = false;
   for (int k : live_) capped = capped || !(L_.compD_[k] * fdMost_ <= flatFloor_);
@@ -461,7 +662,7 @@ void CConcDependentPath::SolveComponentsTogether(int first, const std::vector<st
     s0[q] = L_.compS_[k];
     D0[q] = L_.compD_[k];
   }
-  // As ComponentS and ComponentD.
+  // As StepComponents' alone.
   auto sAt = [&](int i) { return Mean ? 0.5 * (fsNew[i] * s0 + fsOld[i] * s0) : fsOld[i] * s0; };
   auto dAt = [&](int i) { return Mean ? 0.5 * (fdNew[i] * D0 + fdOld[i] * D0) : fdOld[i] * D0; };
   auto load = [&](int i) {
@@ -591,8 +792,7 @@ void CConcDependentPath::TrialStep(double dt) {
     return;
   }
   if (!NodeCoefficients(1)) L_.errConcDependent_ = 1;
-  AssembleCrankNicolson(sN.data(), DN.data(), closedBottom_, dt);
-  if (!SolveCrankNicolson(cOld.data(), cTrial.data(), 1)) cTrial = cOld;
+  if (!StepCrankNicolson(sN.data(), DN.data(), closedBottom_, dt, cOld.data(), cTrial.data())) cTrial = cOld;
 }
 
 void CConcDependentPath::Corrector() {
@@ -610,6 +810,9 @@ void CConcDependentPath::Corrector() {
       const double w = L_.compWeight_[k];
       for (int i = 1; i <= N_; ++i) c[i] += w * acc_[k][i];
     }
+    // 0 + 1 x is x, bar the sign of a zero, which no comparison or |.| of
+    // RelativeStepChange tells apart.
+    cIsTheComponent_ = live_.size() == 1 && L_.compWeight_[live_[0]] == 1.0;
     return;
   }
   if (scheme_ == 1) {
@@ -617,8 +820,7 @@ void CConcDependentPath::Corrector() {
     return;
   }
   if (!NodeCoefficients(scheme_)) L_.errConcDependent_ = 1;
-  AssembleCrankNicolson(sN.data(), DN.data(), closedBottom_, dtStored_);
-  if (!SolveCrankNicolson(cOld.data(), c, 1))
+  if (!StepCrankNicolson(sN.data(), DN.data(), closedBottom_, dtStored_, cOld.data(), c))
     for (int i = 1; i <= N_; ++i) c[i] = cOld[i];
 }
 
@@ -648,8 +850,19 @@ void CConcDependentPath::AcceptStep() {
 double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
                           bool& undershoot) {
   undershoot = false;
+  // The largest new value, at least 0: a NaN never replaces the largest so
+  // far, nor does an equal value, so the lanes of a vector find the one
+  // value the scalar scan finds.
   double cmax = 0;
-  for (int i = first; i <= N; ++i) cmax = std::max(cmax, cNew[i]);
+  Lanes2 most = {};
+  int i0 = first;
+  for (; i0 < N; i0 += 2) {
+    const Lanes2 v = Load2(cNew + i0);
+    most = v > most ? v : most;
+  }
+  cmax = std::max(cmax, most[0]);
+  cmax = std::max(cmax, most[1]);
+  for (; i0 <= N; ++i0) cmax = std::max(cmax, cNew[i0]);
   const double m = 1e-4 * cmax;
   double e = 0;
   if (cNew[N] > m && cOld[N] >= m) e = std::fabs((cNew[N] - cOld[N]) / cOld[N]);
@@ -677,8 +890,11 @@ double CConcDependentPath::StepError() {
   bool undershoot = false;
   double e = RelativeStepChange(cTrial.data(), cOld.data(), 1, N_, trimThreshold_, undershoot);
   // The components are measured one by one as well: a fast one can change a
-  // lot where the sum hardly does.
-  for (size_t q = 0; q < live_.size() && !undershoot; ++q) {
+  // lot where the sum hardly does. The one component that the sum is (cOld
+  // and cTrial as well as c) gives the sum's e again, without an undershoot
+  // where the sum has none.
+  const bool same = cIsTheComponent_;
+  for (size_t q = 0; q < live_.size() && !undershoot && !same; ++q) {
     const int k = live_[q];
     e = std::max(e, RelativeStepChange(trial_[k].data(), old_[k].data(), 1, N_, HUGE_VAL, undershoot));
   }

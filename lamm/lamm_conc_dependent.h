@@ -67,6 +67,12 @@ class CConcDependentPath {
   // rhs = (A + dt/2 K) x, then (A - dt/2 K) out = rhs, on the rows from
   // first - 1 (rows before it stay 0). False, out untouched, on a zero pivot.
   bool SolveCrankNicolson(const double* x, double* out, int first);
+  // AssembleCrankNicolson and then SolveCrankNicolson from row 1, to the
+  // same bits: the left bands and the rhs formed in one pass, two rows at a
+  // time, the right bands not kept, the solution written straight into
+  // `out`. False on a zero pivot, `out` then partly overwritten.
+  bool StepCrankNicolson(const double* s, const double* D, bool closedBottom, double dt, const double* x,
+                         double* out);
 
   // The whole run of CLammIdeal::SolveConcDependent.
   void Run();
@@ -92,9 +98,6 @@ class CConcDependentPath {
   template <typename V, int W, bool Mean>
   void SolveComponentsTogether(int first, const std::vector<std::vector<double>>& from, std::vector<std::vector<double>>& to,
                                double dt);
-  // Component k's s and D at node i (1..N) of the step.
-  double ComponentS(int k, int i) const;
-  double ComponentD(int k, int i) const;
   // The nonideality's factors at total concentration c (NonidealityModel::Factors).
   bool Factors(double c, float s0, float D0, double& fs, double& fd) const {
     return nonideal_.Factors(c, s0, D0, fs, fd) || FactorsBeyondFloat(c, fs, fd);
@@ -147,11 +150,15 @@ class CConcDependentPath {
   std::vector<int> live_;
   // Their factors per node at the old vectors and at the trial vectors,
   // whether the step takes the mean of both, and the largest fd it uses.
-  std::vector<double> fsOld_, fdOld_, fsNew_, fdNew_;
+  std::vector<double> fsOld_, fdOld_, fsNew_, fdNew_, total_;
   bool mean_ = false;
   double fdMost_ = 0;
   // Each component's ratios of the elimination (gam of SolveCrankNicolson).
   std::vector<std::vector<double>> gamK_;
+
+  // c is the one live component itself, of weight 1, as the last corrector
+  // left it: the sum of the step then measures that component too.
+  bool cIsTheComponent_ = false;
 
   ConcStepControl ctl_;
   double trimThreshold_ = 0;
