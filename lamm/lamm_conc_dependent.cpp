@@ -162,19 +162,22 @@ void CConcDependentPath::AssembleNonidealMatrices() {
   }
 }
 
-void CConcDependentPath::AssembleCrankNicolson(const double* s, const double* D, bool closedBottom, double dt) {
-  dtStored_ = dt;
-  const double w2 = SvedbergOmega2(L_.rotor_.rpm);
-  // The diffusion capped at each node for its own s at this speed: no cap
-  // lies below the floor, so a D that stays below it is taken as it is.
+// The diffusion capped at each node for its own s at this speed: no cap
+// lies below the floor, so a D that stays below it is taken as it is.
+const double* CConcDependentPath::CappedDiffusion(const double* s, const double* D, double w2) {
   double most = 0;
   for (int i = 1; i <= N_; ++i)
     if (!(D[i] <= most)) most = D[i];
-  if (!(most <= flatFloor_)) {
-    const double flat = w2 * flatPerSw2_, floor = flatFloor_;
-    for (int i = 0; i <= N_ + 1; ++i) DCapped_[i] = std::min(D[i], std::max(std::fabs(s[i]) * flat, floor));
-    D = DCapped_.data();
-  }
+  if (most <= flatFloor_) return D;
+  const double flat = w2 * flatPerSw2_, floor = flatFloor_;
+  for (int i = 0; i <= N_ + 1; ++i) DCapped_[i] = std::min(D[i], std::max(std::fabs(s[i]) * flat, floor));
+  return DCapped_.data();
+}
+
+void CConcDependentPath::AssembleCrankNicolson(const double* s, const double* D, bool closedBottom, double dt) {
+  dtStored_ = dt;
+  const double w2 = SvedbergOmega2(L_.rotor_.rpm);
+  D = CappedDiffusion(s, D, w2);
   const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
                            *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
                            *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
@@ -284,16 +287,7 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
   for (; k < N; k += 2) within = Load2(D + k) <= below ? within : zero;
   bool beyond = !(within[0] == 1.0 && within[1] == 1.0);
   for (; k <= N; ++k) beyond = beyond || !(D[k] <= floor);
-  if (beyond) {
-    double most = 0;
-    for (int i = 1; i <= N; ++i)
-      if (!(D[i] <= most)) most = D[i];
-    if (!(most <= flatFloor_)) {
-      const double flat = w2 * flatPerSw2_;
-      for (int i = 0; i <= N + 1; ++i) DCapped_[i] = std::min(D[i], std::max(std::fabs(s[i]) * flat, floor));
-      D = DCapped_.data();
-    }
-  }
+  if (beyond) D = CappedDiffusion(s, D, w2);
   const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
                            *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
                            *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();

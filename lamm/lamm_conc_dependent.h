@@ -60,6 +60,8 @@ class CConcDependentPath {
   void Allocate(int components);
   // The mass bands and the element integrals of the owner's uniform grid.
   void AssembleNonidealMatrices();
+  // D, or the capped copy of it where some node's D lies above the floor.
+  const double* CappedDiffusion(const double* s, const double* D, double w2);
   // The Crank-Nicolson bands A -+ dt/2 K of the K for per-node s and D at
   // the owner's current rotor speed; `closedBottom` adds the outflow row at
   // the bottom (s_N > 0).
