@@ -128,7 +128,7 @@ void CConcDependentPath::Allocate(int components) {
   N_ = L_.N_;
   const size_t n = static_cast<size_t>(N_) + 2;
   for (std::vector<double>* v : {&sN, &DN, &cOld, &cTrial, &Alo_, &Adi_, &Aup_, &DCapped_, &Llo_, &Ldi_, &Lup_,
-                                  &Rlo_, &Rdi_, &Rup_, &rhs_, &gam_, &piv_, &fsOld_, &fdOld_, &fsNew_,
+                                  &Rlo_, &Rdi_, &Rup_, &rhs_, &gam_, &fsOld_, &fdOld_, &fsNew_,
                                   &fdNew_, &total_})
     v->assign(n, 0.0);
   for (int p = 0; p < 7; ++p) {
@@ -230,43 +230,8 @@ bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int fi
     if (i < N_) v += Rup_[i] * x[i + 1];
     rhs_[i] = v;
   }
-  // Thomas elimination with the pivots p_i = theta_i / theta_(i-1) of the
-  // continuants theta_i = d_i theta_(i-1) - l_i u_(i-1) theta_(i-2): the
-  // recurrence needs no division, so the divisions for 1/p_i leave the
-  // critical path. theta is rescaled by powers of two, which the ratios do
-  // not see. The solution goes to rhs_ so that a failed solve leaves `out`
-  // as it was.
-  auto fail = [&](const char* text) {
-    if (!L_.inWorker_) ErrorBox(text);
-    L_.errTridag_ = 1;
-    return false;
-  };
-  double th2 = 1.0, th1 = Ldi_[f];
-  if (th1 == 0 || !std::isfinite(th1)) return fail("Error 1 in tridag");
-  piv_[f] = 1.0 / th1;
-  double y = rhs_[f] * piv_[f];  // kept in a register along both sweeps
-  rhs_[f] = y;
-  for (int i = f + 1; i <= N_; ++i) {
-    const double th = Ldi_[i] * th1 - (Llo_[i] * Lup_[i - 1]) * th2;
-    if (th == 0 || !std::isfinite(th)) return fail("Error 2 in tridag");
-    const double piv = th1 / th;
-    piv_[i] = piv;
-    gam_[i] = Lup_[i - 1] * piv_[i - 1];
-    y = (rhs_[i] - Llo_[i] * y) * piv;
-    rhs_[i] = y;
-    th2 = th1;
-    th1 = th;
-    const double mag = std::fabs(th);
-    if (mag > 0x1p+500 || mag < 0x1p-500) {
-      const double scale = mag > 1 ? 0x1p-500 : 0x1p+500;
-      th1 *= scale;
-      th2 *= scale;
-    }
-  }
-  for (int i = N_ - 1; i >= f; --i) {
-    y = rhs_[i] - gam_[i + 1] * y;
-    rhs_[i] = y;
-  }
+  // Solved in rhs_, so that a failed solve leaves `out` as it was.
+  if (!SweepInPlace(rhs_.data(), f)) return false;
   for (int i = 1; i < f; ++i) out[i] = 0;
   for (int i = f; i <= N_; ++i) out[i] = rhs_[i];
   return true;
@@ -296,7 +261,8 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
                            *__restrict C5 = C_[5].data(), *__restrict C6 = C_[6].data();
   const double *__restrict alo = Alo_.data(), *__restrict adi = Adi_.data(), *__restrict aup = Aup_.data();
   double *__restrict llo = Llo_.data(), *__restrict ldi = Ldi_.data(), *__restrict lup = Lup_.data();
-  double *__restrict rhs = rhs_.data(), *__restrict gam = gam_.data();
+  // The rhs goes into out, which the sweeps then solve in place.
+  double* __restrict rhs = out;
   const double h = 0.5 * dt;
   // The left bands and rhs = (A + dt/2 K) x, row by row as AssembleCrankNicolson
   // and SolveCrankNicolson form them; the first and the last row apart, where
@@ -358,23 +324,35 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
   }
   last();
   // The sweeps of SolveCrankNicolson, the solution straight into out.
+  return SweepInPlace(out, 1);
+}
+
+// Thomas elimination with the pivots p_i = theta_i / theta_(i-1) of the
+// continuants theta_i = d_i theta_(i-1) - l_i u_(i-1) theta_(i-2): the
+// recurrence needs no division, so the divisions for 1/p_i leave the
+// critical path. theta is rescaled by powers of two, which the ratios do
+// not see.
+bool CConcDependentPath::SweepInPlace(double* __restrict y, int f) {
+  const double *__restrict llo = Llo_.data(), *__restrict ldi = Ldi_.data(), *__restrict lup = Lup_.data();
+  double* __restrict gam = gam_.data();
+  const int N = N_;
   auto fail = [&](const char* text) {
     if (!L_.inWorker_) ErrorBox(text);
     L_.errTridag_ = 1;
     return false;
   };
-  double th2 = 1.0, th1 = ldi[1];
+  double th2 = 1.0, th1 = ldi[f];
   if (th1 == 0 || !std::isfinite(th1)) return fail("Error 1 in tridag");
   double piv = 1.0 / th1;
-  double y = rhs[1] * piv;
-  out[1] = y;
-  for (i = 2; i <= N; ++i) {
+  double v = y[f] * piv;  // kept in a register along both sweeps
+  y[f] = v;
+  for (int i = f + 1; i <= N; ++i) {
     const double th = ldi[i] * th1 - (llo[i] * lup[i - 1]) * th2;
     if (th == 0 || !std::isfinite(th)) return fail("Error 2 in tridag");
     const double p = th1 / th;
     gam[i] = lup[i - 1] * piv;
-    y = (rhs[i] - llo[i] * y) * p;
-    out[i] = y;
+    v = (y[i] - llo[i] * v) * p;
+    y[i] = v;
     piv = p;
     th2 = th1;
     th1 = th;
@@ -385,9 +363,9 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
       th2 *= scale;
     }
   }
-  for (i = N - 1; i >= 1; --i) {
-    y = out[i] - gam[i + 1] * y;
-    out[i] = y;
+  for (int i = N - 1; i >= f; --i) {
+    v = y[i] - gam[i + 1] * v;
+    y[i] = v;
   }
   return true;
 }

@@ -69,6 +69,10 @@ class CConcDependentPath {
   // rhs = (A + dt/2 K) x, then (A - dt/2 K) out = rhs, on the rows from
   // first - 1 (rows before it stay 0). False, out untouched, on a zero pivot.
   bool SolveCrankNicolson(const double* x, double* out, int first);
+  // The sweeps over rows f..N of the left bands, y holding the right-hand
+  // side on entry and the solution on return; false on a zero pivot (y then
+  // partly solved).
+  bool SweepInPlace(double* y, int f);
   // AssembleCrankNicolson and then SolveCrankNicolson from row 1, to the
   // same bits: the left bands and the rhs formed in one pass, two rows at a
   // time, the right bands not kept, the solution written straight into
@@ -122,10 +126,10 @@ class CConcDependentPath {
   CLammIdeal& L_;
   int N_ = 0;
   double h_ = 0;
-  // Mass bands, left and right Crank-Nicolson bands, rhs, pivots.
+  // Mass bands, left and right Crank-Nicolson bands, rhs, multipliers.
   std::vector<double> Alo_, Adi_, Aup_, Llo_, Ldi_, Lup_, Rlo_, Rdi_, Rup_;
   std::vector<double> DCapped_;  // D at the nodes, capped, where any needs it
-  std::vector<double> rhs_, gam_, piv_;
+  std::vector<double> rhs_, gam_;
   // Element integrals of row i for the index pairs (j, k) of the seven
   // patterns (i-1,i-1), (i,i-1), (i-1,i), (i,i), (i+1,i), (i,i+1), (i+1,i+1).
   std::vector<double> B_[7], C_[7];
