@@ -463,6 +463,12 @@ void TXLAWindow::CmRun() {
   // A distribution that was refused or stopped has no model: an rmsd of the
   // data against nothing would read as a result.
   const bool noResult = distribution && Conti().lastRunFailed;
+  // The rmsd held (the report's, the parameter listing's, the calculators',
+  // a Fit's start) is that of the model the Run leaves, as after a Fit: a
+  // distribution's Run solves its noise and amplitudes without forming it,
+  // and the next paint, which would, never comes while the window is not
+  // drawn.
+  if (!noResult && !EqTestModeOn() && CurrentScanSet().count > 0) CalcRmsd();
   WindowFlags().FitInfoPending = !noResult;
   if (noResult) WindowFlags().FitInfoShown = false;
   CurrentScanSet().dataChanged = 0;
