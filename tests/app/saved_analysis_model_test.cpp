@@ -7,6 +7,7 @@
 
 #include <limits>
 
+#include "fit/rmsd.h"
 #include "tests/support/own_program.h"
 
 namespace {
@@ -256,9 +257,11 @@ TEST_F(ModelDataTest, ScansLoadedByAListPutTheEntriesWithTheirData) {
 // Parameters and Run: the model comes back with its entries and fit boxes,
 // every slot of the parameter vector and its fit flags as saved, the fit
 // range counts the same points, the Lamm grid size is the same, and the Run
-// gives the saved rmsd to the last bit. One row for every model the file
-// can name, on velocity data; and rows of other data, of the models the
-// file names by the model in use, and of a default grid size of the user's.
+// gives the saved rmsd to the last bit; the rmsd the program holds after a
+// Run, in either program, is that of the model shown. One row for every
+// model the file can name, on velocity data; and rows of other data, of the
+// models the file names by the model in use, of a default grid size of the
+// user's, and of each choice of the noise terms.
 struct SavedRow {
   int model;
   unsigned kind = kVelocityData;
@@ -332,6 +335,12 @@ class SavedAnalysisRows : public ModelDataTest {
   std::string Now() {
     const double rmsd = FitLimitRmsd(-1);
     return Now(Open(), rmsd);
+  }
+  // The rmsd the program holds, the one its report, parameter listing and
+  // calculators show, is that of the model on the screen.
+  static void ExpectTheHeldRmsdOfTheModelShown() {
+    const float held = gFitEngineState.currentRmsd;
+    EXPECT_EQ(held, CalcRmsd());
   }
   // The row's data: written (again, the same) into `folder` and loaded.
   void LoadRow(const SavedRow& row, const std::filesystem::path& folder, const std::function<void()>& afterChoice = {}) {
@@ -411,6 +420,11 @@ const std::vector<SavedRow>& SavedRows() {
     // the cumulants.
     r.push_back({536, kDlsData, true, {{402, 1}, {403, 1}}, false});
     r.push_back({890, kDlsData, true, {{402, 1}, {403, 1}}, false});
+    // c(s,f/f0) with each choice of noise, and the other distributions the
+    // file names with RI noise alone.
+    for (auto [ti, ri] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
+      r.push_back({595, kVelocityData, false, {{431, ti}, {455, ri}}});
+    for (int model : {275, 531, 598}) r.push_back({model, kVelocityData, false, {{431, 0}, {455, 1}}});
     return r;
   }();
   return rows;
@@ -456,6 +470,7 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
       DispatchLenient(215);
     } else {
       Run();
+      ExpectTheHeldRmsdOfTheModelShown();
     }
   }
   ASSERT_EQ(SelectedModelKey(), row.model);
@@ -471,7 +486,10 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
   ASSERT_TRUE(std::filesystem::exists(parameterFile));
   // A fitted analysis as the restore shows it: computed (the Fit ends on its
   // best parameters, whose linear terms a Run solves again).
-  if (row.fit) Run();
+  if (row.fit) {
+    Run();
+    ExpectTheHeldRmsdOfTheModelShown();
+  }
   const std::string saved = Now();
   for (const auto& [box, state] : row.boxes) {
     const std::string control = "control " + std::to_string(box) + " 11" + std::to_string(state);
@@ -520,6 +538,7 @@ TEST_F(SavedAnalysisRows, DISABLED_RestoredInANewProgram) {
     DispatchLenient(1098);
     Run();
   }
+  ExpectTheHeldRmsdOfTheModelShown();
   EXPECT_TRUE(ui_->AllConsumed());
   std::ofstream(out) << Now();
 }
@@ -532,6 +551,9 @@ INSTANTIATE_TEST_SUITE_P(EveryModelTheFileNames, SavedAnalysisInANewProgram,
                            if (row.kind != kVelocityData) name += std::string("_") + KindName(row.kind);
                            if (row.boxes.count(424)) name += "_synthetic_boundary";
                            if (row.userGridSize) name += "_user_grid_size";
+                           if (row.boxes.count(431) && row.boxes.count(455))
+                             name += std::string("_TI") + (row.boxes.at(431) ? "1" : "0") + "_RI" +
+                                     (row.boxes.at(455) ? "1" : "0");
                            return name;
                          });
 
