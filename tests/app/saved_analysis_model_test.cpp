@@ -411,6 +411,11 @@ const std::vector<SavedRow>& SavedRows() {
     // the cumulants.
     r.push_back({536, kDlsData, true, {{402, 1}, {403, 1}}, false});
     r.push_back({890, kDlsData, true, {{402, 1}, {403, 1}}, false});
+    // c(M), which the file's switches name as c(s), with the noise boxes
+    // each way (TI 431, RI 455); its variants with RI noise alone.
+    for (auto [ti, ri] : {std::pair{0, 1}, {1, 0}, {0, 0}, {1, 1}})
+      r.push_back({235, kVelocityData, false, {{431, ti}, {455, ri}}});
+    for (int model : {277, 278, 279}) r.push_back({model, kVelocityData, false, {{431, 0}, {455, 1}}});
     return r;
   }();
   return rows;
@@ -447,7 +452,12 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
     ui_->lenient = false;
     SetFormRunner([this](FormDialog& d) { return Answer(d); });
   } else {
+    // (The c(M) variants that ask for their prior knowledge take what they
+    // offer, as the restoring programs do.)
+    const bool accepting = ui_->acceptPrompts;
+    ui_->acceptPrompts = accepting || ModelInUseAgain(row.model) == InUseAgain::AsksAgain;
     Choose(row.model);
+    ui_->acceptPrompts = accepting;
     ASSERT_EQ(SelectedModelKey(), row.model);
     // (A coarse distribution keeps the mean field of the nonideal c(s) quick.)
     if (MeanField(row.model)) Conti().resolution = 10;
@@ -532,6 +542,9 @@ INSTANTIATE_TEST_SUITE_P(EveryModelTheFileNames, SavedAnalysisInANewProgram,
                            if (row.kind != kVelocityData) name += std::string("_") + KindName(row.kind);
                            if (row.boxes.count(424)) name += "_synthetic_boundary";
                            if (row.userGridSize) name += "_user_grid_size";
+                           if (row.boxes.count(455))
+                             name += std::string("_ti") + (row.boxes.at(431) ? "1" : "0") + "_ri" +
+                                     (row.boxes.at(455) ? "1" : "0");
                            return name;
                          });
 
