@@ -517,16 +517,28 @@ std::vector<int> WholeNumberLines() {
 
 bool KnownDistributionCode(int code) { return (code >= 0 && code <= 7) || code == 7001; }
 
+// The c(M) distributions: line 73 gives them the code of c(s), whose
+// switches they share but for the c(s) switch itself.
+bool ContinuousMassModel(int key) {
+  return key == kCmContinuousCMModel || key == kCmCMInvariantDModel || key == kCmCMPowerLawModel ||
+         key == kCmCMPriorVbarModel;
+}
+
 // Models the switches of the file cannot name but whose every value the
-// component lines hold: the light-scattering species (Stokes radii or the
-// cumulants in the discrete species' slots) come back by the model in use
-// the file names, not as the discrete species of their switches, which
-// would read a radius as a diffusion coefficient.
+// component lines hold, come back by the model in use the file names: the
+// light-scattering species (Stokes radii or the cumulants in the discrete
+// species' slots), not as the discrete species of their switches, which
+// would read a radius as a diffusion coefficient; and c(M) and its variants,
+// not as the c(s) of line 73, which would read their range of molar masses
+// as one of sedimentation coefficients. (A file without that line names
+// neither: it comes back by its switches, as it always did.)
 int ModelNamedInUse(const std::vector<float>& v, int fromSwitches) {
-  if (fromSwitches != kCmDiscreteSpeciesModel || static_cast<int>(v.size()) - 1 < kModelInUseLine)
-    return fromSwitches;
+  if (static_cast<int>(v.size()) - 1 < kModelInUseLine) return fromSwitches;
   const std::optional<std::int32_t> saved = WholeNumberOf(v[kModelInUseLine]);
-  if (saved && (*saved == kCmDlsStokesRadiiModel || *saved == kCmDlsCumulantModel)) return *saved;
+  if (!saved) return fromSwitches;
+  if (fromSwitches == kCmDiscreteSpeciesModel && (*saved == kCmDlsStokesRadiiModel || *saved == kCmDlsCumulantModel))
+    return *saved;
+  if (fromSwitches == kCmContinuousCSModel && ContinuousMassModel(*saved)) return *saved;
   return fromSwitches;
 }
 

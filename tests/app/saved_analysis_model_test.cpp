@@ -425,6 +425,11 @@ const std::vector<SavedRow>& SavedRows() {
     for (auto [ti, ri] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
       r.push_back({595, kVelocityData, false, {{431, ti}, {455, ri}}});
     for (int model : {275, 531, 598}) r.push_back({model, kVelocityData, false, {{431, 0}, {455, 1}}});
+    // c(M), which the file's switches name as c(s), with the noise boxes
+    // each way (TI 431, RI 455); its variants with RI noise alone.
+    for (auto [ti, ri] : {std::pair{0, 1}, {1, 0}, {0, 0}, {1, 1}})
+      r.push_back({235, kVelocityData, false, {{431, ti}, {455, ri}}});
+    for (int model : {277, 278, 279}) r.push_back({model, kVelocityData, false, {{431, 0}, {455, 1}}});
     return r;
   }();
   return rows;
@@ -461,7 +466,12 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
     ui_->lenient = false;
     SetFormRunner([this](FormDialog& d) { return Answer(d); });
   } else {
+    // (The c(M) variants that ask for their prior knowledge take what they
+    // offer, as the restoring programs do.)
+    const bool accepting = ui_->acceptPrompts;
+    ui_->acceptPrompts = accepting || ModelInUseAgain(row.model) == InUseAgain::AsksAgain;
     Choose(row.model);
+    ui_->acceptPrompts = accepting;
     ASSERT_EQ(SelectedModelKey(), row.model);
     // (A coarse distribution keeps the mean field of the nonideal c(s) quick.)
     if (MeanField(row.model)) Conti().resolution = 10;
