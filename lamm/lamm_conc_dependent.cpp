@@ -7,7 +7,9 @@
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/quiet_steps.h"
+#include "lamm/static_grid_kernels.h"
 #include "numerics/constants.h"
+#include "numerics/vector_kernel.h"
 #include "platform/error_box.h"
 
 namespace {
@@ -21,6 +23,150 @@ inline Lanes2 Load2(const double* p) {
   return v;
 }
 inline void Store2(double* p, Lanes2 v) { std::memcpy(p, &v, sizeof v); }
+typedef double Lanes4 __attribute__((vector_size(32)));
+
+// The operands of the Crank-Nicolson rows of a concentration-dependent step.
+struct StepRows {
+  const double* B[7];
+  const double* C[7];
+  const double *alo, *adi, *aup, *s, *D, *x;
+  double *llo, *ldi, *lup, *rhs;
+  double w2, h;
+};
+
+// The bodies below are inlined into each kernel's function and never
+// called across it, so the calling convention of a vector wider than the
+// baseline's (which GCC warns of) never applies.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+// The left bands A - dt/2 K and the right-hand side (A + dt/2 K) x of rows
+// from, from + 1, ... (each with both neighbours) in the lanes of V, as long
+// as a whole vector of rows lies below `end`; returns the first row left.
+// Every lane forms its row by the scalar products and sums, in their order
+// and none fused, so that every kernel gives the scalar loop's bits.
+template <typename V>
+__attribute__((always_inline)) inline int StepRowsBody(const StepRows& a, int from, int end) {
+  constexpr int W = static_cast<int>(sizeof(V) / sizeof(double));
+  const double *__restrict B0 = a.B[0], *__restrict B1 = a.B[1], *__restrict B2 = a.B[2], *__restrict B3 = a.B[3],
+                           *__restrict B4 = a.B[4], *__restrict B5 = a.B[5], *__restrict B6 = a.B[6];
+  const double *__restrict C0 = a.C[0], *__restrict C1 = a.C[1], *__restrict C2 = a.C[2], *__restrict C3 = a.C[3],
+                           *__restrict C4 = a.C[4], *__restrict C5 = a.C[5], *__restrict C6 = a.C[6];
+  const double *__restrict alo = a.alo, *__restrict adi = a.adi, *__restrict aup = a.aup;
+  const double *__restrict s = a.s, *__restrict D = a.D, *__restrict x = a.x;
+  double *__restrict llo = a.llo, *__restrict ldi = a.ldi, *__restrict lup = a.lup, *__restrict rhs = a.rhs;
+  const double w2 = a.w2, h = a.h;
+  int i = from;
+  auto at = [](const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  };
+  auto put = [](double* p, const V& v) { std::memcpy(p, &v, sizeof v); };
+  for (; i + W <= end; i += W) {
+    const V sm = at(s + i - 1), si = at(s + i), sp = at(s + i + 1);
+    const V Dm = at(D + i - 1), Di = at(D + i), Dp = at(D + i + 1);
+    const V lo = w2 * (sm * at(C0 + i) + si * at(C2 + i)) - (Dm * at(B0 + i) + Di * at(B2 + i));
+    const V di = w2 * (sm * at(C1 + i) + si * at(C3 + i) + sp * at(C5 + i)) -
+                 (Dm * at(B1 + i) + Di * at(B3 + i) + Dp * at(B5 + i));
+    const V up = w2 * (si * at(C4 + i) + sp * at(C6 + i)) - (Di * at(B4 + i) + Dp * at(B6 + i));
+    const V a0 = at(alo + i), a1 = at(adi + i), a2 = at(aup + i);
+    put(llo + i, a0 - h * lo);
+    put(ldi + i, a1 - h * di);
+    put(lup + i, a2 - h * up);
+    put(rhs + i, (a1 + h * di) * at(x + i) + (a0 + h * lo) * at(x + i - 1) + (a2 + h * up) * at(x + i + 1));
+  }
+  return i;
+}
+
+// The linear nonideality factors of nodes from, from + 1, ... while a whole
+// vector of them lies below `end`: fs = max(float(1 - ks c), 0) and
+// fd = float(kd c + 1), each lane's arithmetic and conversions the scalar
+// ones. `good` is cleared when an fd lies outside (0, the float range].
+// Returns the first node left.
+template <typename V, typename F>
+__attribute__((always_inline)) inline int FactorRowsBody(const double* __restrict total, double ks, double kd,
+                                                         double* __restrict fs, double* __restrict fd, int from,
+                                                         int end, bool& good) {
+  constexpr int W = static_cast<int>(sizeof(V) / sizeof(double));
+  const V zero = {}, limit = zero + static_cast<double>(3.4e38f);
+  V ok = zero + 1.0;  // 1 in a lane whose factors have all been in range
+  int i = from;
+  for (; i + W <= end; i += W) {
+    V t;
+    std::memcpy(&t, total + i, sizeof t);
+    const V sf = __builtin_convertvector(__builtin_convertvector(1.0 - ks * t, F), V);
+    const V df = __builtin_convertvector(__builtin_convertvector(kd * t + 1.0, F), V);
+    const V sfKept = sf > 0 ? sf : zero;
+    std::memcpy(fs + i, &sfKept, sizeof sfKept);
+    std::memcpy(fd + i, &df, sizeof df);
+    ok = df > zero ? ok : zero;
+    ok = df <= limit ? ok : zero;
+  }
+  for (int q = 0; q < W; ++q) good = good && ok[q] == 1.0;
+  return i;
+}
+
+// A component's s and D at nodes from, from + 1, ... while a whole vector of
+// them lies below `end`: s0 and D0 times the factors of the step's start, or
+// the mean of those at both its ends. Returns the first node left.
+template <typename V, bool Mean>
+__attribute__((always_inline)) inline int NodeRowsBody(const double* __restrict fsOld, const double* __restrict fdOld,
+                                                       const double* __restrict fsNew, const double* __restrict fdNew,
+                                                       double s0, double D0, double* __restrict s,
+                                                       double* __restrict D, int from, int end) {
+  constexpr int W = static_cast<int>(sizeof(V) / sizeof(double));
+  auto at = [](const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  };
+  auto put = [](double* p, const V& v) { std::memcpy(p, &v, sizeof v); };
+  int i = from;
+  for (; i + W <= end; i += W) {
+    if (Mean) {
+      put(s + i, 0.5 * (at(fsNew + i) * s0 + at(fsOld + i) * s0));
+      put(D + i, 0.5 * (at(fdNew + i) * D0 + at(fdOld + i) * D0));
+    } else {
+      put(s + i, at(fsOld + i) * s0);
+      put(D + i, at(fdOld + i) * D0);
+    }
+  }
+  return i;
+}
+#pragma GCC diagnostic pop
+
+int StepRowsGeneric(const StepRows& a, int from, int end) { return StepRowsBody<Lanes2>(a, from, end); }
+// AVX2 without FMA, so that no product is fused into a sum.
+__attribute__((target("avx2"))) int StepRowsAvx2(const StepRows& a, int from, int end) {
+  return StepRowsBody<Lanes4>(a, from, end);
+}
+
+typedef float Floats4 __attribute__((vector_size(16)));
+
+int FactorRowsGeneric(const double* total, double ks, double kd, double* fs, double* fd, int from, int end,
+                      bool& good) {
+  return FactorRowsBody<Lanes2, Floats2>(total, ks, kd, fs, fd, from, end, good);
+}
+__attribute__((target("avx2"))) int FactorRowsAvx2(const double* total, double ks, double kd, double* fs,
+                                                   double* fd, int from, int end, bool& good) {
+  return FactorRowsBody<Lanes4, Floats4>(total, ks, kd, fs, fd, from, end, good);
+}
+
+template <bool Mean>
+int NodeRowsGeneric(const double* fsOld, const double* fdOld, const double* fsNew, const double* fdNew, double s0,
+                    double D0, double* s, double* D, int from, int end) {
+  return NodeRowsBody<Lanes2, Mean>(fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, from, end);
+}
+template <bool Mean>
+__attribute__((target("avx2"))) int NodeRowsAvx2(const double* fsOld, const double* fdOld, const double* fsNew,
+                                                 const double* fdNew, double s0, double D0, double* s, double* D,
+                                                 int from, int end) {
+  return NodeRowsBody<Lanes4, Mean>(fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, from, end);
+}
+
+// Rows formed ahead of the sweep: enough for the vector units to work
+// beside its chain, few enough to stay in the processor's window.
+constexpr int kRowsPerBlock = 32;
 constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
 // Largest dc/c tolerance of a step while s and D follow c: the coefficients
 // of a step are averaged from its ends only, and longer steps leave an
@@ -277,22 +423,6 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
     lup[i] = aup[i] - h * up;
     rhs[i] = (adi[i] + h * di) * x[i] + (aup[i] + h * up) * x[i + 1];
   }
-  // Rows i and i + 1 in the lanes of a vector (the compiler does not
-  // vectorise the loop by itself at this optimisation level): each lane's
-  // arithmetic is the scalar one's.
-  auto pair = [&](int i) {
-    const Lanes2 sm = Load2(s + i - 1), si = Load2(s + i), sp = Load2(s + i + 1);
-    const Lanes2 Dm = Load2(D + i - 1), Di = Load2(D + i), Dp = Load2(D + i + 1);
-    const Lanes2 lo = w2 * (sm * Load2(C0 + i) + si * Load2(C2 + i)) - (Dm * Load2(B0 + i) + Di * Load2(B2 + i));
-    const Lanes2 di = w2 * (sm * Load2(C1 + i) + si * Load2(C3 + i) + sp * Load2(C5 + i)) -
-                      (Dm * Load2(B1 + i) + Di * Load2(B3 + i) + Dp * Load2(B5 + i));
-    const Lanes2 up = w2 * (si * Load2(C4 + i) + sp * Load2(C6 + i)) - (Di * Load2(B4 + i) + Dp * Load2(B6 + i));
-    const Lanes2 a0 = Load2(alo + i), a1 = Load2(adi + i), a2 = Load2(aup + i);
-    Store2(llo + i, a0 - h * lo);
-    Store2(ldi + i, a1 - h * di);
-    Store2(lup + i, a2 - h * up);
-    Store2(rhs + i, (a1 + h * di) * Load2(x + i) + (a0 + h * lo) * Load2(x + i - 1) + (a2 + h * up) * Load2(x + i + 1));
-  };
   auto last = [&] {
     const int i = N;
     double lo = w2 * (s[i - 1] * C0[i] + s[i] * C2[i]) - (D[i - 1] * B0[i] + D[i] * B2[i]);
@@ -309,22 +439,61 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
     ldi[i] = adi[i] - h * di;
     rhs[i] = (adi[i] + h * di) * x[i] + (alo[i] + h * lo) * x[i - 1];
   };
-  int i = 2;
-  for (; i + 1 < N; i += 2) pair(i);
-  for (; i < N; ++i) {
-    const double sm = s[i - 1], si = s[i], sp = s[i + 1];
-    const double Dm = D[i - 1], Di = D[i], Dp = D[i + 1];
-    const double lo = w2 * (sm * C0[i] + si * C2[i]) - (Dm * B0[i] + Di * B2[i]);
-    const double di = w2 * (sm * C1[i] + si * C3[i] + sp * C5[i]) - (Dm * B1[i] + Di * B3[i] + Dp * B5[i]);
-    const double up = w2 * (si * C4[i] + sp * C6[i]) - (Di * B4[i] + Dp * B6[i]);
-    llo[i] = alo[i] - h * lo;
-    ldi[i] = adi[i] - h * di;
-    lup[i] = aup[i] - h * up;
-    rhs[i] = (adi[i] + h * di) * x[i] + (alo[i] + h * lo) * x[i - 1] + (aup[i] + h * up) * x[i + 1];
+  const StepRows rows{{B0, B1, B2, B3, B4, B5, B6}, {C0, C1, C2, C3, C4, C5, C6}, alo, adi, aup, s, D, x, llo, ldi,
+                      lup, rhs, w2, h};
+  const auto formRows = ForActiveKernel(StepRowsGeneric, StepRowsAvx2, StepRowsAvx2);
+  // The rows are formed a block at a time, each block swept before the next
+  // is formed: the sweep is a chain of dependent operations, and the next
+  // block's independent arithmetic runs beside it.
+  SweepState st;
+  if (N < 2) {
+    last();
+    return SweepInPlace(out, 1);
+  }
+  if (!SweepFirstRow(out, 1, st)) return false;
+  for (int i = 2; i < N;) {
+    const int end = std::min(i + kRowsPerBlock, N);
+    int k = formRows(rows, i, end);
+    for (; k < end; ++k) {
+      const double sm = s[k - 1], si = s[k], sp = s[k + 1];
+      const double Dm = D[k - 1], Di = D[k], Dp = D[k + 1];
+      const double lo = w2 * (sm * C0[k] + si * C2[k]) - (Dm * B0[k] + Di * B2[k]);
+      const double di = w2 * (sm * C1[k] + si * C3[k] + sp * C5[k]) - (Dm * B1[k] + Di * B3[k] + Dp * B5[k]);
+      const double up = w2 * (si * C4[k] + sp * C6[k]) - (Di * B4[k] + Dp * B6[k]);
+      llo[k] = alo[k] - h * lo;
+      ldi[k] = adi[k] - h * di;
+      lup[k] = aup[k] - h * up;
+      rhs[k] = (adi[k] + h * di) * x[k] + (alo[k] + h * lo) * x[k - 1] + (aup[k] + h * up) * x[k + 1];
+    }
+    if (!SweepForward(out, i, end - 1, st)) return false;
+    i = end;
   }
   last();
-  // The sweeps of SolveCrankNicolson, the solution straight into out.
-  return SweepInPlace(out, 1);
+  if (!SweepForward(out, N, N, st)) return false;
+  if (!solved_) {
+    SweepBack(out, 1, st.v);
+    return true;
+  }
+  // The back substitution a block at a time, each block's nodes handed on
+  // as they are final: their own work runs beside the substitution's chain.
+  const double* __restrict gam = gam_.data();
+  double v = st.v;
+  for (int hi = N; hi >= 1;) {
+    const int lo = std::max(1, hi - kRowsPerBlock + 1);
+    for (int j = std::min(hi, N - 1); j >= lo; --j) {
+      v = out[j] - gam[j + 1] * v;
+      out[j] = v;
+    }
+    solved_(lo, hi);
+    hi = lo - 1;
+  }
+  return true;
+}
+
+bool CConcDependentPath::TridagFailure(const char* text) {
+  if (!L_.inWorker_) ErrorBox(text);
+  L_.errTridag_ = 1;
+  return false;
 }
 
 // Thomas elimination with the pivots p_i = theta_i / theta_(i-1) of the
@@ -332,23 +501,23 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
 // recurrence needs no division, so the divisions for 1/p_i leave the
 // critical path. theta is rescaled by powers of two, which the ratios do
 // not see.
-bool CConcDependentPath::SweepInPlace(double* __restrict y, int f) {
+bool CConcDependentPath::SweepFirstRow(double* y, int f, SweepState& st) {
+  st.th2 = 1.0;
+  st.th1 = Ldi_[f];
+  if (st.th1 == 0 || !std::isfinite(st.th1)) return TridagFailure("Error 1 in tridag");
+  st.piv = 1.0 / st.th1;
+  st.v = y[f] * st.piv;
+  y[f] = st.v;
+  return true;
+}
+
+bool CConcDependentPath::SweepForward(double* __restrict y, int from, int to, SweepState& st) {
   const double *__restrict llo = Llo_.data(), *__restrict ldi = Ldi_.data(), *__restrict lup = Lup_.data();
   double* __restrict gam = gam_.data();
-  const int N = N_;
-  auto fail = [&](const char* text) {
-    if (!L_.inWorker_) ErrorBox(text);
-    L_.errTridag_ = 1;
-    return false;
-  };
-  double th2 = 1.0, th1 = ldi[f];
-  if (th1 == 0 || !std::isfinite(th1)) return fail("Error 1 in tridag");
-  double piv = 1.0 / th1;
-  double v = y[f] * piv;  // kept in a register along both sweeps
-  y[f] = v;
-  for (int i = f + 1; i <= N; ++i) {
+  double th2 = st.th2, th1 = st.th1, piv = st.piv, v = st.v;  // kept in registers along the rows
+  for (int i = from; i <= to; ++i) {
     const double th = ldi[i] * th1 - (llo[i] * lup[i - 1]) * th2;
-    if (th == 0 || !std::isfinite(th)) return fail("Error 2 in tridag");
+    if (th == 0 || !std::isfinite(th)) return TridagFailure("Error 2 in tridag");
     const double p = th1 / th;
     gam[i] = lup[i - 1] * piv;
     v = (y[i] - llo[i] * v) * p;
@@ -363,10 +532,22 @@ bool CConcDependentPath::SweepInPlace(double* __restrict y, int f) {
       th2 *= scale;
     }
   }
-  for (int i = N - 1; i >= f; --i) {
+  st = {th1, th2, piv, v};
+  return true;
+}
+
+void CConcDependentPath::SweepBack(double* __restrict y, int f, double v) {
+  const double* __restrict gam = gam_.data();
+  for (int i = N_ - 1; i >= f; --i) {
     v = y[i] - gam[i + 1] * v;
     y[i] = v;
   }
+}
+
+bool CConcDependentPath::SweepInPlace(double* y, int f) {
+  SweepState st;
+  if (!SweepFirstRow(y, f, st) || !SweepForward(y, f + 1, N_, st)) return false;
+  SweepBack(y, f, st.v);
   return true;
 }
 
@@ -506,22 +687,11 @@ bool CConcDependentPath::ComponentFactors(int kind) {
     // a branch; the rare node out of the float range then goes through
     // Factors' own way out.
     const double ks = nonideal_.ks, kd = nonideal_.kd;
+    // A vector of nodes at a time, each lane's arithmetic and conversions
+    // the scalar ones; the rest one by one.
     bool inRange = true;
-    // Two nodes at a time in the lanes of a vector, each lane's arithmetic
-    // and conversions the scalar ones; the rest one by one.
-    const Lanes2 zero = {}, limit = zero + static_cast<double>(3.4e38f);
-    Lanes2 good = zero + 1.0;  // 1 in a lane whose factors have all been in range
-    int i = 1;
-    for (; i < N; i += 2) {
-      const Lanes2 t = Load2(total + i);
-      const Lanes2 sf = __builtin_convertvector(__builtin_convertvector(1.0 - ks * t, Floats2), Lanes2);
-      const Lanes2 df = __builtin_convertvector(__builtin_convertvector(kd * t + 1.0, Floats2), Lanes2);
-      Store2(fsAt + i, sf > 0 ? sf : zero);
-      Store2(fdAt + i, df);
-      good = df > zero ? good : zero;
-      good = df <= limit ? good : zero;
-    }
-    inRange = good[0] == 1.0 && good[1] == 1.0;
+    int i = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2)(total, ks, kd, fsAt, fdAt, 1, N + 1,
+                                                                                  inRange);
     for (; i <= N; ++i) {
       const float sf = static_cast<float>(1.0 - ks * total[i]);
       const float df = static_cast<float>(kd * total[i] + 1.0);
@@ -561,22 +731,19 @@ void CConcDependentPath::StepComponents(const std::vector<std::vector<double>>& 
     const double *__restrict fsOld = fsOld_.data(), *__restrict fdOld = fdOld_.data();
     const double *__restrict fsNew = fsNew_.data(), *__restrict fdNew = fdNew_.data();
     double *__restrict s = sN.data(), *__restrict D = DN.data();
-    // Two nodes at a time in the lanes of a vector, the last one alone.
     int i = 1;
-    if (mean_) {
-      for (; i < N_; i += 2) {
-        Store2(s + i, 0.5 * (Load2(fsNew + i) * s0 + Load2(fsOld + i) * s0));
-        Store2(D + i, 0.5 * (Load2(fdNew + i) * D0 + Load2(fdOld + i) * D0));
-      }
+    if (nodesReady_) {
+      // Formed already (TrialStep).
+    } else if (mean_) {
+      i = ForActiveKernel(NodeRowsGeneric<true>, NodeRowsAvx2<true>, NodeRowsAvx2<true>)(fsOld, fdOld, fsNew, fdNew,
+                                                                                         s0, D0, s, D, 1, N_ + 1);
       for (; i <= N_; ++i) {
         s[i] = 0.5 * (fsNew[i] * s0 + fsOld[i] * s0);
         D[i] = 0.5 * (fdNew[i] * D0 + fdOld[i] * D0);
       }
     } else {
-      for (; i < N_; i += 2) {
-        Store2(s + i, Load2(fsOld + i) * s0);
-        Store2(D + i, Load2(fdOld + i) * D0);
-      }
+      i = ForActiveKernel(NodeRowsGeneric<false>, NodeRowsAvx2<false>, NodeRowsAvx2<false>)(
+          fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, 1, N_ + 1);
       for (; i <= N_; ++i) {
         s[i] = fsOld[i] * s0;
         D[i] = fdOld[i] * D0;
@@ -745,22 +912,88 @@ void CConcDependentPath::SolveComponentsTogether(int first, const std::vector<st
 // ------------------------------------------------------------ steps
 
 bool CConcDependentPath::Diverged() const {
-  for (int i = 1; i <= N_; ++i)
-    if (!(std::fabs(cTrial[i]) <= 1e100)) return true;
-  return false;
+  // Two nodes at a time (a NaN fails the comparison as it does alone).
+  const double* c = cTrial.data();
+  const Lanes2 zero = {}, most = zero + 1e100;
+  Lanes2 ok = zero + 1.0;
+  int i = 1;
+  for (; i < N_; i += 2) {
+    const Lanes2 v = Load2(c + i);
+    ok = (v < zero ? -v : v) <= most ? ok : zero;
+  }
+  bool within = ok[0] == 1.0 && ok[1] == 1.0;
+  for (; i <= N_; ++i) within = within && std::fabs(c[i]) <= 1e100;
+  return !within;
+}
+
+// The weighted sum of the live components at each node, from 0 in the
+// order of live_.
+void CConcDependentPath::SumComponents(const std::vector<std::vector<double>>& from, double* __restrict to) const {
+  if (live_.empty()) {
+    std::fill(to + 1, to + N_ + 1, 0.0);
+    return;
+  }
+  for (size_t q = 0; q < live_.size(); ++q) {
+    const int k = live_[q];
+    const double w = L_.compWeight_[k];
+    const double* __restrict v = from[static_cast<size_t>(k)].data();
+    if (q == 0)
+      for (int i = 1; i <= N_; ++i) to[i] = 0.0 + w * v[i];
+    else
+      for (int i = 1; i <= N_; ++i) to[i] += w * v[i];
+  }
 }
 
 void CConcDependentPath::TrialStep(double dt) {
   if (L_.accelerating_ || L_.schedule_) L_.RotorOmegaInStep(L_.t_, dt);
   if (model_ == Model::Components) {
-    if (!ComponentFactors(1)) L_.errConcDependent_ = 1;
-    StepComponents(old_, trial_, dt);
-    for (int i = 1; i <= N_; ++i) cTrial[i] = 0;
-    for (int k : live_) {
-      CleanUpLayeredStart(trial_[k].data());
-      const double w = L_.compWeight_[k];
-      for (int i = 1; i <= N_; ++i) cTrial[i] += w * trial_[k][i];
+    correctorReady_ = false;
+    if (trialReady_) {
+      // As ComponentFactors(1) leaves them for one component.
+      mean_ = false;
+      fdMost_ = 0;
+    } else if (!ComponentFactors(1)) {
+      L_.errConcDependent_ = 1;
     }
+    // One component of weight 1 with linear factors: the corrector's factors
+    // (of the trial's values) and its mean node values are formed while the
+    // trial's solution is substituted back, each node as it is final; the
+    // same arithmetic as ComponentFactors(2) and StepComponents. A trial
+    // that fails, or a factor beyond the float range, leaves them to those.
+    const bool prepare = scheme_ != 1 && live_.size() == 1 && L_.compWeight_[live_[0]] == 1.0 && nonideal_.on &&
+                         !nonideal_.hardSphere && !(L_.syntheticBoundary_ && L_.t_ < 10);
+    bool inRange = true;
+    if (prepare) {
+      const size_t k = static_cast<size_t>(live_[0]);
+      const double* c = trial_[k].data();
+      const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
+      const auto factors = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2);
+      const auto nodes = ForActiveKernel(NodeRowsGeneric<true>, NodeRowsAvx2<true>, NodeRowsAvx2<true>);
+      double *fs = fsNew_.data(), *fd = fdNew_.data(), *sAt = sN.data(), *dAt = DN.data();
+      const double *fsOld = fsOld_.data(), *fdOld = fdOld_.data();
+      double* sum = cTrial.data();
+      solved_ = [=, &inRange](int lo, int hi) {
+        for (int i = lo; i <= hi; ++i) sum[i] = 0.0 + 1.0 * c[i];
+        for (int i = factors(c, ks, kd, fs, fd, lo, hi + 1, inRange); i <= hi; ++i) {
+          const float sf = static_cast<float>(1.0 - ks * c[i]);
+          const float df = static_cast<float>(kd * c[i] + 1.0);
+          fs[i] = sf > 0 ? sf : 0.0;
+          fd[i] = df;
+          inRange = inRange && df > 0 && df <= 3.4e38f;
+        }
+        for (int i = nodes(fsOld, fdOld, fs, fd, s0, D0, sAt, dAt, lo, hi + 1); i <= hi; ++i) {
+          sAt[i] = 0.5 * (fs[i] * s0 + fsOld[i] * s0);
+          dAt[i] = 0.5 * (fd[i] * D0 + fdOld[i] * D0);
+        }
+      };
+    }
+    nodesReady_ = trialReady_;
+    StepComponents(old_, trial_, dt);
+    solved_ = nullptr;
+    nodesReady_ = trialReady_ = false;
+    correctorReady_ = prepare && inRange && !L_.errTridag_;
+    for (int k : live_) CleanUpLayeredStart(trial_[k].data());
+    if (!correctorReady_) SumComponents(trial_, cTrial.data());
     return;
   }
   if (!NodeCoefficients(1)) L_.errConcDependent_ = 1;
@@ -770,18 +1003,56 @@ void CConcDependentPath::TrialStep(double dt) {
 void CConcDependentPath::Corrector() {
   double* c = L_.c_;
   if (model_ == Model::Components) {
-    for (int i = 1; i <= N_; ++i) c[i] = 0;
     if (scheme_ == 1) {
       for (int k : live_) acc_[k] = trial_[k];
     } else {
-      if (!ComponentFactors(2)) L_.errConcDependent_ = 1;
+      if (correctorReady_) {
+        // As ComponentFactors(2) leaves them for one component.
+        mean_ = true;
+        fdMost_ = 0;
+      } else if (!ComponentFactors(2)) {
+        L_.errConcDependent_ = 1;
+      }
+      // The same for the next trial while the corrector's solution is
+      // substituted back: its factors of these values (those of
+      // ComponentFactors(1) once they are the step's start) and its node
+      // values, and the sum.
+      bool inRange = true;
+      const bool prepare = correctorReady_;
+      if (prepare) {
+        const size_t k = static_cast<size_t>(live_[0]);
+        const double* v = acc_[k].data();
+        const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
+        const auto factors = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2);
+        const auto nodes = ForActiveKernel(NodeRowsGeneric<false>, NodeRowsAvx2<false>, NodeRowsAvx2<false>);
+        double *fs = fsOld_.data(), *fd = fdOld_.data(), *sAt = sN.data(), *dAt = DN.data();
+        solved_ = [=, &inRange](int lo, int hi) {
+          for (int i = lo; i <= hi; ++i) c[i] = 0.0 + 1.0 * v[i];
+          for (int i = factors(v, ks, kd, fs, fd, lo, hi + 1, inRange); i <= hi; ++i) {
+            const float sf = static_cast<float>(1.0 - ks * v[i]);
+            const float df = static_cast<float>(kd * v[i] + 1.0);
+            fs[i] = sf > 0 ? sf : 0.0;
+            fd[i] = df;
+            inRange = inRange && df > 0 && df <= 3.4e38f;
+          }
+          for (int i = nodes(fs, fd, fs, fd, s0, D0, sAt, dAt, lo, hi + 1); i <= hi; ++i) {
+            sAt[i] = fs[i] * s0;
+            dAt[i] = fd[i] * D0;
+          }
+        };
+      }
+      nodesReady_ = correctorReady_;
       StepComponents(old_, acc_, dtStored_);
+      solved_ = nullptr;
+      nodesReady_ = correctorReady_ = false;
+      trialReady_ = prepare && inRange && !L_.errTridag_;
       for (int k : live_) CleanUpLayeredStart(acc_[k].data());
+      if (trialReady_) {
+        cIsTheComponent_ = true;
+        return;
+      }
     }
-    for (int k : live_) {
-      const double w = L_.compWeight_[k];
-      for (int i = 1; i <= N_; ++i) c[i] += w * acc_[k][i];
-    }
+    SumComponents(acc_, c);
     // 0 + 1 x is x, bar the sign of a zero, which no comparison or |.| of
     // RelativeStepChange tells apart.
     cIsTheComponent_ = live_.size() == 1 && L_.compWeight_[live_[0]] == 1.0;
@@ -821,41 +1092,16 @@ void CConcDependentPath::AcceptStep() {
 
 double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
                           bool& undershoot) {
-  undershoot = false;
-  // The largest new value, at least 0: a NaN never replaces the largest so
-  // far, nor does an equal value, so the lanes of a vector find the one
-  // value the scalar scan finds.
-  double cmax = 0;
-  Lanes2 most = {};
-  int i0 = first;
-  for (; i0 < N; i0 += 2) {
-    const Lanes2 v = Load2(cNew + i0);
-    most = v > most ? v : most;
-  }
-  cmax = std::max(cmax, most[0]);
-  cmax = std::max(cmax, most[1]);
-  for (; i0 <= N; ++i0) cmax = std::max(cmax, cNew[i0]);
-  const double m = 1e-4 * cmax;
+  // The largest new value, at least 0 (a NaN never counts).
+  const double m = 1e-4 * LargestValue(cNew, first, N, 0.0);
   double e = 0;
   if (cNew[N] > m && cOld[N] >= m) e = std::fabs((cNew[N] - cOld[N]) / cOld[N]);
-  for (int i = N - 1; i >= first; --i) {
-    if (cNew[i] < -static_cast<float>(trim)) {
-      undershoot = true;
-      return e;
-    }
-    const double d = cNew[i] - cOld[i];
-    if (cOld[i] > m) {
-      // |d| / c_old only where it can exceed e: below e c_old (1 - 1e-9)
-      // the quotient lies below e whatever the roundings.
-      if (!(std::fabs(d) < e * cOld[i] * (1 - 1e-9))) e = std::max(e, std::fabs(d / cOld[i]));
-    } else if (d > m) {
-      if (cOld[i + 1] > m)
-        e = std::max(e, std::fabs(d / cOld[i + 1]));
-      else if (i > 1 && cOld[i - 1] > m)
-        e = std::max(e, std::fabs(d / cOld[i - 1]));
-    }
-  }
-  return e;
+  const double below = -static_cast<float>(trim);
+  bool under = false;
+  for (int i = first; i < N; ++i) under = under || cNew[i] < below;
+  undershoot = under;
+  if (under) return e;
+  return LargestChange(cNew, cOld, first, N - 1, m, e);
 }
 
 double CConcDependentPath::StepError() {
@@ -915,7 +1161,7 @@ void CConcDependentPath::CleanUpNegatives() {
 double CConcDependentPath::AdaptiveStep() {
   double* c = L_.c_;
   for (int k : live_) old_[k] = acc_[k];
-  for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
+  std::copy(c + 1, c + N_ + 1, cOld.begin() + 1);
   bool hit = false;
   // The step within the rotor's and the scans' limits; false (the step set
   // to 1 s) when nothing of it is left.
@@ -978,6 +1224,8 @@ void CConcDependentPath::Run() {
   if (L_.N_ < 2 || !L_.allocated_) return;
   const bool components = L_.tableModel_ && L_.componentCount_ > 0;
   Allocate(components ? L_.componentCount_ : 0);
+  correctorReady_ = nodesReady_ = trialReady_ = false;
+  solved_ = nullptr;
   AssembleNonidealMatrices();
   double* c = L_.c_;
   if (components) {

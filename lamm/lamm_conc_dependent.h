@@ -15,6 +15,7 @@
 // corrector, and an adaptive step length. r in cm, t in s, rotor speed in rpm.
 // The object lives for one run and owns the path's work arrays; the solver
 // object keeps c, r and the scan output.
+#include <functional>
 #include <vector>
 
 #include "lamm/coefficients/association_models.h"
@@ -42,8 +43,8 @@ struct ConcStepControl {
 
 // Largest relative change |c_new - c_old| / c_old over nodes first..N, where
 // nodes below 1e-4 of the largest new value are measured against a loaded
-// neighbour. `undershoot` is set (and the scan stopped) when a new value
-// lies below -trim.
+// neighbour. `undershoot` is set when a new value of nodes first..N-1 lies
+// below -trim; the change returned then means nothing.
 double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
                           bool& undershoot);
 
@@ -73,10 +74,20 @@ class CConcDependentPath {
   // side on entry and the solution on return; false on a zero pivot (y then
   // partly solved).
   bool SweepInPlace(double* y, int f);
+  // The Thomas sweeps in parts: the first row, rows from..to of the forward
+  // elimination, and the back substitution from row N down to f.
+  struct SweepState {
+    double th1 = 0, th2 = 1, piv = 0, v = 0;
+  };
+  bool SweepFirstRow(double* y, int f, SweepState& st);
+  bool SweepForward(double* y, int from, int to, SweepState& st);
+  void SweepBack(double* y, int f, double v);
+  bool TridagFailure(const char* text);
+  void SumComponents(const std::vector<std::vector<double>>& from, double* to) const;
   // AssembleCrankNicolson and then SolveCrankNicolson from row 1, to the
-  // same bits: the left bands and the rhs formed in one pass, two rows at a
-  // time, the right bands not kept, the solution written straight into
-  // `out`. False on a zero pivot, `out` then partly overwritten.
+  // same bits: the left bands and the rhs formed in one pass, a vector of
+  // rows at a time and a block ahead of the sweep, the right bands not
+  // kept, the solution written straight into `out`. False on a zero pivot, `out` then partly overwritten.
   bool StepCrankNicolson(const double* s, const double* D, bool closedBottom, double dt, const double* x,
                          double* out);
 
@@ -158,6 +169,15 @@ class CConcDependentPath {
   // whether the step takes the mean of both, and the largest fd it uses.
   std::vector<double> fsOld_, fdOld_, fsNew_, fdNew_, total_;
   bool mean_ = false;
+  // Nodes lo..hi of the solution in hand are final (StepCrankNicolson's back
+  // substitution, when set).
+  std::function<void(int, int)> solved_;
+  // The corrector's factors and mean node values are formed (TrialStep);
+  // the node values stand in sN and DN while StepComponents runs.
+  bool correctorReady_ = false, nodesReady_ = false;
+  // The next trial's factors and node values are formed (Corrector), of the
+  // values the next step starts from.
+  bool trialReady_ = false;
   double fdMost_ = 0;
   // Each component's ratios of the elimination (gam of SolveCrankNicolson).
   std::vector<std::vector<double>> gamK_;
