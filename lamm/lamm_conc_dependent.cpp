@@ -164,6 +164,38 @@ __attribute__((target("avx2"))) int NodeRowsAvx2(const double* fsOld, const doub
   return NodeRowsBody<Lanes4, Mean>(fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, from, end);
 }
 
+// fs and fd of nodes lo..hi from the totals c, as FactorRowsBody forms
+// them (the last few nodes one by one); `inRange` is cleared when an fd lies
+// outside (0, the float range].
+void LinearFactors(const double* c, double ks, double kd, double* fs, double* fd, int lo, int hi, bool& inRange) {
+  int i = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2)(c, ks, kd, fs, fd, lo, hi + 1, inRange);
+  for (; i <= hi; ++i) {
+    const float sf = static_cast<float>(1.0 - ks * c[i]);
+    const float df = static_cast<float>(kd * c[i] + 1.0);
+    fs[i] = sf > 0 ? sf : 0.0;
+    fd[i] = df;
+    inRange = inRange && df > 0 && df <= 3.4e38f;
+  }
+}
+
+// A component's s and D at nodes lo..hi, as NodeRowsBody forms them (the
+// last few nodes one by one).
+template <bool Mean>
+void NodeValues(const double* fsOld, const double* fdOld, const double* fsNew, const double* fdNew, double s0,
+                double D0, double* s, double* D, int lo, int hi) {
+  int i = ForActiveKernel(NodeRowsGeneric<Mean>, NodeRowsAvx2<Mean>, NodeRowsAvx2<Mean>)(fsOld, fdOld, fsNew, fdNew,
+                                                                                         s0, D0, s, D, lo, hi + 1);
+  for (; i <= hi; ++i) {
+    if (Mean) {
+      s[i] = 0.5 * (fsNew[i] * s0 + fsOld[i] * s0);
+      D[i] = 0.5 * (fdNew[i] * D0 + fdOld[i] * D0);
+    } else {
+      s[i] = fsOld[i] * s0;
+      D[i] = fdOld[i] * D0;
+    }
+  }
+}
+
 // Rows formed ahead of the sweep: enough for the vector units to work
 // beside its chain, few enough to stay in the processor's window.
 constexpr int kRowsPerBlock = 32;
@@ -690,15 +722,7 @@ bool CConcDependentPath::ComponentFactors(int kind) {
     // A vector of nodes at a time, each lane's arithmetic and conversions
     // the scalar ones; the rest one by one.
     bool inRange = true;
-    int i = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2)(total, ks, kd, fsAt, fdAt, 1, N + 1,
-                                                                                  inRange);
-    for (; i <= N; ++i) {
-      const float sf = static_cast<float>(1.0 - ks * total[i]);
-      const float df = static_cast<float>(kd * total[i] + 1.0);
-      fsAt[i] = sf > 0 ? sf : 0.0;
-      fdAt[i] = df;
-      inRange &= df > 0 && df <= 3.4e38f;
-    }
+    LinearFactors(total, ks, kd, fsAt, fdAt, 1, N, inRange);
     if (!inRange)
       for (int j = 1; j <= N; ++j) {
         const float df = static_cast<float>(fdAt[j]);
@@ -731,23 +755,12 @@ void CConcDependentPath::StepComponents(const std::vector<std::vector<double>>& 
     const double *__restrict fsOld = fsOld_.data(), *__restrict fdOld = fdOld_.data();
     const double *__restrict fsNew = fsNew_.data(), *__restrict fdNew = fdNew_.data();
     double *__restrict s = sN.data(), *__restrict D = DN.data();
-    int i = 1;
     if (nodesReady_) {
       // Formed already (TrialStep).
     } else if (mean_) {
-      i = ForActiveKernel(NodeRowsGeneric<true>, NodeRowsAvx2<true>, NodeRowsAvx2<true>)(fsOld, fdOld, fsNew, fdNew,
-                                                                                         s0, D0, s, D, 1, N_ + 1);
-      for (; i <= N_; ++i) {
-        s[i] = 0.5 * (fsNew[i] * s0 + fsOld[i] * s0);
-        D[i] = 0.5 * (fdNew[i] * D0 + fdOld[i] * D0);
-      }
+      NodeValues<true>(fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, 1, N_);
     } else {
-      i = ForActiveKernel(NodeRowsGeneric<false>, NodeRowsAvx2<false>, NodeRowsAvx2<false>)(
-          fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, 1, N_ + 1);
-      for (; i <= N_; ++i) {
-        s[i] = fsOld[i] * s0;
-        D[i] = fdOld[i] * D0;
-      }
+      NodeValues<false>(fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, 1, N_);
     }
     if (!StepCrankNicolson(s, D, closedBottom_, dt, from[k].data(), to[k].data())) to[k] = from[k];
   };
@@ -967,24 +980,13 @@ void CConcDependentPath::TrialStep(double dt) {
       const size_t k = static_cast<size_t>(live_[0]);
       const double* c = trial_[k].data();
       const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
-      const auto factors = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2);
-      const auto nodes = ForActiveKernel(NodeRowsGeneric<true>, NodeRowsAvx2<true>, NodeRowsAvx2<true>);
       double *fs = fsNew_.data(), *fd = fdNew_.data(), *sAt = sN.data(), *dAt = DN.data();
       const double *fsOld = fsOld_.data(), *fdOld = fdOld_.data();
       double* sum = cTrial.data();
       solved_ = [=, &inRange](int lo, int hi) {
         for (int i = lo; i <= hi; ++i) sum[i] = 0.0 + 1.0 * c[i];
-        for (int i = factors(c, ks, kd, fs, fd, lo, hi + 1, inRange); i <= hi; ++i) {
-          const float sf = static_cast<float>(1.0 - ks * c[i]);
-          const float df = static_cast<float>(kd * c[i] + 1.0);
-          fs[i] = sf > 0 ? sf : 0.0;
-          fd[i] = df;
-          inRange = inRange && df > 0 && df <= 3.4e38f;
-        }
-        for (int i = nodes(fsOld, fdOld, fs, fd, s0, D0, sAt, dAt, lo, hi + 1); i <= hi; ++i) {
-          sAt[i] = 0.5 * (fs[i] * s0 + fsOld[i] * s0);
-          dAt[i] = 0.5 * (fd[i] * D0 + fdOld[i] * D0);
-        }
+        LinearFactors(c, ks, kd, fs, fd, lo, hi, inRange);
+        NodeValues<true>(fsOld, fdOld, fs, fd, s0, D0, sAt, dAt, lo, hi);
       };
     }
     nodesReady_ = trialReady_;
@@ -1023,22 +1025,11 @@ void CConcDependentPath::Corrector() {
         const size_t k = static_cast<size_t>(live_[0]);
         const double* v = acc_[k].data();
         const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
-        const auto factors = ForActiveKernel(FactorRowsGeneric, FactorRowsAvx2, FactorRowsAvx2);
-        const auto nodes = ForActiveKernel(NodeRowsGeneric<false>, NodeRowsAvx2<false>, NodeRowsAvx2<false>);
         double *fs = fsOld_.data(), *fd = fdOld_.data(), *sAt = sN.data(), *dAt = DN.data();
         solved_ = [=, &inRange](int lo, int hi) {
           for (int i = lo; i <= hi; ++i) c[i] = 0.0 + 1.0 * v[i];
-          for (int i = factors(v, ks, kd, fs, fd, lo, hi + 1, inRange); i <= hi; ++i) {
-            const float sf = static_cast<float>(1.0 - ks * v[i]);
-            const float df = static_cast<float>(kd * v[i] + 1.0);
-            fs[i] = sf > 0 ? sf : 0.0;
-            fd[i] = df;
-            inRange = inRange && df > 0 && df <= 3.4e38f;
-          }
-          for (int i = nodes(fs, fd, fs, fd, s0, D0, sAt, dAt, lo, hi + 1); i <= hi; ++i) {
-            sAt[i] = fs[i] * s0;
-            dAt[i] = fd[i] * D0;
-          }
+          LinearFactors(v, ks, kd, fs, fd, lo, hi, inRange);
+          NodeValues<false>(fs, fd, fs, fd, s0, D0, sAt, dAt, lo, hi);
         };
       }
       nodesReady_ = correctorReady_;
