@@ -178,22 +178,15 @@ void LinearFactors(const double* c, double ks, double kd, double* fs, double* fd
   }
 }
 
-// A component's s and D at nodes lo..hi, as NodeRowsBody forms them (the
-// last few nodes one by one).
+// A component's s and D at nodes lo..hi, by NodeRowsBody (the last few
+// nodes one by one).
 template <bool Mean>
 void NodeValues(const double* fsOld, const double* fdOld, const double* fsNew, const double* fdNew, double s0,
                 double D0, double* s, double* D, int lo, int hi) {
-  int i = ForActiveKernel(NodeRowsGeneric<Mean>, NodeRowsAvx2<Mean>, NodeRowsAvx2<Mean>)(fsOld, fdOld, fsNew, fdNew,
-                                                                                         s0, D0, s, D, lo, hi + 1);
-  for (; i <= hi; ++i) {
-    if (Mean) {
-      s[i] = 0.5 * (fsNew[i] * s0 + fsOld[i] * s0);
-      D[i] = 0.5 * (fdNew[i] * D0 + fdOld[i] * D0);
-    } else {
-      s[i] = fsOld[i] * s0;
-      D[i] = fdOld[i] * D0;
-    }
-  }
+  const int i = ForActiveKernel(NodeRowsGeneric<Mean>, NodeRowsAvx2<Mean>, NodeRowsAvx2<Mean>)(fsOld, fdOld, fsNew,
+                                                                                               fdNew, s0, D0, s, D,
+                                                                                               lo, hi + 1);
+  NodeRowsBody<double, Mean>(fsOld, fdOld, fsNew, fdNew, s0, D0, s, D, i, hi + 1);
 }
 
 // Rows formed ahead of the sweep: enough for the vector units to work
@@ -485,18 +478,8 @@ bool CConcDependentPath::StepCrankNicolson(const double* s, const double* D, boo
   if (!SweepFirstRow(out, 1, st)) return false;
   for (int i = 2; i < N;) {
     const int end = std::min(i + kRowsPerBlock, N);
-    int k = formRows(rows, i, end);
-    for (; k < end; ++k) {
-      const double sm = s[k - 1], si = s[k], sp = s[k + 1];
-      const double Dm = D[k - 1], Di = D[k], Dp = D[k + 1];
-      const double lo = w2 * (sm * C0[k] + si * C2[k]) - (Dm * B0[k] + Di * B2[k]);
-      const double di = w2 * (sm * C1[k] + si * C3[k] + sp * C5[k]) - (Dm * B1[k] + Di * B3[k] + Dp * B5[k]);
-      const double up = w2 * (si * C4[k] + sp * C6[k]) - (Di * B4[k] + Dp * B6[k]);
-      llo[k] = alo[k] - h * lo;
-      ldi[k] = adi[k] - h * di;
-      lup[k] = aup[k] - h * up;
-      rhs[k] = (adi[k] + h * di) * x[k] + (alo[k] + h * lo) * x[k - 1] + (aup[k] + h * up) * x[k + 1];
-    }
+    // (The last few rows one at a time, by the same body.)
+    StepRowsBody<double>(rows, formRows(rows, i, end), end);
     if (!SweepForward(out, i, end - 1, st)) return false;
     i = end;
   }
@@ -957,6 +940,27 @@ void CConcDependentPath::SumComponents(const std::vector<std::vector<double>>& f
   }
 }
 
+bool CConcDependentPath::StepReadyingNext(std::vector<std::vector<double>>& to, double dt, double* sum, double* fs,
+                                          double* fd, bool mean) {
+  const size_t k = static_cast<size_t>(live_[0]);
+  const double* v = to[k].data();
+  const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
+  const double *fsOld = mean ? fsOld_.data() : fs, *fdOld = mean ? fdOld_.data() : fd;
+  double *sAt = sN.data(), *dAt = DN.data();
+  bool inRange = true;
+  solved_ = [=, &inRange](int lo, int hi) {
+    for (int i = lo; i <= hi; ++i) sum[i] = 0.0 + 1.0 * v[i];
+    LinearFactors(v, ks, kd, fs, fd, lo, hi, inRange);
+    if (mean)
+      NodeValues<true>(fsOld, fdOld, fs, fd, s0, D0, sAt, dAt, lo, hi);
+    else
+      NodeValues<false>(fs, fd, fs, fd, s0, D0, sAt, dAt, lo, hi);
+  };
+  StepComponents(old_, to, dt);
+  solved_ = nullptr;
+  return inRange && !L_.errTridag_;
+}
+
 void CConcDependentPath::TrialStep(double dt) {
   if (L_.accelerating_ || L_.schedule_) L_.RotorOmegaInStep(L_.t_, dt);
   if (model_ == Model::Components) {
@@ -975,25 +979,13 @@ void CConcDependentPath::TrialStep(double dt) {
     // that fails, or a factor beyond the float range, leaves them to those.
     const bool prepare = scheme_ != 1 && live_.size() == 1 && L_.compWeight_[live_[0]] == 1.0 && nonideal_.on &&
                          !nonideal_.hardSphere && !(L_.syntheticBoundary_ && L_.t_ < 10);
-    bool inRange = true;
-    if (prepare) {
-      const size_t k = static_cast<size_t>(live_[0]);
-      const double* c = trial_[k].data();
-      const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
-      double *fs = fsNew_.data(), *fd = fdNew_.data(), *sAt = sN.data(), *dAt = DN.data();
-      const double *fsOld = fsOld_.data(), *fdOld = fdOld_.data();
-      double* sum = cTrial.data();
-      solved_ = [=, &inRange](int lo, int hi) {
-        for (int i = lo; i <= hi; ++i) sum[i] = 0.0 + 1.0 * c[i];
-        LinearFactors(c, ks, kd, fs, fd, lo, hi, inRange);
-        NodeValues<true>(fsOld, fdOld, fs, fd, s0, D0, sAt, dAt, lo, hi);
-      };
-    }
     nodesReady_ = trialReady_;
-    StepComponents(old_, trial_, dt);
-    solved_ = nullptr;
-    nodesReady_ = trialReady_ = false;
-    correctorReady_ = prepare && inRange && !L_.errTridag_;
+    trialReady_ = false;
+    if (prepare)
+      correctorReady_ = StepReadyingNext(trial_, dt, cTrial.data(), fsNew_.data(), fdNew_.data(), true);
+    else
+      StepComponents(old_, trial_, dt);
+    nodesReady_ = false;
     for (int k : live_) CleanUpLayeredStart(trial_[k].data());
     if (!correctorReady_) SumComponents(trial_, cTrial.data());
     return;
@@ -1015,28 +1007,14 @@ void CConcDependentPath::Corrector() {
       } else if (!ComponentFactors(2)) {
         L_.errConcDependent_ = 1;
       }
-      // The same for the next trial while the corrector's solution is
-      // substituted back: its factors of these values (those of
-      // ComponentFactors(1) once they are the step's start) and its node
-      // values, and the sum.
-      bool inRange = true;
-      const bool prepare = correctorReady_;
-      if (prepare) {
-        const size_t k = static_cast<size_t>(live_[0]);
-        const double* v = acc_[k].data();
-        const double ks = nonideal_.ks, kd = nonideal_.kd, s0 = L_.compS_[k], D0 = L_.compD_[k];
-        double *fs = fsOld_.data(), *fd = fdOld_.data(), *sAt = sN.data(), *dAt = DN.data();
-        solved_ = [=, &inRange](int lo, int hi) {
-          for (int i = lo; i <= hi; ++i) c[i] = 0.0 + 1.0 * v[i];
-          LinearFactors(v, ks, kd, fs, fd, lo, hi, inRange);
-          NodeValues<false>(fs, fd, fs, fd, s0, D0, sAt, dAt, lo, hi);
-        };
-      }
+      // The next trial's factors (of these values, the next step's start)
+      // and node values, and the sum, formed beside the back substitution.
       nodesReady_ = correctorReady_;
-      StepComponents(old_, acc_, dtStored_);
-      solved_ = nullptr;
+      if (correctorReady_)
+        trialReady_ = StepReadyingNext(acc_, dtStored_, c, fsOld_.data(), fdOld_.data(), false);
+      else
+        StepComponents(old_, acc_, dtStored_);
       nodesReady_ = correctorReady_ = false;
-      trialReady_ = prepare && inRange && !L_.errTridag_;
       for (int k : live_) CleanUpLayeredStart(acc_[k].data());
       if (trialReady_) {
         cIsTheComponent_ = true;

@@ -84,6 +84,15 @@ class CConcDependentPath {
   void SweepBack(double* y, int f, double v);
   bool TridagFailure(const char* text);
   void SumComponents(const std::vector<std::vector<double>>& from, double* to) const;
+  // StepComponents (from old_ into `to`) for one component of weight 1 with
+  // linear factors, the next solve's work formed beside its back
+  // substitution, node by node as they are final: the sum of the solution
+  // into `sum`, its factors into fs and fd, and the next solve's node values
+  // in sN and DN (the mean with the step's start factors when `mean`). False
+  // when a factor lies beyond the float range or the solve failed: the next
+  // solve then forms its own.
+  bool StepReadyingNext(std::vector<std::vector<double>>& to, double dt, double* sum, double* fs, double* fd,
+                        bool mean);
   // AssembleCrankNicolson and then SolveCrankNicolson from row 1, to the
   // same bits: the left bands and the rhs formed in one pass, a vector of
   // rows at a time and a block ahead of the sweep, the right bands not
