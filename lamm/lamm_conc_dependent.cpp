@@ -34,11 +34,6 @@ struct StepRows {
   double w2, h;
 };
 
-// The bodies below are inlined into each kernel's function and never
-// called across it, so the calling convention of a vector wider than the
-// baseline's (which GCC warns of) never applies.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
 // The left bands A - dt/2 K and the right-hand side (A + dt/2 K) x of rows
 // from, from + 1, ... (each with both neighbours) in the lanes of V, as long
 // as a whole vector of rows lies below `end`; returns the first row left.
@@ -55,25 +50,29 @@ __attribute__((always_inline)) inline int StepRowsBody(const StepRows& a, int fr
   const double *__restrict s = a.s, *__restrict D = a.D, *__restrict x = a.x;
   double *__restrict llo = a.llo, *__restrict ldi = a.ldi, *__restrict lup = a.lup, *__restrict rhs = a.rhs;
   const double w2 = a.w2, h = a.h;
-  int i = from;
-  auto at = [](const double* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  };
+  // Loads and stores by reference: no vector is passed or returned by value
+  // (the unoptimised build calls these, and a vector wider than the
+  // baseline's has no calling convention there).
+  auto load = [](V& v, const double* p) { std::memcpy(&v, p, sizeof v); };
   auto put = [](double* p, const V& v) { std::memcpy(p, &v, sizeof v); };
+  int i = from;
   for (; i + W <= end; i += W) {
-    const V sm = at(s + i - 1), si = at(s + i), sp = at(s + i + 1);
-    const V Dm = at(D + i - 1), Di = at(D + i), Dp = at(D + i + 1);
-    const V lo = w2 * (sm * at(C0 + i) + si * at(C2 + i)) - (Dm * at(B0 + i) + Di * at(B2 + i));
-    const V di = w2 * (sm * at(C1 + i) + si * at(C3 + i) + sp * at(C5 + i)) -
-                 (Dm * at(B1 + i) + Di * at(B3 + i) + Dp * at(B5 + i));
-    const V up = w2 * (si * at(C4 + i) + sp * at(C6 + i)) - (Di * at(B4 + i) + Dp * at(B6 + i));
-    const V a0 = at(alo + i), a1 = at(adi + i), a2 = at(aup + i);
+    V sm, si, sp, Dm, Di, Dp, b0, b1, b2, b3, b4, b5, b6, c0, c1, c2, c3, c4, c5, c6, a0, a1, a2, xm, xi, xp;
+    load(sm, s + i - 1), load(si, s + i), load(sp, s + i + 1);
+    load(Dm, D + i - 1), load(Di, D + i), load(Dp, D + i + 1);
+    load(b0, B0 + i), load(b1, B1 + i), load(b2, B2 + i), load(b3, B3 + i), load(b4, B4 + i), load(b5, B5 + i);
+    load(b6, B6 + i);
+    load(c0, C0 + i), load(c1, C1 + i), load(c2, C2 + i), load(c3, C3 + i), load(c4, C4 + i), load(c5, C5 + i);
+    load(c6, C6 + i);
+    load(a0, alo + i), load(a1, adi + i), load(a2, aup + i);
+    load(xm, x + i - 1), load(xi, x + i), load(xp, x + i + 1);
+    const V lo = w2 * (sm * c0 + si * c2) - (Dm * b0 + Di * b2);
+    const V di = w2 * (sm * c1 + si * c3 + sp * c5) - (Dm * b1 + Di * b3 + Dp * b5);
+    const V up = w2 * (si * c4 + sp * c6) - (Di * b4 + Dp * b6);
     put(llo + i, a0 - h * lo);
     put(ldi + i, a1 - h * di);
     put(lup + i, a2 - h * up);
-    put(rhs + i, (a1 + h * di) * at(x + i) + (a0 + h * lo) * at(x + i - 1) + (a2 + h * up) * at(x + i + 1));
+    put(rhs + i, (a1 + h * di) * xi + (a0 + h * lo) * xm + (a2 + h * up) * xp);
   }
   return i;
 }
@@ -115,25 +114,24 @@ __attribute__((always_inline)) inline int NodeRowsBody(const double* __restrict 
                                                        double s0, double D0, double* __restrict s,
                                                        double* __restrict D, int from, int end) {
   constexpr int W = static_cast<int>(sizeof(V) / sizeof(double));
-  auto at = [](const double* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  };
+  auto load = [](V& v, const double* p) { std::memcpy(&v, p, sizeof v); };
   auto put = [](double* p, const V& v) { std::memcpy(p, &v, sizeof v); };
   int i = from;
   for (; i + W <= end; i += W) {
+    V fso, fdo;
+    load(fso, fsOld + i), load(fdo, fdOld + i);
     if (Mean) {
-      put(s + i, 0.5 * (at(fsNew + i) * s0 + at(fsOld + i) * s0));
-      put(D + i, 0.5 * (at(fdNew + i) * D0 + at(fdOld + i) * D0));
+      V fsn, fdn;
+      load(fsn, fsNew + i), load(fdn, fdNew + i);
+      put(s + i, 0.5 * (fsn * s0 + fso * s0));
+      put(D + i, 0.5 * (fdn * D0 + fdo * D0));
     } else {
-      put(s + i, at(fsOld + i) * s0);
-      put(D + i, at(fdOld + i) * D0);
+      put(s + i, fso * s0);
+      put(D + i, fdo * D0);
     }
   }
   return i;
 }
-#pragma GCC diagnostic pop
 
 int StepRowsGeneric(const StepRows& a, int from, int end) { return StepRowsBody<Lanes2>(a, from, end); }
 // AVX2 without FMA, so that no product is fused into a sum.
