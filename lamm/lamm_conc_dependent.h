@@ -82,6 +82,10 @@ class CConcDependentPath {
   bool SweepFirstRow(double* y, int f, SweepState& st);
   bool SweepForward(double* y, int from, int to, SweepState& st);
   void SweepBack(double* y, int f, double v);
+  // The sweeps of StepCrankNicolson from both ends, y holding the
+  // right-hand side on entry and the solution on return (solved_ told of
+  // every node); false on a zero pivot.
+  bool SweepFromBothEnds(double* y);
   bool TridagFailure(const char* text);
   void SumComponents(const std::vector<std::vector<double>>& from, double* to) const;
   // StepComponents (from old_ into `to`) for one component of weight 1 with
@@ -93,10 +97,11 @@ class CConcDependentPath {
   // solve then forms its own.
   bool StepReadyingNext(std::vector<std::vector<double>>& to, double dt, double* sum, double* fs, double* fd,
                         bool mean);
-  // AssembleCrankNicolson and then SolveCrankNicolson from row 1, to the
-  // same bits: the left bands and the rhs formed in one pass, a vector of
-  // rows at a time and a block ahead of the sweep, the right bands not
-  // kept, the solution written straight into `out`. False on a zero pivot, `out` then partly overwritten.
+  // AssembleCrankNicolson and then SolveCrankNicolson from row 1, up to
+  // rounding: the left bands and the rhs formed in one pass, a vector of
+  // rows at a time, the right bands not kept, the system solved from both
+  // ends straight into `out`. False on a zero pivot, `out` then partly
+  // overwritten.
   bool StepCrankNicolson(const double* s, const double* D, bool closedBottom, double dt, const double* x,
                          double* out);
 
@@ -149,7 +154,7 @@ class CConcDependentPath {
   // Mass bands, left and right Crank-Nicolson bands, rhs, multipliers.
   std::vector<double> Alo_, Adi_, Aup_, Llo_, Ldi_, Lup_, Rlo_, Rdi_, Rup_;
   std::vector<double> DCapped_;  // D at the nodes, capped, where any needs it
-  std::vector<double> rhs_, gam_;
+  std::vector<double> rhs_, gam_, eta_;
   // Element integrals of row i for the index pairs (j, k) of the seven
   // patterns (i-1,i-1), (i,i-1), (i-1,i), (i,i), (i+1,i), (i,i+1), (i+1,i+1).
   std::vector<double> B_[7], C_[7];
