@@ -58,7 +58,13 @@ void TellMarquardtRunEnd(FitHost* host, bool completed, bool budget, bool starte
                          const std::vector<int>& flat, const std::vector<int>& held, const std::vector<int>& moved) {
   const FitEngineState& fs = gFitEngineState;
   if (completed && !budget) {
-    if (!flat.empty() && held.empty())
+    // A quantity held at its range's end that the data leave open there
+    // (a tenth of it moves chi-square by less than a unit) was led there by
+    // no fall of the misfit: it is named open, not pressed beyond the range.
+    const bool heldOpen = std::all_of(held.begin(), held.end(), [&](int j) {
+      return std::find(flat.begin(), flat.end(), j) != flat.end();
+    });
+    if (!flat.empty() && heldOpen)
       ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});
     else
       ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(moved), shrunk, done,
