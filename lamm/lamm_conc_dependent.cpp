@@ -201,8 +201,9 @@ inline void RescaleContinuants(double mag, double& a, double& b) {
 // vector units to work beside its chains, few enough to stay in the
 // processor's window.
 constexpr int kRowsPerBlock = 32;
-// Fewer rows than this are eliminated from the top alone (from both ends
-// the middle row needs three rows on either side).
+// Fewer rows than this are eliminated from the top alone: from both ends the
+// middle row m = N/2 needs a row above it (N >= 4), and below 8 rows the two
+// chains are too short to gain from running side by side.
 constexpr int kBothEndsRows = 8;
 constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
 // Largest dc/c tolerance of a step while s and D follow c: the coefficients
